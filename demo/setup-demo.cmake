@@ -1,0 +1,21 @@
+# Puts a demo next to the built executable: config.ini and values.ini, and a copy of the sample
+# tree that they name. An existing demo is kept (it may have been switched) unless RESET is set.
+#   -DSOURCE_DIR=<demo sources> -DBIN_DIR=<executable folder> -DTREE_DIR=<copy> [-DRESET=ON]
+if(RESET)
+    file(REMOVE_RECURSE "${TREE_DIR}")
+    file(REMOVE "${BIN_DIR}/config.ini" "${BIN_DIR}/values.ini")
+endif()
+if(NOT EXISTS "${TREE_DIR}")
+    get_filename_component(parent "${TREE_DIR}" DIRECTORY)
+    file(MAKE_DIRECTORY "${parent}")
+    file(COPY "${SOURCE_DIR}/arborescence/" DESTINATION "${TREE_DIR}")
+    file(REMOVE "${BIN_DIR}/config.ini")
+    message(STATUS "Demo tree copied to ${TREE_DIR}")
+endif()
+if(NOT EXISTS "${BIN_DIR}/config.ini")
+    set(MIRABEX_DEMO_TREE "${TREE_DIR}")
+    configure_file("${SOURCE_DIR}/config.ini.in" "${BIN_DIR}/config.ini" @ONLY)
+endif()
+if(NOT EXISTS "${BIN_DIR}/values.ini")
+    file(COPY "${SOURCE_DIR}/values.ini" DESTINATION "${BIN_DIR}")
+endif()

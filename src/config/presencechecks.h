@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+// Presence checks run before a settings file, a collected file or the working directory is used.
+// Each shows its own "Erreur" box, without a parent, before it returns false.
+
+// True when something (a file or a directory) exists at path.
+bool checkFileExists(const QString &path);
+
+// True when the directory exists.
+bool checkDirectory(const QString &path);

@@ -1,0 +1,48 @@
+#include "config/settingsgrammar.h"
+
+namespace {
+
+// Cuts key from the front of line when line starts with it, ignoring case.
+bool takeKey(QString &line, QStringView key)
+{
+    if (!line.startsWith(key, Qt::CaseInsensitive))
+        return false;
+    line.remove(0, key.size());
+    return true;
+}
+
+} // namespace
+
+ConfigStatus readConfigLines(const QStringList &lines, ConfigSettings &settings)
+{
+    for (QString line : lines) {
+        ++settings.linesRead;
+        if (settings.mainDir.isEmpty() && takeKey(line, mainDirKey))
+            settings.mainDir = line;
+        if (takeKey(line, filesFilterKey))
+            settings.filesFilter = line;
+        if (takeKey(line, environmentKey)) {
+            // The line as it stands here: what is left once the keys before it were cut.
+            settings.environmentLines.append(line);
+            if (line.contains(u"prod"))
+                settings.prodActive = true;
+            else if (line.contains(u"dev"))
+                settings.prodActive = false;
+            else
+                return ConfigStatus::BadEnvironment;
+        }
+    }
+    return ConfigStatus::Ok;
+}
+
+ValuePairs readValueLines(const QStringList &lines)
+{
+    ValuePairs pairs;
+    for (QString line : lines) {
+        if (takeKey(line, prodValueKey))
+            pairs.prodValues.append(line);
+        if (takeKey(line, devValueKey))
+            pairs.devValues.append(line);
+    }
+    return pairs;
+}

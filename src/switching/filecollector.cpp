@@ -1,0 +1,59 @@
+#include "switching/filecollector.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+
+// ancestors: canonical paths of the directories on the way down to this one, this one
+// included, so that a link back to any of them is not walked again.
+void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
+                    const QString &filterText, QSet<QString> &ancestors)
+{
+    if (directory.contains(u'\\'))
+        directory.replace(u'\\', u'/');
+    if (!directory.endsWith(u'/'))
+        directory.append(u'/');
+
+    const QStringList namePatterns = filterText.split(u';', Qt::KeepEmptyParts);
+    QDir dir(directory);
+
+    if (recurse) {
+        const QStringList subDirectories =
+                dir.entryList(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::NoSort);
+        for (const QString &name : subDirectories) {
+            const QString subDirectory = directory + name + u'/';
+            const QString canonical = QFileInfo(subDirectory).canonicalFilePath();
+            if (!canonical.isEmpty()) {
+                if (ancestors.contains(canonical))
+                    continue; // a link back up the tree: walking it would never end
+                ancestors.insert(canonical);
+            }
+            collectFilesIn(subDirectory, fileList, true, filterText, ancestors);
+            if (!canonical.isEmpty())
+                ancestors.remove(canonical);
+        }
+    }
+
+    dir.setNameFilters(namePatterns);
+    const QStringList files =
+            dir.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::NoSort);
+    for (const QString &name : files)
+        fileList.append(directory + name);
+}
+
+} // namespace
+
+void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText)
+{
+    QSet<QString> ancestors;
+    QString top = directory;
+    top.replace(u'\\', u'/');
+    if (!top.endsWith(u'/'))
+        top.append(u'/');
+    const QString canonicalTop = QFileInfo(top).canonicalFilePath();
+    if (!canonicalTop.isEmpty())
+        ancestors.insert(canonicalTop);
+    collectFilesIn(std::move(directory), fileList, recurse, filterText, ancestors);
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Appends to fileList the files under directory whose names match one of the patterns of
+// filterText (separated by ";", used as written, matched ignoring case; hidden files included).
+//
+// Order: inside each directory, the contents of its sub-directories first (walked in name order,
+// ignoring case), then its own files (same order). Paths use "/" and start with directory as
+// given, turned to "/" separators and ending with one "/"; relative stays relative.
+// Links are followed, but a link that leads back to a directory being walked is not entered
+// again. Unreadable or missing directories list as empty. Nothing already in fileList changes.
+void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText);

@@ -1,0 +1,78 @@
+#include "ui/mainwindow.h"
+
+#include "ui/fenapropos.h"
+#include "ui/mainwindowform.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QIcon>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTimer>
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new MainWindowForm)
+{
+    form->setupUi(this);
+
+    if (loadSettings()) {
+        showEnvironment();
+    } else {
+        // The event loop has not started yet, so a plain quit() would be lost: queue it, so
+        // that the loop ends as soon as it runs. The entry point does not show the window.
+        m_startupFailed = true;
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    }
+
+    setWindowIcon(QIcon(QStringLiteral(":/icons/icon-32.png")));
+
+    form->progressBar->setStyleSheet(QStringLiteral(
+            "QProgressBar::chunk{background-color:green; width: 10px; margin: 0.5px;}"));
+    form->progressBar->setTextVisible(false);
+    form->progressBar->hide();
+
+    form->teJournal->setReadOnly(true);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::showEnvironment()
+{
+    const QString path = prodActive ? QStringLiteral(":/icons/prod.png")
+                                    : QStringLiteral(":/icons/developpement.png");
+    logoPixmap = QPixmap(path);
+    form->labelLogo->setPixmap(logoPixmap);
+    form->labelLogo->setAlignment(Qt::AlignCenter);
+}
+
+void MainWindow::on_pushButton_clicked()
+{
+    runSwitch();
+}
+
+void MainWindow::on_pbDirChoice_clicked()
+{
+    const QString start = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    mainDir = QFileDialog::getExistingDirectory(this, tr("Dossier source"), start,
+                                                QFileDialog::ShowDirsOnly
+                                                        | QFileDialog::DontResolveSymlinks);
+    statusBar()->showMessage(tr("Dossier de recherche : ") + mainDir, 0);
+}
+
+void MainWindow::on_actionQuitter_triggered()
+{
+    QCoreApplication::quit();
+}
+
+void MainWindow::on_action_propos_de_Mirabex_triggered()
+{
+    auto *about = new FenAPropos(this);
+    about->show();
+}
+
+void MainWindow::on_pbClearLog_clicked()
+{
+    form->teJournal->clear();
+}

@@ -1,0 +1,88 @@
+// One switch run: the tree moves from the environment in force to the other one.
+
+#include "ui/mainwindow.h"
+
+#include "switching/filecollector.h"
+#include "switching/precheck.h"
+#include "switching/replacement.h"
+#include "ui/mainwindowform.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+// Marks a run as in progress for as long as it lasts. While the run lets pending events through,
+// a further click would otherwise start a second run inside the first one, which would reload
+// the value lists under its feet and switch the tree back half-way.
+class RunGuard
+{
+public:
+    RunGuard(bool &running, QPushButton *button) : m_running(running), m_button(button)
+    {
+        m_running = true;
+        m_button->setEnabled(false);
+    }
+    ~RunGuard()
+    {
+        m_button->setEnabled(true);
+        m_running = false;
+    }
+    Q_DISABLE_COPY_MOVE(RunGuard)
+
+private:
+    bool &m_running;
+    QPushButton *m_button;
+};
+
+} // namespace
+
+void MainWindow::runSwitch()
+{
+    if (m_switchRunning)
+        return;
+    const RunGuard guard(m_switchRunning, form->pushButton);
+
+    if (!loadSettings())
+        return;
+
+    const QString filterText = form->leFilterFiles->text();
+    foundFiles.clear();
+    collectFiles(mainDir, foundFiles, recurseSubdirs, filterText);
+
+    const bool fromProduction = prodActive;
+    prodActive = !prodActive;
+
+    const QStringList envFrom{ fromProduction ? QStringLiteral("Environnement=prod")
+                                              : QStringLiteral("Environnement=dev") };
+    const QStringList envTo{ fromProduction ? QStringLiteral("Environnement=dev")
+                                            : QStringLiteral("Environnement=prod") };
+    const QString configPath = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+    replaceValuesInFile(envFrom, envTo, configPath, form->cbSensitive->isChecked(),
+                        form->teJournal);
+
+    const QStringList &fromValues = fromProduction ? prodValues : devValues;
+    const QStringList &toValues = fromProduction ? devValues : prodValues;
+
+    form->progressBar->show();
+    form->progressBar->setRange(0, static_cast<int>(foundFiles.size()));
+    const QStringList files = foundFiles;
+    int counter = 0;
+    for (const QString &path : files) {
+        ++counter;
+        if (counter % 10 == 0) {
+            form->progressBar->setValue(counter);
+            QCoreApplication::processEvents();
+        }
+        if (fileHoldsAnyValue(fromValues, path, form->cbSensitive->isChecked()))
+            replaceValuesInFile(fromValues, toValues, path, form->cbSensitive->isChecked(),
+                                form->teJournal);
+    }
+
+    showEnvironment();
+    form->progressBar->hide();
+}
