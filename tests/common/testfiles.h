@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+// Small helpers over real files and trees in temporary folders.
+
+void writeBytes(const QString &path, const QByteArray &bytes);
+QByteArray readBytes(const QString &path);
+
+// Every regular file under root, by path relative to root, with its bytes.
+QMap<QString, QByteArray> snapshotTree(const QString &root);
+
+QDateTime modificationTime(const QString &path);
+// Moves the modification time of a file into the past, so that a rewrite shows.
+void ageFile(const QString &path);
+
+// The settings files of the program under test, next to its executable. They are removed again
+// when the object goes, so that one test never sees another's settings.
+class SettingsFiles
+{
+public:
+    SettingsFiles();
+    ~SettingsFiles();
+    SettingsFiles(const SettingsFiles &) = delete;
+    SettingsFiles &operator=(const SettingsFiles &) = delete;
+
+    static QString configPath();
+    static QString valuesPath();
+    void writeConfig(const QByteArray &bytes);
+    void writeValues(const QByteArray &bytes);
+    // A config.ini naming directory, with the given filter and environment lines.
+    void writeConfig(const QString &directory, const QString &filter, const QString &environment);
+    // A values.ini from pairs of (production, development) values.
+    void writeValues(const QList<QPair<QString, QString>> &pairs);
+    void removeAll();
+};
+
+// While an object lives, the file permission bits apply to this thread even when the tests run as
+// root: the capabilities that let root read and write any file are dropped from its effective
+// set, then given back. On a system where that cannot be done, enforced() is false.
+class PermissionsEnforced
+{
+public:
+    PermissionsEnforced();
+    ~PermissionsEnforced();
+    PermissionsEnforced(const PermissionsEnforced &) = delete;
+    PermissionsEnforced &operator=(const PermissionsEnforced &) = delete;
+
+    bool enforced() const { return m_enforced; }
+
+private:
+    bool m_enforced = false;
+    bool m_dropped = false;
+    unsigned int m_saved[2] = { 0, 0 };
+};
+
+// While an object lives, this process cannot write files beyond maxBytes (the file-size limit of
+// the system), as on a disk that is full: a write past the limit fails with an error.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 maxBytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+    bool active() const { return m_active; }
+
+private:
+    bool m_active = false;
+    unsigned long long m_savedSoft = 0;
+    unsigned long long m_savedHard = 0;
+};
