@@ -1,0 +1,486 @@
+// "Échanger les valeurs" from end to end: clicks on the real button of the real window, over real
+// trees and real settings files, checked on file bytes, the journal and what the window shows.
+
+#include "messageboxwatcher.h"
+#include "testfiles.h"
+
+#include "ui/mainwindow.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+QString displayed(QString path)
+{
+    return path.replace(u'/', u'\\');
+}
+
+QString configHeader()
+{
+    return QStringLiteral("Fichier modifié : ") + displayed(SettingsFiles::configPath());
+}
+
+} // namespace
+
+class tst_SwitchRun : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void switchAndSwitchBack();
+    void environmentLine_data();
+    void environmentLine();
+    void progressBarSteps_data();
+    void progressBarSteps();
+    void clickDuringRunStartsNoSecondRun();
+    void failedReloadChangesNothing();
+    void fileVanishedDuringRun();
+    void filesThatWouldNotSurviveAreLeftIntact();
+    void linkCycleInTree();
+    void roundTripRestoresTree_data();
+    void roundTripRestoresTree();
+
+private:
+    void makeWindow();
+    void click();
+    QStringList journalLines() const;
+    QString tree() const { return m_dir->path() + QStringLiteral("/arbre"); }
+    template<typename T>
+    T *child(const char *name) const
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SettingsFiles> m_settings;
+    std::unique_ptr<MessageBoxWatcher> m_boxes;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void tst_SwitchRun::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY2(m_dir->isValid(), qPrintable(m_dir->errorString()));
+    QVERIFY(QDir().mkpath(tree()));
+    m_settings = std::make_unique<SettingsFiles>();
+    m_boxes = std::make_unique<MessageBoxWatcher>();
+}
+
+void tst_SwitchRun::cleanup()
+{
+    m_window.reset();
+    m_boxes.reset();
+    m_settings.reset();
+    m_dir.reset();
+}
+
+void tst_SwitchRun::makeWindow()
+{
+    m_window = std::make_unique<MainWindow>();
+    QVERIFY(!m_window->startupFailed());
+}
+
+void tst_SwitchRun::click()
+{
+    QTest::mouseClick(child<QPushButton>("pushButton"), Qt::LeftButton);
+}
+
+QStringList tst_SwitchRun::journalLines() const
+{
+    const QString text = child<QPlainTextEdit>("teJournal")->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(u'\n');
+}
+
+void tst_SwitchRun::switchAndSwitchBack()
+{
+    writeBytes(tree() + QStringLiteral("/app.ini"),
+               "[app]\nhote=db-prod.exemple.fr\nchemin=/srv/prod/app\n");
+    writeBytes(tree() + QStringLiteral("/conf/web.xml"),
+               "<host>db-prod.exemple.fr</host>\n  <port>5432</port>  \n");
+    writeBytes(tree() + QStringLiteral("/conf/readme.txt"), "Rien à changer ici.\n");
+    writeBytes(tree() + QStringLiteral("/Batch/job.properties"), "out=/srv/prod/out\n");
+    ageFile(tree() + QStringLiteral("/conf/readme.txt"));
+    const QDateTime untouchedTime = modificationTime(tree() + QStringLiteral("/conf/readme.txt"));
+    const QMap<QString, QByteArray> before = snapshotTree(tree());
+
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini;*.xml;*.properties;*.txt"),
+                            QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("db-prod.exemple.fr"),
+                                QStringLiteral("db-dev.exemple.fr") },
+                              { QStringLiteral("/srv/prod"), QStringLiteral("/srv/dev") } });
+    makeWindow();
+    const QImage prodPicture = QPixmap(QStringLiteral(":/icons/prod.png")).toImage();
+    const QImage devPicture = QPixmap(QStringLiteral(":/icons/developpement.png")).toImage();
+    QCOMPARE(child<QLabel>("labelLogo")->pixmap().toImage(), prodPicture);
+
+    click();
+
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    // Sub-directories first (Batch before conf, ignoring case), the top directory's files last.
+    const QString header = QStringLiteral("Fichier modifié : ");
+    QCOMPARE(journalLines(),
+             (QStringList{
+                     configHeader(), "Avant : Environnement=prod", "Après : Environnement=dev",
+                     header + displayed(tree() + "/Batch/job.properties"),
+                     "Avant : out=/srv/prod/out", "Après : out=/srv/dev/out",
+                     header + displayed(tree() + "/conf/web.xml"),
+                     "Avant : <host>db-prod.exemple.fr</host>",
+                     "Après : <host>db-dev.exemple.fr</host>",
+                     header + displayed(tree() + "/app.ini"), "Avant : hote=db-prod.exemple.fr",
+                     "Après : hote=db-dev.exemple.fr", header + displayed(tree() + "/app.ini"),
+                     "Avant : chemin=/srv/prod/app", "Après : chemin=/srv/dev/app" }));
+    QCOMPARE(readBytes(tree() + QStringLiteral("/conf/web.xml")),
+             QByteArray("<host>db-dev.exemple.fr</host>\n  <port>5432</port>  \n"));
+    QCOMPARE(readBytes(SettingsFiles::configPath()).split('\n').at(2),
+             QByteArray("Environnement=dev"));
+    // A file without any value is neither read into the journal nor rewritten.
+    QCOMPARE(readBytes(tree() + QStringLiteral("/conf/readme.txt")),
+             before.value(QStringLiteral("conf/readme.txt")));
+    QCOMPARE(modificationTime(tree() + QStringLiteral("/conf/readme.txt")), untouchedTime);
+    QVERIFY(!m_window->isProdActive());
+    QCOMPARE(child<QLabel>("labelLogo")->pixmap().toImage(), devPicture);
+    QVERIFY(child<QProgressBar>("progressBar")->isHidden());
+    QVERIFY(child<QPushButton>("pushButton")->isEnabled());
+    QCOMPARE(m_window->collectedFiles().size(), 4);
+
+    click();
+
+    QCOMPARE(snapshotTree(tree()), before);
+    QCOMPARE(readBytes(SettingsFiles::configPath()).split('\n').at(2),
+             QByteArray("Environnement=prod"));
+    QVERIFY(m_window->isProdActive());
+    QCOMPARE(child<QLabel>("labelLogo")->pixmap().toImage(), prodPicture);
+    QCOMPARE(m_window->collectedFiles().size(), 4);
+    QVERIFY(m_boxes->boxes().isEmpty());
+}
+
+void tst_SwitchRun::environmentLine_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("caseSensitive");
+    QTest::addColumn<QString>("afterFirst");
+    QTest::addColumn<QString>("afterSecond");
+    QTest::addColumn<bool>("prodAfterSecondReload");
+
+    QTest::newRow("prod") << "Environnement=prod" << false << "Environnement=dev"
+                          << "Environnement=prod" << true;
+    QTest::newRow("production becomes devuction and back")
+            << "Environnement=production" << false << "Environnement=devuction"
+            << "Environnement=production" << true;
+    QTest::newRow("lower-case key, case ignored")
+            << "environnement=prod" << false << "Environnement=dev" << "Environnement=prod"
+            << true;
+    QTest::newRow("lower-case key, case sensitive: the line stays")
+            << "environnement=prod" << true << "environnement=prod" << "environnement=prod"
+            << false;
+}
+
+void tst_SwitchRun::environmentLine()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, caseSensitive);
+    QFETCH(QString, afterFirst);
+    QFETCH(QString, afterSecond);
+    QFETCH(bool, prodAfterSecondReload);
+
+    m_settings->writeConfig((QStringLiteral("MainDir=") + tree() + QStringLiteral("\n") + line
+                             + QStringLiteral("\r\nFilesFilter=*.ini"))
+                                    .toUtf8());
+    m_settings->writeValues({ { QStringLiteral("a"), QStringLiteral("b") } });
+    makeWindow();
+    child<QCheckBox>("cbSensitive")->setChecked(caseSensitive);
+
+    click();
+    QByteArray expected = QStringLiteral("MainDir=%1\n%2\nFilesFilter=*.ini\n")
+                                  .arg(tree(), afterFirst)
+                                  .toUtf8();
+    QCOMPARE(readBytes(SettingsFiles::configPath()), expected);
+    // Whatever the file says, the window shows the environment the run put in force.
+    QVERIFY(!m_window->isProdActive());
+
+    click();
+    expected = QStringLiteral("MainDir=%1\n%2\nFilesFilter=*.ini\n").arg(tree(), afterSecond).toUtf8();
+    QCOMPARE(readBytes(SettingsFiles::configPath()), expected);
+    QCOMPARE(m_window->isProdActive(), prodAfterSecondReload);
+    QVERIFY(m_boxes->boxes().isEmpty());
+}
+
+void tst_SwitchRun::progressBarSteps_data()
+{
+    QTest::addColumn<int>("files");
+    QTest::addColumn<QList<int>>("values");
+
+    QTest::newRow("no file") << 0 << QList<int>();
+    QTest::newRow("nine files") << 9 << QList<int>();
+    QTest::newRow("25 files") << 25 << QList<int>{ 10, 20 };
+}
+
+void tst_SwitchRun::progressBarSteps()
+{
+    QFETCH(int, files);
+    QFETCH(QList<int>, values);
+
+    for (int i = 0; i < files; ++i)
+        writeBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0')),
+                   "x=prod-host\n");
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+
+    auto *bar = child<QProgressBar>("progressBar");
+    QSignalSpy spy(bar, &QProgressBar::valueChanged);
+    // What the bar shows when events are let through: it is visible, with the run's range.
+    QList<int> maximumsWhileVisible;
+    QTimer probe;
+    probe.setInterval(0);
+    connect(&probe, &QTimer::timeout, [&] {
+        if (bar->isVisible())
+            maximumsWhileVisible.append(bar->maximum());
+    });
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    probe.start();
+    click();
+    probe.stop();
+
+    QList<int> seen;
+    for (const QList<QVariant> &signal : std::as_const(spy))
+        seen.append(signal.at(0).toInt());
+    // The range is set first, which resets the value from 24 to the minimum when it falls outside.
+    seen.removeAll(0);
+    QCOMPARE(seen, values);
+    QCOMPARE(bar->maximum(), files);
+    QVERIFY(bar->isHidden());
+    QCOMPARE(maximumsWhileVisible.isEmpty(), values.isEmpty());
+    for (int maximum : std::as_const(maximumsWhileVisible))
+        QCOMPARE(maximum, files);
+    for (int i = 0; i < files; ++i)
+        QCOMPARE(readBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0'))),
+                 QByteArray("x=dev-host\n"));
+}
+
+void tst_SwitchRun::clickDuringRunStartsNoSecondRun()
+{
+    for (int i = 0; i < 30; ++i)
+        writeBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0')),
+                   "x=prod-host\n");
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+
+    // Runs when the run first lets events through, at its tenth file.
+    bool enabledDuringRun = true;
+    QTimer::singleShot(0, this, [&] {
+        auto *button = child<QPushButton>("pushButton");
+        enabledDuringRun = button->isEnabled();
+        QTest::mouseClick(button, Qt::LeftButton);
+        button->click();
+    });
+    click();
+
+    QVERIFY(!enabledDuringRun);
+    QVERIFY(child<QPushButton>("pushButton")->isEnabled());
+    // One run: config.ini once, each file once, all of them in development.
+    QCOMPARE(journalLines().count(configHeader()), 1);
+    QCOMPARE(journalLines().size(), 3 * 31);
+    QVERIFY(!m_window->isProdActive());
+    for (int i = 0; i < 30; ++i)
+        QCOMPARE(readBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0'))),
+                 QByteArray("x=dev-host\n"));
+}
+
+void tst_SwitchRun::failedReloadChangesNothing()
+{
+    writeBytes(tree() + QStringLiteral("/a.ini"), "x=prod-host\n");
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    const QByteArray config = readBytes(SettingsFiles::configPath());
+
+    m_settings->writeValues(QByteArray("prodVal=prod-host\nprodVal=x\ndevVal=dev-host\n"));
+    click();
+
+    QCOMPARE(m_boxes->boxes().size(), 1);
+    QCOMPARE(m_boxes->boxes().constFirst().parent.data(), m_window.get());
+    QVERIFY(m_boxes->boxes().constFirst().text.startsWith(QStringLiteral("Les valeurs")));
+    QCOMPARE(readBytes(SettingsFiles::configPath()), config);
+    QCOMPARE(readBytes(tree() + QStringLiteral("/a.ini")), QByteArray("x=prod-host\n"));
+    QVERIFY(m_window->isProdActive());
+    QVERIFY(journalLines().isEmpty());
+    QVERIFY(child<QProgressBar>("progressBar")->isHidden());
+}
+
+void tst_SwitchRun::fileVanishedDuringRun()
+{
+    for (int i = 0; i < 12; ++i)
+        writeBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0')),
+                   "x=prod-host\n");
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+
+    // Deleted at the tenth file, after the collection listed it.
+    const QString vanished = tree() + QStringLiteral("/f11.ini");
+    QTimer::singleShot(0, this, [&] { QVERIFY(QFile::remove(vanished)); });
+    click();
+
+    QCOMPARE(m_boxes->summaries(),
+             (QStringList{ "Erreur | Impossible d'ouvrir le fichier " + vanished,
+                           "Fichier non trouvé | Le fichier " + vanished + " n'existe pas." }));
+    QCOMPARE(m_boxes->boxes().at(1).icon, QMessageBox::Warning);
+    QVERIFY(!QFile::exists(vanished));
+    // The run went on: every other file was switched.
+    for (int i = 0; i < 11; ++i)
+        QCOMPARE(readBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0'))),
+                 QByteArray("x=dev-host\n"));
+}
+
+void tst_SwitchRun::filesThatWouldNotSurviveAreLeftIntact()
+{
+    const QByteArray latin1 = "h\xF4te=prod-host\n";
+    const QByteArray binary = QByteArray("\x89PNG\r\n\x1A\n\0\0prod-host\0", 20);
+    const QByteArray binaryWithout = QByteArray("\x7F" "ELF\0\0\0\x01", 8);
+    writeBytes(tree() + QStringLiteral("/latin1.ini"), latin1);
+    writeBytes(tree() + QStringLiteral("/image.png"), binary);
+    writeBytes(tree() + QStringLiteral("/programme"), binaryWithout);
+    for (const char *name : { "/latin1.ini", "/image.png", "/programme" })
+        ageFile(tree() + QLatin1String(name));
+    const QDateTime aged = modificationTime(tree() + QStringLiteral("/image.png"));
+
+    m_settings->writeConfig(tree(), QString(), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    click();
+
+    QCOMPARE(readBytes(tree() + QStringLiteral("/latin1.ini")), latin1);
+    QCOMPARE(readBytes(tree() + QStringLiteral("/image.png")), binary);
+    QCOMPARE(readBytes(tree() + QStringLiteral("/programme")), binaryWithout);
+    QCOMPARE(modificationTime(tree() + QStringLiteral("/image.png")), aged);
+    QCOMPARE(modificationTime(tree() + QStringLiteral("/latin1.ini")), aged);
+    const QStringList lines = journalLines();
+    QCOMPARE(lines.size(), 3 + 2 + 2);
+    QCOMPARE(lines.at(3), QStringLiteral("Fichier non modifié : ") + displayed(tree() + "/image.png"));
+    QVERIFY(lines.at(4).contains(QStringLiteral("binaire")));
+    QCOMPARE(lines.at(5), QStringLiteral("Fichier non modifié : ") + displayed(tree() + "/latin1.ini"));
+    QVERIFY(lines.at(6).contains(QStringLiteral("UTF-8")));
+    QVERIFY(m_boxes->boxes().isEmpty());
+}
+
+void tst_SwitchRun::linkCycleInTree()
+{
+    writeBytes(tree() + QStringLiteral("/a/b/fichier.ini"), "x=prod-host\n");
+    QVERIFY(QFile::link(tree(), tree() + QStringLiteral("/a/b/retour")));
+    QVERIFY(QFile::link(QStringLiteral(".."), tree() + QStringLiteral("/a/parent")));
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    click();
+
+    QCOMPARE(m_window->collectedFiles(),
+             QStringList{ tree() + QStringLiteral("/a/b/fichier.ini") });
+    QCOMPARE(readBytes(tree() + QStringLiteral("/a/b/fichier.ini")), QByteArray("x=dev-host\n"));
+}
+
+void tst_SwitchRun::roundTripRestoresTree_data()
+{
+    QTest::addColumn<quint32>("seed");
+    for (quint32 seed : { 1u, 7u, 42u, 2024u, 99991u })
+        QTest::newRow(qPrintable(QStringLiteral("seed %1").arg(seed))) << seed;
+}
+
+void tst_SwitchRun::roundTripRestoresTree()
+{
+    QFETCH(quint32, seed);
+    QRandomGenerator random(seed);
+
+    // Values are distinct tokens that cannot overlap: a letter prefix per pair and environment.
+    const int pairCount = 1 + random.bounded(8);
+    QList<QPair<QString, QString>> pairs;
+    for (int i = 0; i < pairCount; ++i)
+        pairs.append({ QStringLiteral("P%1q-%2.prod.fr").arg(QChar(u'a' + i)).arg(random.bounded(1000)),
+                       QStringLiteral("D%1q-%2.dév.fr").arg(QChar(u'a' + i)).arg(random.bounded(1000)) });
+    const QStringList fillers{ "clé", "valeur", "serveur", "chemin", "<port>", "{\"a\": 1}", "é",
+                               "日本", "😀", "   ", "=", "\t" };
+
+    QStringList binaries;
+    const int fileCount = 20 + random.bounded(40);
+    for (int f = 0; f < fileCount; ++f) {
+        const QString dir = QStringLiteral("/d%1/s%2").arg(random.bounded(4)).arg(random.bounded(3));
+        const QString path = tree() + dir + QStringLiteral("/f%1.txt").arg(f);
+        const int kind = random.bounded(10);
+        if (kind == 0) {
+            QByteArray bytes = QByteArray("\0\x01", 2) + pairs.at(0).first.toUtf8();
+            binaries.append(path);
+            writeBytes(path, bytes);
+            continue;
+        }
+        if (kind == 1) {
+            binaries.append(path);
+            writeBytes(path, QByteArray("caf\xE9 ") + pairs.at(0).first.toUtf8() + '\n');
+            continue;
+        }
+        QString text;
+        const int lineCount = random.bounded(12);
+        for (int l = 0; l < lineCount; ++l) {
+            const int words = random.bounded(6);
+            for (int w = 0; w < words; ++w) {
+                if (random.bounded(4) == 0)
+                    text += pairs.at(random.bounded(pairCount)).first;
+                else
+                    text += fillers.at(random.bounded(fillers.size()));
+                if (random.bounded(2))
+                    text += u' ';
+            }
+            text += u'\n';
+        }
+        writeBytes(path, text.toUtf8());
+    }
+    for (const QString &path : std::as_const(binaries))
+        ageFile(path);
+    const QMap<QString, QByteArray> before = snapshotTree(tree());
+    QMap<QString, QDateTime> binaryTimes;
+    for (const QString &path : std::as_const(binaries))
+        binaryTimes.insert(path, modificationTime(path));
+
+    m_settings->writeConfig(tree(), QString(), QStringLiteral("prod"));
+    m_settings->writeValues(pairs);
+    makeWindow();
+    click();
+    const QMap<QString, QByteArray> switched = snapshotTree(tree());
+    for (auto it = switched.cbegin(); it != switched.cend(); ++it) {
+        if (binaries.contains(tree() + u'/' + it.key()))
+            continue;
+        for (const auto &pair : std::as_const(pairs))
+            QVERIFY2(!it.value().contains(pair.first.toUtf8()), qPrintable(it.key()));
+    }
+    click();
+
+    QVERIFY(m_boxes->boxes().isEmpty());
+    const QMap<QString, QByteArray> after = snapshotTree(tree());
+    QCOMPARE(after.keys(), before.keys());
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key()));
+    for (auto it = binaryTimes.cbegin(); it != binaryTimes.cend(); ++it)
+        QCOMPARE(modificationTime(it.key()), it.value());
+}
+
+QTEST_MAIN(tst_SwitchRun)
+#include "tst_switchrun.moc"
