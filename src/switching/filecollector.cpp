@@ -37,10 +37,14 @@ void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
     }
 
     dir.setNameFilters(namePatterns);
-    const QStringList files =
-            dir.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::NoSort);
-    for (const QString &name : files)
-        fileList.append(directory + name);
+    const QFileInfoList files =
+            dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::NoSort);
+    for (const QFileInfo &file : files) {
+        // QDir lists a link to a FIFO or a device among the files. Only regular files are
+        // collected: reading a FIFO or a device may never end.
+        if (file.isFile())
+            fileList.append(directory + file.fileName());
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 namespace {
 
@@ -20,6 +21,22 @@ const ByteOrderMark byteOrderMarks[] = {
     { QByteArrayView("\xFF\xFE", 2), TextEncoding::Utf16LE, QStringConverter::Utf16LE },
     { QByteArrayView("\xFE\xFF", 2), TextEncoding::Utf16BE, QStringConverter::Utf16BE },
 };
+
+// Whether text, decoded from body, encodes back to the same bytes. The decoder drops a second
+// byte-order mark at the start of body, which is no loss worth refusing the file for.
+bool decodesExactly(QByteArrayView body, const QString &text, QStringConverter::Encoding converter)
+{
+    if (!text.isValidUtf16())
+        return false;
+    QStringEncoder encoder(converter, QStringConverter::Flag::Stateless);
+    const QByteArray again = encoder.encode(text);
+    if (encoder.hasError())
+        return false;
+    if (again == body)
+        return true;
+    const QByteArray mark = encoder.encode(QStringView(u"\uFEFF"));
+    return body.startsWith(mark) && again == body.sliced(mark.size());
+}
 
 } // namespace
 
@@ -45,7 +62,12 @@ DecodedText decodeText(const QByteArray &bytes)
 
     QStringDecoder decoder(converter, QStringConverter::Flag::Stateless);
     result.text = decoder.decode(body);
-    if (decoder.hasError()) {
+    // Qt's UTF-16 and UTF-32 decoders let some broken input through without an error: unpaired
+    // surrogates, a last code unit cut short, code points beyond U+10FFFF. Text read from such
+    // bytes would not be written back as it was.
+    const bool broken =
+            decoder.hasError() || (!utf8 && !decodesExactly(body, result.text, converter));
+    if (broken) {
         if (result.safety == TextSafety::Rewritable)
             result.safety = TextSafety::InvalidBytes;
     } else if (!utf8 && result.text.contains(QChar(u'\0'))) {
