@@ -110,7 +110,10 @@ bool writeLinesToFile(const QString &filePath, const QStringList &lines)
         return false;
     }
     const QByteArray bytes = encodeLines(lines);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    // QSaveFile::commit() (Qt 6.4) does not notice when the last flush of its buffer fails, for
+    // instance on a disk that fills up: it would put a truncated copy in place of the file.
+    // Flushing here first makes that failure seen.
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         file.cancelWriting();
         showWriteFailure(filePath);
         return false;
