@@ -9,6 +9,11 @@
 #include <QPlainTextEdit>
 #include <QSaveFile>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 QString tr(const char *text)
@@ -36,6 +41,26 @@ void appendRecords(QPlainTextEdit *journal, const QString &displayPath,
                                      + tr(" non identifiée bien que présente."));
         }
     }
+}
+
+// The new file is created by this process; when it may (run by root), it gives it the owner and
+// group of the file it replaces, so that a service that reads the file still can.
+void keepOwner(const QString &filePath, int handle)
+{
+#ifdef Q_OS_UNIX
+    struct stat original {};
+    struct stat replacement {};
+    if (::stat(QFile::encodeName(filePath).constData(), &original) != 0
+        || ::fstat(handle, &replacement) != 0)
+        return;
+    if (original.st_uid == replacement.st_uid && original.st_gid == replacement.st_gid)
+        return;
+    if (::fchown(handle, original.st_uid, original.st_gid) == 0)
+        ::fchmod(handle, original.st_mode & 07777); // a change of owner clears set-id bits
+#else
+    Q_UNUSED(filePath);
+    Q_UNUSED(handle);
+#endif
 }
 
 void showWriteFailure(const QString &filePath)
@@ -113,7 +138,10 @@ bool writeLinesToFile(const QString &filePath, const QStringList &lines)
     // QSaveFile::commit() (Qt 6.4) does not notice when the last flush of its buffer fails, for
     // instance on a disk that fills up: it would put a truncated copy in place of the file.
     // Flushing here first makes that failure seen.
-    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    if (written)
+        keepOwner(filePath, file.handle());
+    if (!written || !file.commit()) {
         file.cancelWriting();
         showWriteFailure(filePath);
         return false;

@@ -256,6 +256,7 @@ private Q_SLOTS:
 
     void permissionsKept_data();
     void permissionsKept();
+    void ownerKept();
     void linkedFiles_data();
     void linkedFiles();
 };
@@ -1035,6 +1036,32 @@ void tst_Replacement::permissionsKept()
     QCOMPARE(readBytes(path), written(expectedContent));
     QCOMPARE(QString::number(modeOf(path), 8), QString::number(mode, 8));
     QCOMPARE(entriesOf(dir.path()), QStringList{ u8("app.ini") });
+#endif
+}
+
+void tst_Replacement::ownerKept()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("Unix owners");
+#else
+    if (geteuid() != 0)
+        QSKIP("only root can give a file to another owner: the rewrite runs as the owner here");
+    // A service account's file, switched by root, stays the service's.
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath(QStringLiteral("service.ini"));
+    writeBytes(path, "a=prod\n");
+    QVERIFY(setMode(path, 0640));
+    QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+
+    MessageBoxWatcher watcher;
+    QPlainTextEdit journal;
+    QVERIFY(replaceValuesInFile({ u8("prod") }, { u8("dev") }, path, true, &journal));
+    QCOMPARE(readBytes(path), written("a=dev\n"));
+    QCOMPARE(QFileInfo(path).ownerId(), 65534u);
+    QCOMPARE(QFileInfo(path).groupId(), 65534u);
+    QCOMPARE(QString::number(modeOf(path), 8), QStringLiteral("640"));
+    QVERIFY(watcher.boxes().isEmpty());
 #endif
 }
 
