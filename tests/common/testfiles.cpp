@@ -119,6 +119,16 @@ void SettingsFiles::removeAll()
     }
 }
 
+EventLoopWatchdog::EventLoopWatchdog(int timeoutMs)
+{
+    m_timer.setSingleShot(true);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        m_fired = true;
+        QCoreApplication::exit(99);
+    });
+    m_timer.start(timeoutMs);
+}
+
 #ifdef Q_OS_LINUX
 namespace {
 

@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 // Small helpers over real files and trees in temporary folders.
 
@@ -74,4 +75,17 @@ private:
     bool m_active = false;
     unsigned long long m_savedSoft = 0;
     unsigned long long m_savedHard = 0;
+};
+
+// Ends the application's event loop with status 99 when it is still running after timeoutMs, so
+// that a test of "the program ends by itself" fails instead of hanging.
+class EventLoopWatchdog
+{
+public:
+    explicit EventLoopWatchdog(int timeoutMs = 10000);
+    bool fired() const { return m_fired; }
+
+private:
+    QTimer m_timer;
+    bool m_fired = false;
 };

@@ -116,12 +116,9 @@ void tst_LoadSettings::constructWindow()
     m_window = std::make_unique<MainWindow>();
     if (!m_window->startupFailed())
         return;
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    watchdog.start(10000);
+    const EventLoopWatchdog watchdog;
     QCOMPARE(QCoreApplication::exec(), 0);
-    QVERIFY2(watchdog.isActive(), "the event loop did not end by itself");
+    QVERIFY2(!watchdog.fired(), "the event loop did not end by itself");
     QVERIFY(!m_window->isVisible());
 }
 

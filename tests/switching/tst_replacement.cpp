@@ -232,6 +232,50 @@ Q_DECLARE_METATYPE(WriteFailure)
 Q_DECLARE_METATYPE(Link)
 Q_DECLARE_METATYPE(TextSafety)
 
+namespace {
+
+bool canMakeSymlinks()
+{
+#ifdef Q_OS_UNIX
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool needsPermissions(UnreadablePath kind)
+{
+    return kind == UnreadablePath::NoReadPermission || kind == UnreadablePath::WriteOnly;
+}
+
+// Puts at path something that exists (or seems to) but cannot be read as a file. Permission
+// bits only hold under PermissionsEnforced. The modification time of a file is moved into the
+// past, so that a rewrite would show.
+bool makeUnreadable(UnreadablePath kind, const QString &path, const QByteArray &content)
+{
+    switch (kind) {
+    case UnreadablePath::Missing:
+        return true;
+    case UnreadablePath::DanglingLink:
+#ifdef Q_OS_UNIX
+        return ::symlink("absent.ini", QFile::encodeName(path).constData()) == 0;
+#else
+        return false;
+#endif
+    case UnreadablePath::Folder:
+        return QDir().mkpath(path);
+    case UnreadablePath::NoReadPermission:
+    case UnreadablePath::WriteOnly:
+        writeBytes(path, content);
+        ageFile(path);
+        return QFile::setPermissions(path, kind == UnreadablePath::WriteOnly ? QFile::WriteOwner
+                                                                           : QFile::Permissions());
+    }
+    return false;
+}
+
+} // namespace
+
 class tst_Replacement : public QObject
 {
     Q_OBJECT
@@ -389,36 +433,16 @@ void tst_Replacement::precheckUnreadablePath()
     const QByteArray content("url=host-prod\n");
     const QStringList values{ QStringLiteral("host-prod") };
 
-    switch (kind) {
-    case UnreadablePath::Missing:
-        break;
-    case UnreadablePath::DanglingLink:
-#ifdef Q_OS_UNIX
-        QVERIFY(::symlink("absent.ini", QFile::encodeName(path).constData()) == 0);
-        break;
-#else
+    if (kind == UnreadablePath::DanglingLink && !canMakeSymlinks())
         QSKIP("symbolic links are made with the Unix call");
-#endif
-    case UnreadablePath::Folder:
-        QVERIFY(QDir().mkpath(path));
-        break;
-    case UnreadablePath::NoReadPermission:
-    case UnreadablePath::WriteOnly:
-        writeBytes(path, content);
-        QVERIFY(QFile::setPermissions(path, kind == UnreadablePath::WriteOnly
-                                                    ? QFile::WriteOwner
-                                                    : QFile::Permissions()));
-        break;
-    }
+    QVERIFY(makeUnreadable(kind, path, content));
     const QStringList entriesBefore = entriesOf(dir.path());
 
     MessageBoxWatcher watcher;
     bool found = true;
     {
-        const bool needsPermissions = kind == UnreadablePath::NoReadPermission
-                || kind == UnreadablePath::WriteOnly;
         PermissionsEnforced permissions;
-        if (needsPermissions && !permissions.enforced())
+        if (needsPermissions(kind) && !permissions.enforced())
             QSKIP("the permission bits cannot be made to apply to this process");
         found = fileHoldsAnyValue(values, path, true);
     }
@@ -828,28 +852,9 @@ void tst_Replacement::readFailures()
     const QString path = dir.filePath(name);
     const QByteArray content("url=host-prod\n");
 
-    switch (kind) {
-    case UnreadablePath::Missing:
-        break;
-    case UnreadablePath::DanglingLink:
-#ifdef Q_OS_UNIX
-        QVERIFY(::symlink("absent.ini", QFile::encodeName(path).constData()) == 0);
-        break;
-#else
+    if (kind == UnreadablePath::DanglingLink && !canMakeSymlinks())
         QSKIP("symbolic links are made with the Unix call");
-#endif
-    case UnreadablePath::Folder:
-        QVERIFY(QDir().mkpath(path));
-        break;
-    case UnreadablePath::NoReadPermission:
-    case UnreadablePath::WriteOnly:
-        writeBytes(path, content);
-        ageFile(path);
-        QVERIFY(QFile::setPermissions(path, kind == UnreadablePath::WriteOnly
-                                                    ? QFile::WriteOwner
-                                                    : QFile::Permissions()));
-        break;
-    }
+    QVERIFY(makeUnreadable(kind, path, content));
     const QStringList entriesBefore = entriesOf(dir.path());
     const QDateTime timeBefore = modificationTime(path);
 
@@ -857,10 +862,8 @@ void tst_Replacement::readFailures()
     QPlainTextEdit journal;
     bool done = true;
     {
-        const bool needsPermissions = kind == UnreadablePath::NoReadPermission
-                || kind == UnreadablePath::WriteOnly;
         PermissionsEnforced permissions;
-        if (needsPermissions && !permissions.enforced())
+        if (needsPermissions(kind) && !permissions.enforced())
             QSKIP("the permission bits cannot be made to apply to this process");
         done = replaceValuesInFile({ u8("host-prod") }, { u8("host-dev") }, path, true, &journal);
     }

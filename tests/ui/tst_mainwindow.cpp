@@ -317,10 +317,7 @@ void tst_MainWindow::quitEndsEventLoopWithZero()
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     QTimer::singleShot(0, child<QAction>("actionQuitter"), &QAction::trigger);
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    watchdog.start(10000);
+    const EventLoopWatchdog watchdog;
     QCOMPARE(QCoreApplication::exec(), 0);
 }
 

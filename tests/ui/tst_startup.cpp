@@ -151,14 +151,11 @@ void tst_Startup::settingsThatCannotBeLoadedEndTheProgram()
     boxes.onBox = [&](const SeenMessageBox &) {
         windowShownWithBox = topLevelMainWindow() && topLevelMainWindow()->isVisible();
     };
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    watchdog.start(10000);
+    const EventLoopWatchdog watchdog;
 
     QApplication *app = qApp;
     QCOMPARE(runMirabex(*app), 0);
-    QVERIFY2(watchdog.isActive(), "the program did not end by itself");
+    QVERIFY2(!watchdog.fired(), "the program did not end by itself");
     QCOMPARE(boxes.summaries(), QStringList{ QStringLiteral("Erreur | Impossible d'ouvrir le fichier ")
                                              + SettingsFiles::configPath() });
     QVERIFY(!windowShownWithBox);
