@@ -2,19 +2,23 @@
 
 #include "config/messageboxes.h"
 #include "config/presencechecks.h"
-#include "switching/linereplacer.h"
-#include "switching/textfile.h"
+#include "switching/fileswitch.h"
+#include "switching/journal.h"
 
 #include <QCoreApplication>
 #include <QFile>
 
-bool fileHoldsAnyValue(const QStringList &fromValues, const QString &filePath, bool caseSensitive)
+std::optional<QByteArray> readFileToCheck(const QString &filePath, Journal *journal)
 {
+    if (!QFile::exists(filePath)) {
+        if (journal)
+            journal->flush();
+    }
     if (!checkFileExists(filePath)) {
         showWarningBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier non trouvé"),
                        QCoreApplication::translate("MainWindow", "Le fichier ") + filePath
                                + QCoreApplication::translate("MainWindow", " n'existe pas."));
-        return false;
+        return std::nullopt;
     }
 
     QFile file(filePath);
@@ -22,17 +26,18 @@ bool fileHoldsAnyValue(const QStringList &fromValues, const QString &filePath, b
     if (file.open(QIODevice::ReadOnly))
         bytes = file.readAll();
     if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+        if (journal)
+            journal->flush();
         showCriticalBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier illisible"),
                         QCoreApplication::translate("MainWindow", "impossible d'ouvrir le fichier ")
                                 + filePath + u'.');
-        return false;
+        return std::nullopt;
     }
-    file.close();
+    return bytes;
+}
 
-    const QStringList lines = splitLines(decodeText(bytes).text);
-    for (const QString &line : lines) {
-        if (lineHoldsAnyValue(line, fromValues, caseSensitive))
-            return true;
-    }
-    return false;
+bool fileHoldsAnyValue(const QStringList &fromValues, const QString &filePath, bool caseSensitive)
+{
+    const std::optional<QByteArray> bytes = readFileToCheck(filePath, nullptr);
+    return bytes && bytesHoldAnyValue(*bytes, SwitchValues(fromValues, {}, caseSensitive));
 }

@@ -1,9 +1,19 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
+
+class Journal;
 
 // Whether the file at filePath holds, in one of its lines, one of fromValues (with their exact
 // case, or in any case when caseSensitive is false). A file that no longer exists or cannot be
 // read gives false after its message boxes. An empty value matches nothing.
 bool fileHoldsAnyValue(const QStringList &fromValues, const QString &filePath, bool caseSensitive);
+
+// The first step of the check above: the bytes of the file, or nothing after the message boxes
+// of a file that no longer exists or cannot be read. The journal is brought up to date before
+// a box is shown.
+std::optional<QByteArray> readFileToCheck(const QString &filePath, Journal *journal);

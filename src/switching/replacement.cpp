@@ -1,7 +1,8 @@
 #include "switching/replacement.h"
 
 #include "config/messageboxes.h"
-#include "switching/linereplacer.h"
+#include "switching/fileswitch.h"
+#include "switching/journal.h"
 #include "switching/textfile.h"
 
 #include <QCoreApplication>
@@ -27,19 +28,16 @@ QString header(const char *colour, const QString &label, const QString &displayP
             .arg(QLatin1String(colour), label, displayPath.toHtmlEscaped());
 }
 
-void appendRecords(QPlainTextEdit *journal, const QString &displayPath,
-                   const QList<LineRecord> &records)
+void appendRecord(Journal &journal, const QString &displayPath, const LineRecord &record)
 {
-    for (const LineRecord &record : records) {
-        if (record.kind == LineRecord::Kind::Modified) {
-            journal->appendHtml(header("green", tr("Fichier modifié : "), displayPath));
-            journal->appendPlainText(tr("Avant : ") + record.before);
-            journal->appendPlainText(tr("Après : ") + record.after);
-        } else {
-            journal->appendHtml(header("red", tr("Fichier non modifié : "), displayPath));
-            journal->appendPlainText(tr("Chaine ") + record.before
-                                     + tr(" non identifiée bien que présente."));
-        }
+    if (record.kind == LineRecord::Kind::Modified) {
+        journal.appendHtml(header("green", tr("Fichier modifié : "), displayPath));
+        journal.appendPlainText(tr("Avant : ") + record.before);
+        journal.appendPlainText(tr("Après : ") + record.after);
+    } else {
+        journal.appendHtml(header("red", tr("Fichier non modifié : "), displayPath));
+        journal.appendPlainText(tr("Chaine ") + record.before
+                                + tr(" non identifiée bien que présente."));
     }
 }
 
@@ -63,11 +61,46 @@ void keepOwner(const QString &filePath, int handle)
 #endif
 }
 
-void showWriteFailure(const QString &filePath)
+void showWriteFailure(const QString &filePath, Journal *journal)
 {
+    if (journal)
+        journal->flush();
     showCriticalBox(nullptr, tr("Erreur"),
                     tr("Modification non prise en compte, vérifier l'accès au fichier ")
                             + filePath);
+}
+
+// Writes bytes through a temporary file beside the original, which replaces it only once every
+// byte is on disk.
+bool writeBytesToFile(const QString &filePath, const QByteArray &bytes, Journal *journal)
+{
+    // A file that cannot be opened for writing (read-only) stays as it is, although the
+    // replacement below would be allowed to put a new file in its place.
+    if (QFile::exists(filePath)) {
+        QFile probe(filePath);
+        if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            showWriteFailure(filePath, journal);
+            return false;
+        }
+    }
+
+    QSaveFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly)) {
+        showWriteFailure(filePath, journal);
+        return false;
+    }
+    // QSaveFile::commit() (Qt 6.4) does not notice when the last flush of its buffer fails, for
+    // instance on a disk that fills up: it would put a truncated copy in place of the file.
+    // Flushing here first makes that failure seen.
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    if (written)
+        keepOwner(filePath, file.handle());
+    if (!written || !file.commit()) {
+        file.cancelWriting();
+        showWriteFailure(filePath, journal);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -86,65 +119,31 @@ bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toVal
     }
     file.close();
 
+    Journal records(journal);
+    return replaceValuesInBytes(bytes, SwitchValues(fromValues, toValues, caseSensitive), filePath,
+                                records);
+}
+
+bool replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &values,
+                          const QString &filePath, Journal &journal)
+{
     QString displayPath = filePath;
     displayPath.replace(u'/', u'\\');
 
-    const DecodedText decoded = decodeText(bytes);
-    QStringList lines = splitLines(decoded.text);
-
-    if (decoded.safety != TextSafety::Rewritable) {
-        bool holdsValue = false;
-        for (const QString &line : std::as_const(lines)) {
-            if (lineHoldsAnyValue(line, fromValues, caseSensitive)) {
-                holdsValue = true;
-                break;
-            }
-        }
-        if (holdsValue && journal) {
-            journal->appendHtml(header("red", tr("Fichier non modifié : "), displayPath));
-            journal->appendPlainText(textSafetyReason(decoded.safety));
+    const SwitchedFile switched = switchFileBytes(bytes, values, [&](const LineRecord &record) {
+        appendRecord(journal, displayPath, record);
+    });
+    if (switched.safety != TextSafety::Rewritable) {
+        if (switched.holdsValue) {
+            journal.appendHtml(header("red", tr("Fichier non modifié : "), displayPath));
+            journal.appendPlainText(textSafetyReason(switched.safety));
         }
         return false;
     }
-
-    QList<LineRecord> records;
-    for (QString &line : lines) {
-        records.clear();
-        line = replaceValuesInLine(line, fromValues, toValues, caseSensitive, &records);
-        if (journal)
-            appendRecords(journal, displayPath, records);
-    }
-    return writeLinesToFile(filePath, lines);
+    return writeBytesToFile(filePath, switched.bytes, &journal);
 }
 
 bool writeLinesToFile(const QString &filePath, const QStringList &lines)
 {
-    // A file that cannot be opened for writing (read-only) stays as it is, although the
-    // replacement below would be allowed to put a new file in its place.
-    if (QFile::exists(filePath)) {
-        QFile probe(filePath);
-        if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            showWriteFailure(filePath);
-            return false;
-        }
-    }
-
-    QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        showWriteFailure(filePath);
-        return false;
-    }
-    const QByteArray bytes = encodeLines(lines);
-    // QSaveFile::commit() (Qt 6.4) does not notice when the last flush of its buffer fails, for
-    // instance on a disk that fills up: it would put a truncated copy in place of the file.
-    // Flushing here first makes that failure seen.
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    if (written)
-        keepOwner(filePath, file.handle());
-    if (!written || !file.commit()) {
-        file.cancelWriting();
-        showWriteFailure(filePath);
-        return false;
-    }
-    return true;
+    return writeBytesToFile(filePath, encodeLines(lines), nullptr);
 }

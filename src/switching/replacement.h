@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+class Journal;
 class QPlainTextEdit;
+class SwitchValues;
 
 // Replaces, line by line, each value of fromValues by the value of the same index in toValues,
 // records every replacement in the journal ("Avant :" / "Après :") and writes the file back.
@@ -12,6 +15,10 @@ class QPlainTextEdit;
 // Returns whether the file was read and written back; failures are reported in message boxes.
 bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toValues,
                          const QString &filePath, bool caseSensitive, QPlainTextEdit *journal);
+
+// The same, for a file already read into bytes.
+bool replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &values,
+                          const QString &filePath, Journal &journal);
 
 // Writes lines, as UTF-8, each followed by the platform's line terminator. The new content goes to
 // a temporary file beside the original, which is replaced only once every byte is on disk: on any

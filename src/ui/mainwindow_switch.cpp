@@ -3,6 +3,8 @@
 #include "ui/mainwindow.h"
 
 #include "switching/filecollector.h"
+#include "switching/fileswitch.h"
+#include "switching/journal.h"
 #include "switching/precheck.h"
 #include "switching/replacement.h"
 #include "ui/mainwindowform.h"
@@ -13,6 +15,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include <optional>
 
 namespace {
 
@@ -65,9 +69,19 @@ void MainWindow::runSwitch()
     replaceValuesInFile(envFrom, envTo, configPath, form->cbSensitive->isChecked(),
                         form->teJournal);
 
+    // The values of the run, ready for the search in each file, for either state of
+    // "Sensible à la case", which the user may change while the run lets events through.
     const QStringList &fromValues = fromProduction ? prodValues : devValues;
     const QStringList &toValues = fromProduction ? devValues : prodValues;
+    std::optional<SwitchValues> valuesBySensitivity[2];
+    auto values = [&](bool caseSensitive) -> const SwitchValues & {
+        std::optional<SwitchValues> &slot = valuesBySensitivity[caseSensitive ? 1 : 0];
+        if (!slot)
+            slot.emplace(fromValues, toValues, caseSensitive);
+        return *slot;
+    };
 
+    Journal journal(form->teJournal);
     form->progressBar->show();
     form->progressBar->setRange(0, static_cast<int>(foundFiles.size()));
     const QStringList files = foundFiles;
@@ -75,13 +89,17 @@ void MainWindow::runSwitch()
     for (const QString &path : files) {
         ++counter;
         if (counter % 10 == 0) {
+            journal.flush();
             form->progressBar->setValue(counter);
             QCoreApplication::processEvents();
         }
-        if (fileHoldsAnyValue(fromValues, path, form->cbSensitive->isChecked()))
-            replaceValuesInFile(fromValues, toValues, path, form->cbSensitive->isChecked(),
-                                form->teJournal);
+        // Each file is read once, for the check and for the replacement.
+        const std::optional<QByteArray> bytes = readFileToCheck(path, &journal);
+        if (!bytes || !bytesHoldAnyValue(*bytes, values(form->cbSensitive->isChecked())))
+            continue;
+        replaceValuesInBytes(*bytes, values(form->cbSensitive->isChecked()), path, journal);
     }
+    journal.flush();
 
     showEnvironment();
     form->progressBar->hide();

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "switching/bytesearch.h"
+#include "switching/linereplacer.h"
+#include "switching/textfile.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <functional>
+
+// The values of one direction of a switch, ready for the files of a run.
+class SwitchValues
+{
+public:
+    SwitchValues(const QStringList &fromValues, const QStringList &toValues, bool caseSensitive);
+
+    const QStringList &fromValues() const { return m_from; }
+    const QStringList &toValues() const { return m_to; }
+    bool caseSensitive() const { return m_caseSensitive; }
+    const ValueFinder &finder() const { return m_finder; }
+
+private:
+    QStringList m_from;
+    QStringList m_to;
+    bool m_caseSensitive;
+    ValueFinder m_finder;
+};
+
+// Whether a line of the file whose bytes these are holds one of the values (exact case, or any
+// case when case is ignored): the answer of decoding the file and testing each line.
+bool bytesHoldAnyValue(const QByteArray &bytes, const SwitchValues &values);
+
+struct SwitchedFile
+{
+    TextSafety safety = TextSafety::Rewritable;
+    bool holdsValue = false; // set when the text is not rewritable
+    QByteArray bytes;        // the new content, when the text is rewritable
+};
+
+// Decodes the file, replaces the values in each line (see replaceValuesInLine), passes each
+// journal record to onRecord in order, and gives the bytes to write back: UTF-8 without
+// byte-order mark, each line followed by the platform's terminator. Lines without a value are
+// copied as they are, without being decoded.
+SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values,
+                             const std::function<void(const LineRecord &)> &onRecord);
