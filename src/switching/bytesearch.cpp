@@ -75,6 +75,9 @@ ValueFinder::ValueFinder(const QStringList &values, bool caseSensitive)
     for (const QString &value : values) {
         if (value.isEmpty())
             continue;
+        // A lone surrogate has no UTF-8 form, yet decoded text holds it as half of a pair.
+        if (!value.isValidUtf16())
+            m_usable = false;
         for (const QChar c : value) {
             if (c == u'\n' || c == u'\r' || c == QChar(0xFEFF) || c == QChar::ReplacementCharacter
                 || (!caseSensitive && c.unicode() >= 0x80))

@@ -21,7 +21,8 @@ public:
 
     // False when these values must be searched in decoded lines instead: with case ignored,
     // values that are not all ASCII; values holding a line feed, a carriage return, U+FEFF or
-    // U+FFFD, which decoding may add, drop or split across lines.
+    // U+FFFD, which decoding may add, drop or split across lines; values holding a lone
+    // surrogate, which matches half of a character in decoded text.
     bool isUsable() const { return m_usable; }
 
     // Whether find() is exact on these bytes. With case ignored it is not when the text holds a

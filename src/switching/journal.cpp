@@ -74,6 +74,12 @@ void Journal::flush()
     }
     cursor.endEditBlock();
     m_pending.clear();
+    // An edit's cursor that stood at the end has moved with the insertions, which makes it forget
+    // the character format it kept: the next paragraph would take the format of the last
+    // character (a red, bold header). appendHtml() and appendPlainText() give it back its format
+    // after each paragraph, unless it selects text.
+    if (!m_edit->textCursor().hasSelection())
+        m_edit->setCurrentCharFormat(charFormat);
 
     if (atBottom)
         scrollBar->setValue(scrollBar->maximum());

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "switching/textfile.h"
+
 #include <memory>
 
 struct MainWindowForm;
@@ -63,5 +65,7 @@ private:
     QStringList devValues;
 
     bool m_startupFailed = false;
+    // Whether config.ini, as last read, can be rewritten without losing any of its bytes.
+    TextSafety m_configSafety = TextSafety::Rewritable;
     bool m_switchRunning = false;
 };

@@ -18,7 +18,7 @@
 namespace {
 
 // Reads the lines of a settings file; false when it cannot be opened or read to its end.
-bool readSettingsLines(const QString &path, QStringList &lines)
+bool readSettingsLines(const QString &path, QStringList &lines, TextSafety *safety = nullptr)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -26,7 +26,10 @@ bool readSettingsLines(const QString &path, QStringList &lines)
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return false;
-    lines = splitLines(decodeText(bytes).text);
+    const DecodedText decoded = decodeText(bytes);
+    lines = splitLines(decoded.text);
+    if (safety)
+        *safety = decoded.safety;
     return true;
 }
 
@@ -38,7 +41,7 @@ bool MainWindow::loadSettings()
     if (!checkFileExists(configPath))
         return false;
     QStringList lines;
-    if (!readSettingsLines(configPath, lines)) {
+    if (!readSettingsLines(configPath, lines, &m_configSafety)) {
         showCriticalBox(this, windowTitle(), tr("impossible d'ouvrir le fichier ") + configPath);
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "ui/mainwindow.h"
 
+#include "config/messageboxes.h"
 #include "switching/filecollector.h"
 #include "switching/fileswitch.h"
 #include "switching/journal.h"
@@ -53,6 +54,18 @@ void MainWindow::runSwitch()
 
     if (!loadSettings())
         return;
+
+    // The new environment is recorded in config.ini before any file is switched. When that file
+    // could not be rewritten without losing some of its bytes, switching the files would leave
+    // the tree in one environment and config.ini naming the other: nothing is done.
+    if (m_configSafety != TextSafety::Rewritable) {
+        showCriticalBox(this, windowTitle(),
+                        tr("L'environnement ne peut pas être enregistré dans le fichier ")
+                                + QCoreApplication::applicationDirPath()
+                                + tr("/config.ini : il contient des octets nuls ou du texte qui "
+                                     "n'est pas en UTF-8. Aucun fichier n'a été modifié."));
+        return;
+    }
 
     const QString filterText = form->leFilterFiles->text();
     foundFiles.clear();

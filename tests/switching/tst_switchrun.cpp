@@ -50,6 +50,7 @@ private Q_SLOTS:
     void progressBarSteps();
     void clickDuringRunStartsNoSecondRun();
     void failedReloadChangesNothing();
+    void unrewritableConfigChangesNothing();
     void fileVanishedDuringRun();
     void filesThatWouldNotSurviveAreLeftIntact();
     void linkCycleInTree();
@@ -326,6 +327,32 @@ void tst_SwitchRun::failedReloadChangesNothing()
     QVERIFY(m_window->isProdActive());
     QVERIFY(journalLines().isEmpty());
     QVERIFY(child<QProgressBar>("progressBar")->isHidden());
+}
+
+void tst_SwitchRun::unrewritableConfigChangesNothing()
+{
+    // A config.ini saved in Windows-1252 by a text editor: its environment line could not be
+    // rewritten without altering the accented comment, so the tree is not switched either.
+    writeBytes(tree() + QStringLiteral("/a.ini"), "x=prod-host\n");
+    m_settings->writeConfig(QByteArray("; param\xE8tres de l'\xE9quipe\nMainDir=") + tree().toUtf8()
+                            + "\nEnvironnement=prod\n");
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    const QByteArray config = readBytes(SettingsFiles::configPath());
+
+    click();
+
+    QCOMPARE(m_boxes->summaries(),
+             QStringList{ QStringLiteral("Mirabex | L'environnement ne peut pas être enregistré dans "
+                                         "le fichier ")
+                          + SettingsFiles::configPath()
+                          + QStringLiteral(" : il contient des octets nuls ou du texte qui n'est pas "
+                                           "en UTF-8. Aucun fichier n'a été modifié.") });
+    QCOMPARE(m_boxes->boxes().constFirst().parent.data(), m_window.get());
+    QCOMPARE(readBytes(SettingsFiles::configPath()), config);
+    QCOMPARE(readBytes(tree() + QStringLiteral("/a.ini")), QByteArray("x=prod-host\n"));
+    QVERIFY(m_window->isProdActive());
+    QVERIFY(journalLines().isEmpty());
 }
 
 void tst_SwitchRun::fileVanishedDuringRun()
