@@ -1,5 +1,7 @@
 #include "switching/fileswitch.h"
 
+#include <QStringDecoder>
+
 #include <cstring>
 
 namespace {
@@ -22,8 +24,20 @@ QByteArrayView textBody(const QByteArray &bytes)
 
 bool byteSearchApplies(const QByteArray &bytes, const SwitchValues &values)
 {
+    // Decoding drops a second byte-order mark right after the first: that text is left to the
+    // decoding path.
     return values.finder().isUsable() && startsAsUtf8(bytes)
-            && values.finder().canSearch(textBody(bytes));
+            && !textBody(bytes).startsWith(utf8Mark) && values.finder().canSearch(textBody(bytes));
+}
+
+// One line of well-formed UTF-8, a U+FEFF at its start kept as a character, as it is in the
+// decoded text of the whole file.
+QString decodeLine(QByteArrayView line)
+{
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless
+                                   | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(line);
 }
 
 bool linesHoldAnyValue(const QStringList &lines, const SwitchValues &values)
@@ -124,7 +138,7 @@ SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values
             --lineEnd;
 
         appendLines(out, body.sliced(copied, lineStart - copied), terminator);
-        const QString lineAsRead = QString::fromUtf8(body.sliced(lineStart, lineEnd - lineStart));
+        const QString lineAsRead = decodeLine(body.sliced(lineStart, lineEnd - lineStart));
         records.clear();
         const QString line = replaceValuesInLine(lineAsRead, values.fromValues(), values.toValues(),
                                                  values.caseSensitive(), &records);
