@@ -1,6 +1,7 @@
 #include "switching/bytesearch.h"
 
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -97,6 +98,21 @@ ValueFinder::ValueFinder(const QStringList &values, bool caseSensitive)
         m_values.append(bytes);
         m_prefixes.append(bytes.size() > 1 ? quint16(uchar(bytes.at(0)) | uchar(bytes.at(1)) << 8) : 0);
     }
+
+    qsizetype shortest = std::numeric_limits<qsizetype>::max();
+    for (const QByteArray &value : std::as_const(m_values))
+        shortest = qMin(shortest, value.size());
+    if (m_values.isEmpty() || shortest < minimumWindow)
+        return;
+    m_window = qMin<qsizetype>(shortest, 255);
+    m_shifts.assign(65536, quint8(m_window - 1));
+    for (const QByteArray &value : std::as_const(m_values)) {
+        for (qsizetype end = 1; end < m_window; ++end) {
+            const unsigned block = uchar(value.at(end - 1)) | unsigned(uchar(value.at(end))) << 8;
+            m_shifts[block] = qMin(m_shifts[block], quint8(m_window - 1 - end));
+        }
+        m_tails.append(quint16(uchar(value.at(m_window - 2)) | uchar(value.at(m_window - 1)) << 8));
+    }
 }
 
 bool ValueFinder::canSearch(QByteArrayView bytes) const
@@ -111,7 +127,51 @@ qsizetype ValueFinder::find(QByteArrayView bytes, qsizetype from) const
 {
     if (m_values.isEmpty())
         return -1;
+    if (m_window)
+        return m_caseSensitive ? findWithShifts<true>(bytes, from) : findWithShifts<false>(bytes, from);
     return m_caseSensitive ? findIn<true>(bytes, from) : findIn<false>(bytes, from);
+}
+
+namespace {
+
+template<bool caseSensitive>
+bool matchesAt(const uchar *data, qsizetype size, qsizetype at, const QByteArray &value)
+{
+    if (size - at < value.size())
+        return false;
+    if constexpr (caseSensitive)
+        return std::memcmp(data + at, value.constData(), size_t(value.size())) == 0;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (asciiLower[data[at + i]] != uchar(value.at(i)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+template<bool caseSensitive>
+qsizetype ValueFinder::findWithShifts(QByteArrayView bytes, qsizetype from) const
+{
+    const auto *data = reinterpret_cast<const uchar *>(bytes.data());
+    const qsizetype size = bytes.size();
+    auto fold = [](uchar c) { return caseSensitive ? c : asciiLower[c]; };
+    // Windows end at increasing offsets, so the first match found is the leftmost one.
+    for (qsizetype end = from + m_window - 1; end < size;) {
+        const unsigned block = fold(data[end - 1]) | unsigned(fold(data[end])) << 8;
+        const quint8 shift = m_shifts[block];
+        if (shift) {
+            end += shift;
+            continue;
+        }
+        const qsizetype start = end - m_window + 1;
+        for (qsizetype v = 0; v < m_values.size(); ++v) {
+            if (m_tails.at(v) == block && matchesAt<caseSensitive>(data, size, start, m_values.at(v)))
+                return start;
+        }
+        ++end;
+    }
+    return -1;
 }
 
 template<bool caseSensitive>

@@ -18,13 +18,21 @@ void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
 
     const QStringList namePatterns = filterText.split(u';', Qt::KeepEmptyParts);
     QDir dir(directory);
+    dir.setNameFilters(namePatterns);
+
+    // One listing gives both the sub-directories (which the name patterns do not filter) and
+    // the files, in name order ignoring case; each keeps that order.
+    QDir::Filters filters = QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot;
+    if (recurse)
+        filters |= QDir::AllDirs;
+    const QFileInfoList entries = dir.entryInfoList(filters, QDir::NoSort);
 
     if (recurse) {
-        const QStringList subDirectories =
-                dir.entryList(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::NoSort);
-        for (const QString &name : subDirectories) {
-            const QString subDirectory = directory + name + u'/';
-            const QString canonical = QFileInfo(subDirectory).canonicalFilePath();
+        for (const QFileInfo &entry : entries) {
+            if (!entry.isDir())
+                continue;
+            const QString subDirectory = directory + entry.fileName() + u'/';
+            const QString canonical = entry.canonicalFilePath();
             if (!canonical.isEmpty()) {
                 if (ancestors.contains(canonical))
                     continue; // a link back up the tree: walking it would never end
@@ -36,14 +44,11 @@ void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
         }
     }
 
-    dir.setNameFilters(namePatterns);
-    const QFileInfoList files =
-            dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::NoSort);
-    for (const QFileInfo &file : files) {
+    for (const QFileInfo &entry : entries) {
         // QDir lists a link to a FIFO or a device among the files. Only regular files are
         // collected: reading a FIFO or a device may never end.
-        if (file.isFile())
-            fileList.append(directory + file.fileName());
+        if (entry.isFile())
+            fileList.append(directory + entry.fileName());
     }
 }
 

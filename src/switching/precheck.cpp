@@ -2,6 +2,7 @@
 
 #include "config/messageboxes.h"
 #include "config/presencechecks.h"
+#include "switching/filereader.h"
 #include "switching/fileswitch.h"
 #include "switching/journal.h"
 
@@ -10,30 +11,23 @@
 
 std::optional<QByteArray> readFileToCheck(const QString &filePath, Journal *journal)
 {
-    if (!QFile::exists(filePath)) {
-        if (journal)
-            journal->flush();
-    }
+    // Opened first: whether a file that cannot be opened exists at all is asked only then.
+    QByteArray bytes;
+    if (readWholeFile(filePath, bytes))
+        return bytes;
+
+    if (journal)
+        journal->flush();
     if (!checkFileExists(filePath)) {
         showWarningBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier non trouvé"),
                        QCoreApplication::translate("MainWindow", "Le fichier ") + filePath
                                + QCoreApplication::translate("MainWindow", " n'existe pas."));
-        return std::nullopt;
-    }
-
-    QFile file(filePath);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
-    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
-        if (journal)
-            journal->flush();
+    } else {
         showCriticalBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier illisible"),
                         QCoreApplication::translate("MainWindow", "impossible d'ouvrir le fichier ")
                                 + filePath + u'.');
-        return std::nullopt;
     }
-    return bytes;
+    return std::nullopt;
 }
 
 bool fileHoldsAnyValue(const QStringList &fromValues, const QString &filePath, bool caseSensitive)

@@ -1,6 +1,7 @@
 #include "switching/replacement.h"
 
 #include "config/messageboxes.h"
+#include "switching/filereader.h"
 #include "switching/fileswitch.h"
 #include "switching/journal.h"
 #include "switching/textfile.h"
@@ -108,16 +109,12 @@ bool writeBytesToFile(const QString &filePath, const QByteArray &bytes, Journal 
 bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toValues,
                          const QString &filePath, bool caseSensitive, QPlainTextEdit *journal)
 {
-    QFile file(filePath);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
     // A read that stopped half-way must not be written back as if it were the whole file.
-    if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+    QByteArray bytes;
+    if (!readWholeFile(filePath, bytes)) {
         showCriticalBox(nullptr, tr("Erreur"), tr("Impossible d'ouvrir le fichier ") + filePath);
         return false;
     }
-    file.close();
 
     Journal records(journal);
     return replaceValuesInBytes(bytes, SwitchValues(fromValues, toValues, caseSensitive), filePath,

@@ -301,6 +301,8 @@ class tst_FastPath : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void findsLeftmostValue_data();
+    void findsLeftmostValue();
     void utf8ValidityIsTheDecoders_data();
     void utf8ValidityIsTheDecoders();
     void holdsValueAsLines_data() { fileRows(); }
@@ -313,6 +315,58 @@ private Q_SLOTS:
 private:
     void fileRows();
 };
+
+void tst_FastPath::findsLeftmostValue_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<int>("shortest");
+    // Values of 4 bytes or more use the window search; shorter ones the plain scan.
+    for (const int shortest : { 1, 4, 7 }) {
+        for (quint32 seed = 1; seed <= 4; ++seed)
+            QTest::addRow("values of %d bytes or more, seed %u", shortest, seed) << seed << shortest;
+    }
+}
+
+void tst_FastPath::findsLeftmostValue()
+{
+    QFETCH(quint32, seed);
+    QFETCH(int, shortest);
+    QRandomGenerator rng(seed);
+    // A small alphabet, so that values and their prefixes meet often.
+    const QByteArray alphabet("abAB\xC3\xA7\n");
+    auto randomBytes = [&](int size) {
+        QByteArray bytes;
+        for (int i = 0; i < size; ++i)
+            bytes += alphabet.at(rng.bounded(int(alphabet.size())));
+        return bytes;
+    };
+    auto folded = [](QByteArray bytes) {
+        for (char &c : bytes)
+            c = (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+        return bytes;
+    };
+    for (int round = 0; round < 500; ++round) {
+        QStringList values;
+        for (int n = rng.bounded(1, 6); n > 0; --n) {
+            QByteArray value = randomBytes(rng.bounded(shortest, shortest + 6)).replace('\n', 'a');
+            values.append(QString::fromUtf8(value));
+        }
+        const QByteArray text = randomBytes(rng.bounded(0, 400));
+        const qsizetype from = rng.bounded(int(text.size()) + 1);
+        for (const bool caseSensitive : { true, false }) {
+            const ValueFinder finder(values, caseSensitive);
+            qsizetype expected = -1;
+            const QByteArray haystack = caseSensitive ? text : folded(text);
+            for (const QString &value : std::as_const(values)) {
+                const QByteArray needle = caseSensitive ? value.toUtf8() : folded(value.toUtf8());
+                const qsizetype at = haystack.indexOf(needle, from);
+                if (at >= 0 && (expected < 0 || at < expected))
+                    expected = at;
+            }
+            QCOMPARE(finder.find(text, from), expected);
+        }
+    }
+}
 
 void tst_FastPath::utf8ValidityIsTheDecoders_data()
 {
