@@ -12,6 +12,38 @@ namespace {
 // Beyond this many waiting paragraphs they are added, to keep the memory they take bounded.
 constexpr qsizetype maximumPending = 4096;
 
+// An HTML paragraph as a document reads it. When it makes one plain block (runs of formatted
+// text, no block format, no frame, image or table), its runs are inserted as text with their
+// formats, which gives the same document as inserting the fragment and costs less.
+struct ReadHtml
+{
+    QTextDocumentFragment fragment;
+    bool asRuns = false;
+    QList<QPair<QString, QTextCharFormat>> runs;
+};
+
+ReadHtml readHtml(const QString &html, QTextDocument *document)
+{
+    ReadHtml read;
+    read.fragment = QTextDocumentFragment::fromHtml(html, document);
+    QTextDocument scratch;
+    QTextCursor(&scratch).insertFragment(read.fragment);
+    const QTextBlock block = scratch.firstBlock();
+    if (scratch.blockCount() != 1 || !scratch.rootFrame()->childFrames().isEmpty()
+        || !block.blockFormat().properties().isEmpty()
+        || !block.charFormat().properties().isEmpty())
+        return read;
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        if (fragment.text().contains(QChar::ObjectReplacementCharacter)
+            || fragment.charFormat().isImageFormat())
+            return read;
+        read.runs.append({ fragment.text(), fragment.charFormat() });
+    }
+    read.asRuns = true;
+    return read;
+}
+
 } // namespace
 
 void Journal::add(const QString &text, bool html)
@@ -51,26 +83,42 @@ void Journal::flush()
     // paragraph, HTML read as a document fragment.
     const QTextCursor editCursor = m_edit->textCursor();
     const QTextCharFormat charFormat = editCursor.charFormat();
+    // The edit's cursor stands in a block before the new ones, whose format does not change.
+    const QTextBlockFormat blockFormat = editCursor.blockFormat();
     QTextCursor cursor(document);
     cursor.beginEditBlock();
     // Each insertion leaves the cursor at the end of the document. Moving there by position
     // inside the edit block, rather than with movePosition(), lays out no block.
     cursor.setPosition(document->characterCount() - 1);
     QString lastHtml;
-    QTextDocumentFragment lastFragment;
-    for (; next < m_pending.size(); ++next) {
-        const Paragraph &paragraph = m_pending.at(next);
-        cursor.insertBlock(editCursor.blockFormat(), charFormat);
+    ReadHtml lastRead;
+    while (next < m_pending.size()) {
+        const Paragraph &paragraph = m_pending.at(next++);
+        cursor.insertBlock(blockFormat, charFormat);
         if (paragraph.html) {
             // A file's records repeat its header: it is read once.
             if (paragraph.text != lastHtml) {
                 lastHtml = paragraph.text;
-                lastFragment = QTextDocumentFragment::fromHtml(lastHtml, document);
+                lastRead = readHtml(lastHtml, document);
             }
-            cursor.insertFragment(lastFragment);
-        } else {
-            cursor.insertText(paragraph.text);
+            if (lastRead.asRuns) {
+                for (const auto &run : std::as_const(lastRead.runs))
+                    cursor.insertText(run.first, run.second);
+            } else {
+                cursor.insertFragment(lastRead.fragment);
+            }
+            continue;
         }
+        // Plain paragraphs that follow one another go in as one text, a line feed between
+        // them: insertText() starts each new block with the same block and character formats.
+        // A paragraph ending with a carriage return would join with that line feed into one
+        // line end, so it is not followed in the same text.
+        QString text = paragraph.text;
+        while (next < m_pending.size() && !m_pending.at(next).html && !text.endsWith(u'\r')) {
+            text += u'\n';
+            text += m_pending.at(next++).text;
+        }
+        cursor.insertText(text);
     }
     cursor.endEditBlock();
     m_pending.clear();

@@ -34,6 +34,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new MainWind
     form->progressBar->hide();
 
     form->teJournal->setReadOnly(true);
+    // Nobody undoes in a read-only journal: keeping an undo record of each of its paragraphs
+    // would only cost time and memory in a switch that writes tens of thousands of them.
+    form->teJournal->setUndoRedoEnabled(false);
 }
 
 MainWindow::~MainWindow() = default;
