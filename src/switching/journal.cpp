@@ -5,7 +5,10 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QRegularExpression>
 #include <QTextDocumentFragment>
+
+#include <optional>
 
 namespace {
 
@@ -44,7 +47,87 @@ ReadHtml readHtml(const QString &html, QTextDocument *document)
     return read;
 }
 
+// A journal header, "<font color=...>label<b>path</b></font>" with an HTML-escaped path.
+struct Header
+{
+    QString colour;
+    QString label;
+    QString path;
+};
+
+// The text of a header whose reading as HTML keeps it as it is: printable characters, and blanks
+// that are single spaces between other characters (HTML reading would merge or drop others).
+bool readsAsWritten(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (!c.isPrint())
+            return false;
+        if (c.isSpace()
+            && (c != u' ' || i == 0 || i + 1 == text.size() || text.at(i + 1).isSpace()))
+            return false;
+    }
+    return true;
+}
+
+std::optional<Header> parseHeader(const QString &html)
+{
+    static const QRegularExpression shape(QStringLiteral(
+            "^<font color=\"([a-z]+)\">([^<>&]+ )<b>([^<>]+)</b></font>$"));
+    const QRegularExpressionMatch match = shape.match(html);
+    if (!match.hasMatch())
+        return std::nullopt;
+    Header header{ match.captured(1), match.captured(2), match.captured(3) };
+    // Only the entities that escaping a path produces.
+    QString path;
+    for (qsizetype i = 0; i < header.path.size();) {
+        if (header.path.at(i) != u'&') {
+            path += header.path.at(i++);
+            continue;
+        }
+        static const std::pair<QStringView, QChar> entities[] = {
+            { u"&amp;", u'&' }, { u"&lt;", u'<' }, { u"&gt;", u'>' }, { u"&quot;", u'"' }
+        };
+        bool known = false;
+        for (const auto &[entity, character] : entities) {
+            if (QStringView(header.path).sliced(i).startsWith(entity)) {
+                path += character;
+                i += entity.size();
+                known = true;
+                break;
+            }
+        }
+        if (!known)
+            return std::nullopt;
+    }
+    header.path = path;
+    if (!readsAsWritten(header.label.chopped(1)) || !readsAsWritten(header.path))
+        return std::nullopt;
+    return header;
+}
+
 } // namespace
+
+// The formats that reading a header as HTML gives its label and its path, by colour and label:
+// read once from a header with a plain path, then used for every path.
+std::optional<Journal::HeaderFormats> Journal::headerFormats(const QString &colour,
+                                                             const QString &label,
+                                                             QTextDocument *document)
+{
+    const QString key = colour + u'\n' + label;
+    const auto known = m_headerFormats.constFind(key);
+    if (known != m_headerFormats.constEnd())
+        return *known;
+    std::optional<HeaderFormats> formats;
+    const ReadHtml read = readHtml(QStringLiteral("<font color=\"%1\">%2<b>x</b></font>")
+                                           .arg(colour, label.toHtmlEscaped()),
+                                   document);
+    if (read.asRuns && read.runs.size() == 2 && read.runs.at(0).first == label
+        && read.runs.at(1).first == u"x")
+        formats = HeaderFormats{ read.runs.at(0).second, read.runs.at(1).second };
+    m_headerFormats.insert(key, formats);
+    return formats;
+}
 
 void Journal::add(const QString &text, bool html)
 {
@@ -96,7 +179,15 @@ void Journal::flush()
         const Paragraph &paragraph = m_pending.at(next++);
         cursor.insertBlock(blockFormat, charFormat);
         if (paragraph.html) {
-            // A file's records repeat its header: it is read once.
+            // A journal header reads as its label and its path with the formats of its colour.
+            if (const std::optional<Header> header = parseHeader(paragraph.text)) {
+                if (const auto formats = headerFormats(header->colour, header->label, document)) {
+                    cursor.insertText(header->label, formats->label);
+                    cursor.insertText(header->path, formats->path);
+                    continue;
+                }
+            }
+            // Any other HTML is read once for the paragraphs that repeat it.
             if (paragraph.text != lastHtml) {
                 lastHtml = paragraph.text;
                 lastRead = readHtml(lastHtml, document);

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
+#include <QTextCharFormat>
+
+#include <optional>
 
 class QPlainTextEdit;
+class QTextDocument;
 
 // Paragraphs for the journal, added together. Adding a paragraph to a QPlainTextEdit costs as
 // much as a change of its document; a switch adds tens of thousands of them. The paragraphs are
@@ -30,6 +35,15 @@ private:
     };
     void add(const QString &text, bool html);
 
+    struct HeaderFormats
+    {
+        QTextCharFormat label;
+        QTextCharFormat path;
+    };
+    std::optional<HeaderFormats> headerFormats(const QString &colour, const QString &label,
+                                               QTextDocument *document);
+
     QPlainTextEdit *m_edit;
     QList<Paragraph> m_pending;
+    QHash<QString, std::optional<HeaderFormats>> m_headerFormats;
 };

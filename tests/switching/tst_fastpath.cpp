@@ -252,9 +252,27 @@ QList<Paragraph> randomParagraphs(QRandomGenerator &rng, int count)
         { u"  espaces  "_s, false },
         { QString(), false },
     };
+    // Journal headers with paths that HTML reading may change: blanks (doubled, leading,
+    // trailing, tab, no-break), markup characters, accents, an emoji, nothing at all.
+    static const QStringList pathPieces = { u"a"_s, u"B"_s, u"\\"_s, u"/"_s, u" "_s, u"  "_s,
+                                            u"\t"_s, u"\u00A0"_s, u"\u3000"_s, u"<"_s, u"&"_s,
+                                            u"\""_s, u"'"_s, u"é"_s, u"😀"_s, u"."_s };
     QList<Paragraph> paragraphs;
-    for (int i = 0; i < count; ++i)
-        paragraphs.append(choices.at(rng.bounded(choices.size())));
+    for (int i = 0; i < count; ++i) {
+        if (rng.bounded(3)) {
+            paragraphs.append(choices.at(rng.bounded(choices.size())));
+            continue;
+        }
+        QString path;
+        for (int n = rng.bounded(8); n > 0; --n)
+            path += pathPieces.at(rng.bounded(pathPieces.size()));
+        const bool green = rng.bounded(2);
+        paragraphs.append({ QStringLiteral("<font color=\"%1\">%2<b>%3</b></font>")
+                                    .arg(green ? u"green"_s : u"red"_s,
+                                         green ? u"Fichier modifié : "_s : u"Fichier non modifié : "_s,
+                                         path.toHtmlEscaped()),
+                            true });
+    }
     return paragraphs;
 }
 
