@@ -87,7 +87,8 @@ bool bytesHoldAnyValue(const QByteArray &bytes, const SwitchValues &values)
 }
 
 SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values,
-                             const std::function<void(const LineRecord &)> &onRecord)
+                             const std::function<void(const LineRecord &)> &onRecord,
+                             const std::function<void(QByteArrayView)> &writer)
 {
     SwitchedFile result;
     QList<LineRecord> records;
@@ -108,6 +109,10 @@ SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values
                 onRecord(record);
         }
         result.bytes = encodeLines(lines);
+        if (writer) {
+            writer(result.bytes);
+            result.bytes.clear();
+        }
         return result;
     }
 
@@ -122,8 +127,32 @@ SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values
     }
 
     const QByteArray terminator = nativeLineTerminator();
+    // With a writer, the content goes out in pieces of about this size.
+    constexpr qsizetype piece = 1 << 20;
     QByteArray &out = result.bytes;
-    out.reserve(body.size() + body.size() / 8 + terminator.size());
+    out.reserve(writer ? piece + piece / 4 : body.size() + body.size() / 8 + terminator.size());
+    auto handOver = [&](bool last) {
+        if (writer && !out.isEmpty() && (last || out.size() >= piece)) {
+            writer(out);
+            out.clear(); // keeps its capacity
+        }
+    };
+    // Copies the lines of body[from, to), which ends at a line end or at the end of the body,
+    // in pieces that end at line ends.
+    auto copyLines = [&](qsizetype from, qsizetype to) {
+        while (from < to) {
+            qsizetype end = to;
+            if (writer && to - from > piece) {
+                const void *found =
+                        std::memchr(body.data() + from + piece, '\n', size_t(to - from - piece));
+                if (found)
+                    end = static_cast<const char *>(found) - body.data() + 1;
+            }
+            appendLines(out, body.sliced(from, end - from), terminator);
+            handOver(false);
+            from = end;
+        }
+    };
     qsizetype copied = 0; // what comes before has been written out
     qsizetype hit = values.finder().find(body, 0);
     while (hit >= 0) {
@@ -137,7 +166,7 @@ SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values
         if (found && lineEnd > lineStart && body.at(lineEnd - 1) == '\r')
             --lineEnd;
 
-        appendLines(out, body.sliced(copied, lineStart - copied), terminator);
+        copyLines(copied, lineStart);
         const QString lineAsRead = decodeLine(body.sliced(lineStart, lineEnd - lineStart));
         records.clear();
         const QString line = replaceValuesInLine(lineAsRead, values.fromValues(), values.toValues(),
@@ -146,10 +175,12 @@ SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values
             onRecord(record);
         out.append(line.toUtf8());
         out.append(terminator);
+        handOver(false);
 
         copied = qMin(feed + 1, body.size());
         hit = copied < body.size() ? values.finder().find(body, copied) : -1;
     }
-    appendLines(out, body.sliced(copied), terminator);
+    copyLines(copied, body.size());
+    handOver(true);
     return result;
 }

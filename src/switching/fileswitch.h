@@ -35,12 +35,15 @@ struct SwitchedFile
 {
     TextSafety safety = TextSafety::Rewritable;
     bool holdsValue = false; // set when the text is not rewritable
-    QByteArray bytes;        // the new content, when the text is rewritable
+    QByteArray bytes;        // the new content, when the text is rewritable and no writer is given
 };
 
 // Decodes the file, replaces the values in each line (see replaceValuesInLine), passes each
 // journal record to onRecord in order, and gives the bytes to write back: UTF-8 without
 // byte-order mark, each line followed by the platform's terminator. Lines without a value are
-// copied as they are, without being decoded.
+// copied as they are, without being decoded. With a writer, the new content is handed to it in
+// pieces as it is made, instead of being kept whole in the result; whether the text is
+// rewritable is known before the first piece.
 SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values,
-                             const std::function<void(const LineRecord &)> &onRecord);
+                             const std::function<void(const LineRecord &)> &onRecord,
+                             const std::function<void(QByteArrayView)> &writer = {});

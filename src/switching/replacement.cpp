@@ -71,38 +71,66 @@ void showWriteFailure(const QString &filePath, Journal *journal)
                             + filePath);
 }
 
-// Writes bytes through a temporary file beside the original, which replaces it only once every
-// byte is on disk.
-bool writeBytesToFile(const QString &filePath, const QByteArray &bytes, Journal *journal)
+// A rewrite of a file: the new content goes to a temporary file beside it, which replaces it only
+// once every byte is on disk.
+class Rewrite
 {
-    // A file that cannot be opened for writing (read-only) stays as it is, although the
-    // replacement below would be allowed to put a new file in its place.
-    if (QFile::exists(filePath)) {
-        QFile probe(filePath);
-        if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            showWriteFailure(filePath, journal);
-            return false;
-        }
+public:
+    explicit Rewrite(const QString &filePath) : m_path(filePath), m_file(filePath) { }
+
+    // Adds to the new content. After a failure, what follows is dropped.
+    void write(QByteArrayView bytes)
+    {
+        if (!m_started)
+            start();
+        if (!m_failed && m_file.write(bytes.data(), bytes.size()) != bytes.size())
+            m_failed = true;
     }
 
-    QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        showWriteFailure(filePath, journal);
-        return false;
+    // Puts the new content in place of the file. On failure the file keeps its previous bytes
+    // and a message box says so.
+    bool commit(Journal *journal)
+    {
+        if (!m_started)
+            start(); // an empty content
+        // QSaveFile::commit() (Qt 6.4) does not notice when the last flush of its buffer fails,
+        // for instance on a disk that fills up: it would put a truncated copy in place of the
+        // file. Flushing here first makes that failure seen.
+        if (!m_failed && !m_file.flush())
+            m_failed = true;
+        if (!m_failed)
+            keepOwner(m_path, m_file.handle());
+        if (m_failed || !m_file.commit()) {
+            if (m_file.isOpen())
+                m_file.cancelWriting();
+            showWriteFailure(m_path, journal);
+            return false;
+        }
+        return true;
     }
-    // QSaveFile::commit() (Qt 6.4) does not notice when the last flush of its buffer fails, for
-    // instance on a disk that fills up: it would put a truncated copy in place of the file.
-    // Flushing here first makes that failure seen.
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    if (written)
-        keepOwner(filePath, file.handle());
-    if (!written || !file.commit()) {
-        file.cancelWriting();
-        showWriteFailure(filePath, journal);
-        return false;
+
+private:
+    void start()
+    {
+        m_started = true;
+        // A file that cannot be opened for writing (read-only) stays as it is, although the
+        // replacement would be allowed to put a new file in its place.
+        if (QFile::exists(m_path)) {
+            QFile probe(m_path);
+            if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
+                m_failed = true;
+                return;
+            }
+        }
+        if (!m_file.open(QIODevice::WriteOnly))
+            m_failed = true;
     }
-    return true;
-}
+
+    QString m_path;
+    QSaveFile m_file;
+    bool m_started = false;
+    bool m_failed = false;
+};
 
 } // namespace
 
@@ -127,9 +155,12 @@ bool replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &values,
     QString displayPath = filePath;
     displayPath.replace(u'/', u'\\');
 
-    const SwitchedFile switched = switchFileBytes(bytes, values, [&](const LineRecord &record) {
-        appendRecord(journal, displayPath, record);
-    });
+    // The new content is written as it is made, so that a large file is not held twice.
+    Rewrite rewrite(filePath);
+    const SwitchedFile switched = switchFileBytes(
+            bytes, values,
+            [&](const LineRecord &record) { appendRecord(journal, displayPath, record); },
+            [&](QByteArrayView piece) { rewrite.write(piece); });
     if (switched.safety != TextSafety::Rewritable) {
         if (switched.holdsValue) {
             journal.appendHtml(header("red", tr("Fichier non modifié : "), displayPath));
@@ -137,10 +168,12 @@ bool replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &values,
         }
         return false;
     }
-    return writeBytesToFile(filePath, switched.bytes, &journal);
+    return rewrite.commit(&journal);
 }
 
 bool writeLinesToFile(const QString &filePath, const QStringList &lines)
 {
-    return writeBytesToFile(filePath, encodeLines(lines), nullptr);
+    Rewrite rewrite(filePath);
+    rewrite.write(encodeLines(lines));
+    return rewrite.commit(nullptr);
 }

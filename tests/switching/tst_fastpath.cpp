@@ -319,6 +319,8 @@ class tst_FastPath : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void writerGetsTheSameBytes_data();
+    void writerGetsTheSameBytes();
     void findsLeftmostValue_data();
     void findsLeftmostValue();
     void utf8ValidityIsTheDecoders_data();
@@ -333,6 +335,54 @@ private Q_SLOTS:
 private:
     void fileRows();
 };
+
+void tst_FastPath::writerGetsTheSameBytes_data()
+{
+    QTest::addColumn<int>("valueEvery"); // a value on one line in this many; 0: none
+    QTest::addColumn<bool>("crlf");
+    QTest::addColumn<bool>("lastLineEnded");
+    QTest::newRow("values here and there") << 997 << false << true;
+    QTest::newRow("values here and there, CRLF, last line unended") << 1009 << true << false;
+    QTest::newRow("one value at the very end") << -1 << false << false;
+    QTest::newRow("no value") << 0 << true << true;
+}
+
+void tst_FastPath::writerGetsTheSameBytes()
+{
+    QFETCH(int, valueEvery);
+    QFETCH(bool, crlf);
+    QFETCH(bool, lastLineEnded);
+
+    // Some megabytes, so that the content is handed over in several pieces.
+    QByteArray bytes;
+    const int lines = 120000;
+    for (int i = 0; i < lines; ++i) {
+        bytes += "cle.numero." + QByteArray::number(i) + "=valeur sans importance ééé";
+        if ((valueEvery > 0 && i % valueEvery == 0) || (valueEvery < 0 && i == lines - 1))
+            bytes += " hote-prod.exemple.fr";
+        if (i + 1 < lines || lastLineEnded)
+            bytes += crlf ? "\r\n" : "\n";
+    }
+    const SwitchValues values({ u"hote-prod.exemple.fr"_s }, { u"hote-dev.exemple.fr"_s }, true);
+    QList<LineRecord> wholeRecords, pieceRecords;
+    const SwitchedFile whole = switchFileBytes(bytes, values, [&](const LineRecord &record) {
+        wholeRecords.append(record);
+    });
+    QList<QByteArray> pieces;
+    const SwitchedFile streamed = switchFileBytes(
+            bytes, values, [&](const LineRecord &record) { pieceRecords.append(record); },
+            [&](QByteArrayView piece) { pieces.append(piece.toByteArray()); });
+
+    QCOMPARE(streamed.safety, TextSafety::Rewritable);
+    QVERIFY(streamed.bytes.isEmpty());
+    QVERIFY2(pieces.size() > 2, "the content should come in several pieces");
+    for (const QByteArray &piece : std::as_const(pieces))
+        QVERIFY(piece.endsWith(nativeLineTerminator()));
+    QVERIFY(pieces.join() == whole.bytes);
+    QCOMPARE(pieceRecords.size(), wholeRecords.size());
+    QVERIFY(whole.bytes == encodeLines(splitLines(QString::fromUtf8(bytes)).replaceInStrings(
+                                   u"hote-prod.exemple.fr"_s, u"hote-dev.exemple.fr"_s)));
+}
 
 void tst_FastPath::findsLeftmostValue_data()
 {
