@@ -96,7 +96,8 @@ ValueFinder::ValueFinder(const QStringList &values, bool caseSensitive)
             m_pairs[key >> 6] |= quint64(1) << (key & 63);
         }
         m_values.append(bytes);
-        m_prefixes.append(bytes.size() > 1 ? quint16(uchar(bytes.at(0)) | uchar(bytes.at(1)) << 8) : 0);
+        m_prefixes.append(bytes.size() > 1 ? quint16(uchar(bytes.at(0)) | uchar(bytes.at(1)) << 8)
+                                            : quint16(0));
     }
 
     qsizetype shortest = std::numeric_limits<qsizetype>::max();
