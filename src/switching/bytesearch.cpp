@@ -181,17 +181,6 @@ qsizetype ValueFinder::findIn(QByteArrayView bytes, qsizetype from) const
     const auto *data = reinterpret_cast<const uchar *>(bytes.data());
     const qsizetype size = bytes.size();
     auto fold = [](uchar c) { return caseSensitive ? c : asciiLower[c]; };
-    auto matches = [&](qsizetype at, const QByteArray &value) {
-        if (size - at < value.size())
-            return false;
-        if constexpr (caseSensitive)
-            return std::memcmp(data + at, value.constData(), size_t(value.size())) == 0;
-        for (qsizetype i = 0; i < value.size(); ++i) {
-            if (asciiLower[data[at + i]] != uchar(value.at(i)))
-                return false;
-        }
-        return true;
-    };
 
     for (qsizetype at = from; at < size; ++at) {
         const uchar first = fold(data[at]);
@@ -204,7 +193,8 @@ qsizetype ValueFinder::findIn(QByteArrayView bytes, qsizetype from) const
             continue;
         for (qsizetype v = 0; v < m_values.size(); ++v) {
             const QByteArray &value = m_values.at(v);
-            if (m_prefixes.at(v) == key && value.size() > 1 && matches(at, value))
+            if (m_prefixes.at(v) == key && value.size() > 1
+                && matchesAt<caseSensitive>(data, size, at, value))
                 return at;
         }
     }
