@@ -206,12 +206,12 @@ int main(int argc, char *argv[])
         if (c.name == QLatin1String("bigfile")) {
             tree = generateBigFile(master + QStringLiteral("/gros.log"), qint64(200e6 * scale), 20, seed);
         } else {
-            TreeSpec spec;
-            spec.seed = seed;
-            spec.files = int((c.name == QLatin1String("large") ? 100000 : 20000) * scale);
-            spec.bytesPerFile = c.name == QLatin1String("large") ? 4096 : 8192;
-            spec.shareWithValues = c.name == QLatin1String("nothing") ? 0.0 : 0.1;
-            tree = generateTree(master, spec);
+            TreeShape shape;
+            shape.seed = seed;
+            shape.files = int((c.name == QLatin1String("large") ? 100000 : 20000) * scale);
+            shape.bytesPerFile = c.name == QLatin1String("large") ? 4096 : 8192;
+            shape.shareWithValues = c.name == QLatin1String("nothing") ? 0.0 : 0.1;
+            tree = generateTree(master, shape);
         }
 
         QStringList productionValues;

@@ -84,21 +84,21 @@ void writeFile(const QString &path, const QByteArray &bytes)
 
 } // namespace
 
-GeneratedTree generateTree(const QString &root, const TreeSpec &spec)
+GeneratedTree generateTree(const QString &root, const TreeShape &shape)
 {
-    QRandomGenerator random(spec.seed);
+    QRandomGenerator random(shape.seed);
     GeneratedTree tree;
-    tree.pairs = makePairs(spec.pairs);
+    tree.pairs = makePairs(shape.pairs);
     static const char *const extensions[] = { "ini", "xml", "properties", "json", "yaml" };
 
-    for (int f = 0; f < spec.files; ++f) {
+    for (int f = 0; f < shape.files; ++f) {
         const QString dir = root
                 + QStringLiteral("/appli%1/module%2").arg(f % 50, 2, 10, QLatin1Char('0')).arg(f % 7);
         QDir().mkpath(dir);
         const int kind = random.bounded(100);
         QString name = QStringLiteral("fichier%1.%2").arg(f).arg(QLatin1String(extensions[f % 5]));
         if (kind < 2) { // binary files, holding a value or not
-            QByteArray bytes(spec.bytesPerFile, '\0');
+            QByteArray bytes(shape.bytesPerFile, '\0');
             for (char &c : bytes)
                 c = char(random.bounded(256));
             if (kind == 0)
@@ -110,15 +110,15 @@ GeneratedTree generateTree(const QString &root, const TreeSpec &spec)
         }
         if (kind == 2)
             name.prepend(u'.'); // hidden file
-        const bool withValues = random.generateDouble() < spec.shareWithValues;
+        const bool withValues = random.generateDouble() < shape.shareWithValues;
         const bool crlf = kind >= 3 && kind < 8;
         const bool bom = kind >= 8 && kind < 11;
 
         QByteArray bytes;
         if (bom)
             bytes += "\xEF\xBB\xBF";
-        int valueLines = withValues ? spec.valueLinesPerFile : 0;
-        while (bytes.size() < spec.bytesPerFile || valueLines > 0) {
+        int valueLines = withValues ? shape.valueLinesPerFile : 0;
+        while (bytes.size() < shape.bytesPerFile || valueLines > 0) {
             QByteArray line;
             if (valueLines > 0 && random.bounded(8) == 0) {
                 line = valueLine(random, tree.pairs);

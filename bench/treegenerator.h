@@ -5,7 +5,7 @@
 #include <QString>
 
 // Generates, deterministically from a seed, a tree of configuration-like files for the benchmark.
-struct TreeSpec
+struct TreeShape
 {
     int files = 1000;
     int bytesPerFile = 8192;
@@ -24,7 +24,7 @@ struct GeneratedTree
     int valueLines = 0;
 };
 
-GeneratedTree generateTree(const QString &root, const TreeSpec &spec);
+GeneratedTree generateTree(const QString &root, const TreeShape &shape);
 
 // One file of about bytes bytes, values on every tenth line.
 GeneratedTree generateBigFile(const QString &path, qint64 bytes, int pairs, quint32 seed);
