@@ -130,7 +130,8 @@ SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values
     // With a writer, the content goes out in pieces of about this size.
     constexpr qsizetype piece = 1 << 20;
     QByteArray &out = result.bytes;
-    out.reserve(writer ? piece + piece / 4 : body.size() + body.size() / 8 + terminator.size());
+    const qsizetype whole = body.size() + body.size() / 8 + terminator.size();
+    out.reserve(writer ? qMin(whole, piece + piece / 4) : whole);
     auto handOver = [&](bool last) {
         if (writer && !out.isEmpty() && (last || out.size() >= piece)) {
             writer(out);
