@@ -81,6 +81,7 @@ private:
     // program would run and checks that it ends at once with status 0.
     void constructWindow();
     QString substitute(QString text) const;
+    QStringList substitute(const QStringList &texts) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SettingsFiles> m_settings;
@@ -109,6 +110,14 @@ QString tst_LoadSettings::substitute(QString text) const
 {
     return text.replace(QStringLiteral("%DIR%"), m_dir->path() + QStringLiteral("/arbre"))
             .replace(QStringLiteral("%APP%"), appDir());
+}
+
+QStringList tst_LoadSettings::substitute(const QStringList &texts) const
+{
+    QStringList result;
+    for (const QString &text : texts)
+        result.append(substitute(text));
+    return result;
 }
 
 void tst_LoadSettings::constructWindow()
@@ -233,12 +242,7 @@ void tst_LoadSettings::configGrammar()
 
     constructWindow();
 
-    QCOMPARE(m_boxes->summaries(), [&] {
-        QStringList expected;
-        for (const QString &box : std::as_const(boxes))
-            expected.append(substitute(box));
-        return expected;
-    }());
+    QCOMPARE(m_boxes->summaries(), substitute(boxes));
     QCOMPARE(!m_window->startupFailed(), loaded);
     QCOMPARE(m_window->mainDirectory(), substitute(mainDir));
     QCOMPARE(m_window->isProdActive(), prodActive);
@@ -361,12 +365,7 @@ void tst_LoadSettings::failureBoxes()
 
     constructWindow();
 
-    QCOMPARE(m_boxes->summaries(), [&] {
-        QStringList expected;
-        for (const QString &box : std::as_const(boxes))
-            expected.append(substitute(box));
-        return expected;
-    }());
+    QCOMPARE(m_boxes->summaries(), substitute(boxes));
     const SeenMessageBox &box = m_boxes->boxes().constFirst();
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
