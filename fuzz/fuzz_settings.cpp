@@ -1,0 +1,169 @@
+// Fuzz target: reading config.ini and values.ini.
+//
+// The input is the content of a settings file. Checked for every input:
+// - the lines are those of the file split at line feeds, a carriage return before a line feed
+//   dropped, no empty line after a last line feed;
+// - text that decodes cleanly reads the same whatever Unicode encoding and byte-order mark it is
+//   saved in, and with CRLF instead of LF line ends;
+// - config.ini: the directory, filter, environment and stop on a bad Environnement= line follow
+//   the key rules line by line;
+// - values.ini: each list holds exactly the lines that give it a value, and the pairs are only
+//   complete (the run may go on) when both lists have the same, non-zero, length.
+
+#include "fuzzcheck.h"
+
+#include "config/settingsgrammar.h"
+#include "switching/textfile.h"
+
+#include <QStringEncoder>
+
+#include <optional>
+
+namespace {
+
+QStringList expectedLines(const QString &text)
+{
+    QStringList lines;
+    if (text.isEmpty())
+        return lines;
+    const bool lastEnded = text.endsWith(u'\n');
+    lines = text.split(u'\n');
+    if (lastEnded)
+        lines.removeLast();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const bool ended = i + 1 < lines.size() || lastEnded;
+        if (ended && lines[i].endsWith(u'\r'))
+            lines[i].chop(1);
+    }
+    return lines;
+}
+
+// The text saved in another encoding, with its byte-order mark.
+QByteArray saved(const QString &text, QStringConverter::Encoding encoding)
+{
+    QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
+    return encoder.encode(text);
+}
+
+void checkLines(const DecodedText &decoded, const QStringList &lines)
+{
+    if (lines != expectedLines(decoded.text)) {
+        printLines("lines", lines);
+        printLines("expected", expectedLines(decoded.text));
+        fuzzFailure(__FILE__, __LINE__, "lines are not the text split at line feeds");
+    }
+    for (const QString &line : lines)
+        FUZZ_CHECK(!line.contains(u'\n'), "a line holds a line feed");
+}
+
+void checkEncodings(const DecodedText &decoded, const QStringList &lines)
+{
+    if (decoded.safety != TextSafety::Rewritable || decoded.text.startsWith(QChar(0xFEFF)))
+        return;
+    for (const QStringConverter::Encoding encoding :
+         { QStringConverter::Utf8, QStringConverter::Utf16LE, QStringConverter::Utf16BE,
+           QStringConverter::Utf32LE, QStringConverter::Utf32BE }) {
+        const DecodedText again = decodeText(saved(decoded.text, encoding));
+        FUZZ_CHECK(again.text == decoded.text, "the text reads differently in another encoding");
+        FUZZ_CHECK(again.safety == TextSafety::Rewritable,
+                   "clean text saved in another encoding is judged unsafe");
+    }
+    if (!decoded.text.contains(u'\r')) {
+        QString crlf = decoded.text;
+        crlf.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+        FUZZ_CHECK(splitLines(decodeText(crlf.toUtf8()).text) == lines,
+                   "CRLF line ends give other lines than LF");
+    }
+}
+
+bool startsWithKey(const QString &line, qsizetype from, QStringView key)
+{
+    return QStringView(line).sliced(from).startsWith(key, Qt::CaseInsensitive);
+}
+
+void checkConfig(const QStringList &lines)
+{
+    ConfigSettings settings;
+    const ConfigStatus status = readConfigLines(lines, settings);
+
+    // Expected, by walking each line with a position instead of cutting it.
+    QString mainDir;
+    QString filter;
+    std::optional<bool> prod;
+    QStringList environments;
+    qsizetype read = 0;
+    bool bad = false;
+    for (const QString &line : lines) {
+        ++read;
+        qsizetype at = 0;
+        if (mainDir.isEmpty() && startsWithKey(line, at, mainDirKey)) {
+            at += mainDirKey.size();
+            mainDir = line.sliced(at);
+        }
+        if (startsWithKey(line, at, filesFilterKey)) {
+            at += filesFilterKey.size();
+            filter = line.sliced(at);
+        }
+        if (startsWithKey(line, at, environmentKey)) {
+            at += environmentKey.size();
+            const QString rest = line.sliced(at);
+            environments.append(rest);
+            if (rest.contains(u"prod")) {
+                prod = true;
+            } else if (rest.contains(u"dev")) {
+                prod = false;
+            } else {
+                bad = true;
+                break;
+            }
+        }
+    }
+    FUZZ_CHECK((status == ConfigStatus::BadEnvironment) == bad, "wrong verdict on Environnement=");
+    FUZZ_CHECK(settings.linesRead == read, "reading did not stop at the right line");
+    FUZZ_CHECK(settings.mainDir == mainDir, "wrong MainDir=");
+    FUZZ_CHECK(settings.filesFilter == filter, "wrong FilesFilter=");
+    FUZZ_CHECK(settings.prodActive == prod, "wrong environment");
+    FUZZ_CHECK(settings.environmentLines == environments, "wrong Environnement= lines");
+
+    // A directory already chosen is kept whatever the file says.
+    ConfigSettings chosen;
+    chosen.mainDir = QStringLiteral("/chosen");
+    readConfigLines(lines, chosen);
+    FUZZ_CHECK(chosen.mainDir == QStringLiteral("/chosen"), "a chosen directory was replaced");
+}
+
+void checkValues(const QStringList &lines)
+{
+    const ValuePairs pairs = readValueLines(lines);
+    qsizetype prodLines = 0;
+    qsizetype devLines = 0;
+    for (const QString &line : lines) {
+        qsizetype at = 0;
+        if (startsWithKey(line, at, prodValueKey)) {
+            ++prodLines;
+            at += prodValueKey.size();
+        }
+        if (startsWithKey(line, at, devValueKey))
+            ++devLines;
+    }
+    FUZZ_CHECK(pairs.prodValues.size() == prodLines, "a prodVal= line was lost or invented");
+    FUZZ_CHECK(pairs.devValues.size() == devLines, "a devVal= line was lost or invented");
+    const bool complete = pairs.isComplete();
+    FUZZ_CHECK(complete == (prodLines > 0 && prodLines == devLines),
+               "unequal or empty value lists accepted, or equal ones refused");
+    for (const QString &value : pairs.prodValues + pairs.devValues)
+        FUZZ_CHECK(!value.contains(u'\n'), "a value holds a line feed");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const DecodedText decoded = decodeText(bytesOf(data, size));
+    const QStringList lines = splitLines(decoded.text);
+    checkLines(decoded, lines);
+    checkEncodings(decoded, lines);
+    checkConfig(lines);
+    checkValues(lines);
+    return 0;
+}

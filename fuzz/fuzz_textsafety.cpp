@@ -1,0 +1,314 @@
+// Fuzz target: deciding whether a file may be rewritten, and rewriting it.
+//
+// The input is the content of a file of the tree. Checked for every input:
+// - the verdict (rewritable, NUL bytes, invalid bytes) is the one of a strict decoder written
+//   here from the Unicode encoding forms: well-formed UTF-8 (no overlong form, no surrogate,
+//   nothing past U+10FFFF, nothing cut short); UTF-16 and UTF-32 after their byte-order mark with
+//   whole code units, paired surrogates and code points up to U+10FFFF;
+// - a file judged rewritable that holds no value is written back as the same bytes, apart from
+//   the line-end and byte-order-mark rules: the mark is dropped, UTF-16/32 becomes UTF-8, CRLF
+//   becomes LF and the last line gets its LF;
+// - with values taken from the file's own text, the switch of the file (pre-check, new bytes,
+//   journal records, whole or written in pieces) is the one of the plain line-by-line way:
+//   decode, split, replace each line, encode; a file that is not rewritable gets no bytes.
+
+#include "fuzzcheck.h"
+
+#include "switching/fileswitch.h"
+#include "switching/linereplacer.h"
+#include "switching/textfile.h"
+
+#include <optional>
+
+namespace {
+
+enum class Verdict { Rewritable, Nul, Invalid };
+
+void appendUtf8(QByteArray &out, char32_t c)
+{
+    if (c < 0x80) {
+        out.append(char(c));
+    } else if (c < 0x800) {
+        out.append(char(0xC0 | (c >> 6)));
+        out.append(char(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.append(char(0xE0 | (c >> 12)));
+        out.append(char(0x80 | ((c >> 6) & 0x3F)));
+        out.append(char(0x80 | (c & 0x3F)));
+    } else {
+        out.append(char(0xF0 | (c >> 18)));
+        out.append(char(0x80 | ((c >> 12) & 0x3F)));
+        out.append(char(0x80 | ((c >> 6) & 0x3F)));
+        out.append(char(0x80 | (c & 0x3F)));
+    }
+}
+
+bool wellFormedUtf8(QByteArrayView bytes)
+{
+    const qsizetype n = bytes.size();
+    auto at = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
+    qsizetype i = 0;
+    while (i < n) {
+        const unsigned c = at(i);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int following = 0;
+        unsigned low = 0x80;
+        unsigned high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            following = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            following = 2;
+            if (c == 0xE0)
+                low = 0xA0;
+            if (c == 0xED)
+                high = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            following = 3;
+            if (c == 0xF0)
+                low = 0x90;
+            if (c == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        if (i + following >= n)
+            return false;
+        for (int k = 1; k <= following; ++k) {
+            const unsigned b = at(i + k);
+            const unsigned lo = k == 1 ? low : 0x80;
+            const unsigned hi = k == 1 ? high : 0xBF;
+            if (b < lo || b > hi)
+                return false;
+        }
+        i += following + 1;
+    }
+    return true;
+}
+
+// Decodes UTF-16 or UTF-32 strictly into UTF-8; nothing when the bytes are not well formed.
+std::optional<QByteArray> wideToUtf8(QByteArrayView body, int unit, bool bigEndian)
+{
+    if (body.size() % unit != 0)
+        return std::nullopt;
+    auto read = [&](qsizetype i) {
+        char32_t v = 0;
+        for (int k = 0; k < unit; ++k) {
+            const unsigned b = static_cast<unsigned char>(body[i * unit + k]);
+            v |= char32_t(b) << (8 * (bigEndian ? unit - 1 - k : k));
+        }
+        return v;
+    };
+    QByteArray out;
+    const qsizetype units = body.size() / unit;
+    for (qsizetype i = 0; i < units; ++i) {
+        char32_t c = read(i);
+        if (unit == 2 && c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 == units)
+                return std::nullopt;
+            const char32_t next = read(i + 1);
+            if (next < 0xDC00 || next > 0xDFFF)
+                return std::nullopt;
+            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+            ++i;
+        } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+            return std::nullopt;
+        }
+        appendUtf8(out, c);
+    }
+    return out;
+}
+
+struct Expected
+{
+    Verdict verdict = Verdict::Rewritable;
+    QByteArray rewritten; // when rewritable and no value is in the file
+};
+
+Expected expectedFor(const QByteArray &bytes)
+{
+    struct Mark
+    {
+        QByteArrayView bytes;
+        int unit;
+        bool bigEndian;
+    };
+    const Mark marks[] = {
+        { QByteArrayView("\xEF\xBB\xBF", 3), 1, false },
+        { QByteArrayView("\xFF\xFE\x00\x00", 4), 4, false },
+        { QByteArrayView("\x00\x00\xFE\xFF", 4), 4, true },
+        { QByteArrayView("\xFF\xFE", 2), 2, false },
+        { QByteArrayView("\xFE\xFF", 2), 2, true },
+    };
+    int unit = 1;
+    bool bigEndian = false;
+    QByteArrayView body = bytes;
+    for (const Mark &mark : marks) {
+        if (body.startsWith(mark.bytes)) {
+            unit = mark.unit;
+            bigEndian = mark.bigEndian;
+            body = body.sliced(mark.bytes.size());
+            break;
+        }
+    }
+
+    Expected expected;
+    QByteArray utf8;
+    if (unit == 1) {
+        if (body.contains('\0'))
+            expected.verdict = Verdict::Nul;
+        else if (!wellFormedUtf8(body))
+            expected.verdict = Verdict::Invalid;
+        utf8 = body.toByteArray();
+    } else {
+        const std::optional<QByteArray> decoded = wideToUtf8(body, unit, bigEndian);
+        if (!decoded)
+            expected.verdict = Verdict::Invalid;
+        else if (decoded->contains('\0'))
+            expected.verdict = Verdict::Nul;
+        else
+            utf8 = *decoded;
+    }
+    if (expected.verdict != Verdict::Rewritable)
+        return expected;
+
+    // A second byte-order mark at the start of the text is not kept.
+    if (utf8.startsWith("\xEF\xBB\xBF"))
+        utf8.remove(0, 3);
+    utf8.replace(QByteArrayView("\r\n"), QByteArrayView("\n"));
+    if (!utf8.isEmpty() && !utf8.endsWith('\n'))
+        utf8.append('\n');
+    expected.rewritten = utf8;
+    return expected;
+}
+
+Verdict verdictOf(TextSafety safety)
+{
+    switch (safety) {
+    case TextSafety::Rewritable:
+        return Verdict::Rewritable;
+    case TextSafety::HasNulBytes:
+        return Verdict::Nul;
+    case TextSafety::InvalidBytes:
+        break;
+    }
+    return Verdict::Invalid;
+}
+
+bool sameRecord(const LineRecord &a, const LineRecord &b)
+{
+    return a.kind == b.kind && a.before == b.before && a.after == b.after;
+}
+
+// Switches the file both ways (whole and in pieces) and compares with the line-by-line way.
+void checkSwitch(const QByteArray &bytes, const QStringList &from, const QStringList &to,
+                 bool caseSensitive)
+{
+    const DecodedText decoded = decodeText(bytes);
+    const QStringList lines = splitLines(decoded.text);
+    bool holds = false;
+    QStringList newLines;
+    QList<LineRecord> expectedRecords;
+    for (const QString &line : lines) {
+        holds = holds || lineHoldsAnyValue(line, from, caseSensitive);
+        newLines.append(replaceValuesInLine(line, from, to, caseSensitive, &expectedRecords));
+    }
+
+    const SwitchValues values(from, to, caseSensitive);
+    FUZZ_CHECK(bytesHoldAnyValue(bytes, values) == holds, "the pre-check answers wrongly");
+
+    QList<LineRecord> records;
+    const SwitchedFile whole =
+            switchFileBytes(bytes, values, [&](const LineRecord &r) { records.append(r); });
+    QByteArray pieces;
+    int writes = 0;
+    const SwitchedFile written = switchFileBytes(
+            bytes, values, [](const LineRecord &) {},
+            [&](QByteArrayView piece) {
+                pieces.append(piece);
+                ++writes;
+            });
+
+    FUZZ_CHECK(whole.safety == decoded.safety && written.safety == decoded.safety,
+               "the switch judges the file otherwise than decoding does");
+    if (decoded.safety != TextSafety::Rewritable) {
+        FUZZ_CHECK(whole.bytes.isEmpty() && written.bytes.isEmpty() && writes == 0,
+                   "bytes made for a file that must not be rewritten");
+        FUZZ_CHECK(whole.holdsValue == holds, "wrong answer on a value in an unsafe file");
+        return;
+    }
+    const QByteArray expectedBytes = encodeLines(newLines);
+    if (whole.bytes != expectedBytes) {
+        printLines("from", from);
+        std::fprintf(stderr, "got %s\nexpected %s\n", whole.bytes.toHex().constData(),
+                     expectedBytes.toHex().constData());
+        fuzzFailure(__FILE__, __LINE__, "new bytes differ from the line-by-line switch");
+    }
+    FUZZ_CHECK(pieces == expectedBytes && written.bytes.isEmpty(),
+               "the bytes written in pieces differ");
+    FUZZ_CHECK(records.size() == expectedRecords.size(), "a different number of records");
+    for (qsizetype i = 0; i < records.size(); ++i)
+        FUZZ_CHECK(sameRecord(records.at(i), expectedRecords.at(i)), "a different record");
+}
+
+// Values cut from the text of the file, so that the switch has something to find.
+QStringList valuesFrom(const QString &text, const QByteArray &bytes)
+{
+    quint32 seed = 2166136261u;
+    for (const char c : bytes)
+        seed = (seed ^ quint8(c)) * 16777619u;
+    QStringList values;
+    if (text.isEmpty())
+        return values;
+    for (int i = 0; i < 3; ++i) {
+        const qsizetype start = qsizetype((seed >> (i * 5)) % quint32(text.size()));
+        const qsizetype length = 1 + qsizetype((seed >> (16 + i * 3)) % 6);
+        values.append(text.mid(start, length).section(u'\n', 0, 0));
+    }
+    return values;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes = bytesOf(data, size);
+    const DecodedText decoded = decodeText(bytes);
+    const Expected expected = expectedFor(bytes);
+    if (verdictOf(decoded.safety) != expected.verdict) {
+        std::fprintf(stderr, "verdict %d, expected %d\n", int(verdictOf(decoded.safety)),
+                     int(expected.verdict));
+        fuzzFailure(__FILE__, __LINE__, "the file is judged otherwise than by a strict decoder");
+    }
+
+    // Nothing to replace: the bytes come back, apart from the documented rules.
+    const QString absent = QStringLiteral("\u2603absent\u2603");
+    if (!decoded.text.contains(absent, Qt::CaseInsensitive)) {
+        const SwitchValues none({ absent }, { QStringLiteral("x") }, false);
+        const SwitchedFile same = switchFileBytes(bytes, none, [](const LineRecord &) {
+            fuzzFailure(__FILE__, __LINE__, "a record for a file without value");
+        });
+        if (expected.verdict == Verdict::Rewritable) {
+            if (same.bytes != expected.rewritten) {
+                std::fprintf(stderr, "got %s\nexpected %s\n", same.bytes.toHex().constData(),
+                             expected.rewritten.toHex().constData());
+                fuzzFailure(__FILE__, __LINE__, "a file without value does not round-trip");
+            }
+            FUZZ_CHECK(decodeText(same.bytes).safety == TextSafety::Rewritable,
+                       "the bytes written back are not rewritable");
+        }
+    }
+
+    const QStringList from = valuesFrom(decoded.text, bytes);
+    QStringList to;
+    for (qsizetype i = 0; i < from.size(); ++i)
+        to.append(QStringLiteral("dév%1").arg(i));
+    for (const bool caseSensitive : { true, false })
+        checkSwitch(bytes, from, to, caseSensitive);
+    // Values of other kinds: long ones (the window search) and ones the byte search cannot take.
+    checkSwitch(bytes, { QStringLiteral("prod.example.org"), QStringLiteral("ſerveur") },
+                { QStringLiteral("dev.example.org"), QStringLiteral("serveur-dev") }, false);
+    return 0;
+}
