@@ -1,6 +1,7 @@
 #!/bin/sh
-# Builds Mirabex with its tests (warnings as errors) and runs the whole test suite, then runs it
-# again built with the address and undefined-behaviour sanitizers.
+# Builds Mirabex with its tests (warnings as errors) and runs the whole test suite, runs it again
+# built with the address and undefined-behaviour sanitizers, then runs each fuzz target for a
+# bounded time (MIRABEX_FUZZ_SECONDS, 30 s by default).
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -22,3 +23,11 @@ cmake --build build/test-sanitize --parallel
 (cd build/test-sanitize &&
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --output-on-failure --parallel 2 --timeout 900)
+
+# The fuzz targets, built with clang and libFuzzer (and the same sanitizers), each run for a
+# bounded time from its committed seeds: a crash, a broken property or a leak fails the run.
+cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DMIRABEX_WARNINGS_AS_ERRORS=ON -DMIRABEX_BUILD_FUZZERS=ON -DMIRABEX_BUILD_TESTS=OFF \
+      -DMIRABEX_BUILD_BENCH=OFF -DMIRABEX_FUZZ_SECONDS="${MIRABEX_FUZZ_SECONDS:-30}"
+cmake --build build/fuzz --target mirabex_fuzzers --parallel
+(cd build/fuzz && ctest --output-on-failure --parallel 2 --label-regex fuzz)
