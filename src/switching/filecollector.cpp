@@ -1,20 +1,51 @@
 #include "switching/filecollector.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+// Whether the directory's entries can be listed and reached. A directory that no longer exists
+// is not unreadable: it has nothing left to switch.
+bool isUnreadableDirectory(const QString &directory)
+{
+#ifdef Q_OS_UNIX
+    // Opening "<directory>/." needs both the right to list and the right to go through.
+    const int fd = ::open(QFile::encodeName(directory + u'.').constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return false;
+    }
+    return errno != ENOENT && errno != ENOTDIR;
+#else
+    const QFileInfo info(directory);
+    return info.exists() && !info.isReadable();
+#endif
+}
 
 // ancestors: canonical paths of the directories on the way down to this one, this one
 // included, so that a link back to any of them is not walked again.
 void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
-                    const QString &filterText, QSet<QString> &ancestors)
+                    const QString &filterText, QSet<QString> &ancestors,
+                    QStringList *unreadableDirectories)
 {
     if (directory.contains(u'\\'))
         directory.replace(u'\\', u'/');
     if (!directory.endsWith(u'/'))
         directory.append(u'/');
+    if (unreadableDirectories && isUnreadableDirectory(directory)) {
+        unreadableDirectories->append(directory);
+        return;
+    }
 
     const QStringList namePatterns = filterText.split(u';', Qt::KeepEmptyParts);
     QDir dir(directory);
@@ -38,7 +69,8 @@ void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
                     continue; // a link back up the tree: walking it would never end
                 ancestors.insert(canonical);
             }
-            collectFilesIn(subDirectory, fileList, true, filterText, ancestors);
+            collectFilesIn(subDirectory, fileList, true, filterText, ancestors,
+                           unreadableDirectories);
             if (!canonical.isEmpty())
                 ancestors.remove(canonical);
         }
@@ -54,7 +86,8 @@ void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
 
 } // namespace
 
-void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText)
+void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText,
+                  QStringList *unreadableDirectories)
 {
     QSet<QString> ancestors;
     QString top = directory;
@@ -64,5 +97,6 @@ void collectFiles(QString directory, QStringList &fileList, bool recurse, QStrin
     const QString canonicalTop = QFileInfo(top).canonicalFilePath();
     if (!canonicalTop.isEmpty())
         ancestors.insert(canonicalTop);
-    collectFilesIn(std::move(directory), fileList, recurse, filterText, ancestors);
+    collectFilesIn(std::move(directory), fileList, recurse, filterText, ancestors,
+                   unreadableDirectories);
 }

@@ -10,5 +10,8 @@
 // ignoring case), then its own files (same order). Paths use "/" and start with directory as
 // given, turned to "/" separators and ending with one "/"; relative stays relative.
 // Links are followed, but a link that leads back to a directory being walked is not entered
-// again. Unreadable or missing directories list as empty. Nothing already in fileList changes.
-void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText);
+// again. Unreadable or missing directories list as empty; the unreadable ones (not those that
+// vanished) are added to unreadableDirectories when it is given, with a final "/". Nothing already
+// in fileList changes.
+void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText,
+                  QStringList *unreadableDirectories = nullptr);

@@ -1,6 +1,7 @@
 #include "switching/filereader.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -53,5 +54,17 @@ bool readWholeFile(const QString &path, QByteArray &bytes)
         return false;
     bytes = file.readAll();
     return file.error() == QFileDevice::NoError;
+#endif
+}
+
+QString fileIdentity(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return {};
+    return QString::number(quint64(status.st_dev)) + u':' + QString::number(quint64(status.st_ino));
+#else
+    return QFileInfo(path).canonicalFilePath();
 #endif
 }

@@ -6,3 +6,8 @@
 // Reads a whole file into bytes. False when it cannot be opened (missing, a directory, no right
 // to read) or when reading stops before its end; bytes then hold nothing to be used.
 bool readWholeFile(const QString &path, QByteArray &bytes);
+
+// What tells one file from another whatever the path that leads to it (a link, a hard link, a
+// folder reached twice): device and inode, or the canonical path where there are none. Empty when
+// the file cannot be reached.
+QString fileIdentity(const QString &path);

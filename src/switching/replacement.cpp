@@ -177,3 +177,12 @@ bool writeLinesToFile(const QString &filePath, const QStringList &lines)
     rewrite.write(encodeLines(lines));
     return rewrite.commit(nullptr);
 }
+
+void recordUnreadableDirectory(const QString &directory, Journal &journal)
+{
+    QString displayPath = directory;
+    displayPath.replace(u'/', u'\\');
+    journal.appendHtml(header("red", tr("Dossier non parcouru : "), displayPath));
+    journal.appendPlainText(
+            tr("Dossier illisible : les fichiers qu'il contient n'ont pas été échangés."));
+}

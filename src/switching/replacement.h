@@ -24,3 +24,7 @@ bool replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &values,
 // a temporary file beside the original, which is replaced only once every byte is on disk: on any
 // failure the file keeps its previous bytes and a message box says so.
 bool writeLinesToFile(const QString &filePath, const QStringList &lines);
+
+// Tells in the journal that a folder of the tree could not be listed, so that its files were
+// left in the environment they were in.
+void recordUnreadableDirectory(const QString &directory, Journal &journal);

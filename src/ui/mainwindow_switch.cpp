@@ -4,6 +4,7 @@
 
 #include "config/messageboxes.h"
 #include "switching/filecollector.h"
+#include "switching/filereader.h"
 #include "switching/fileswitch.h"
 #include "switching/journal.h"
 #include "switching/precheck.h"
@@ -16,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 
 #include <optional>
 
@@ -69,7 +71,8 @@ void MainWindow::runSwitch()
 
     const QString filterText = form->leFilterFiles->text();
     foundFiles.clear();
-    collectFiles(mainDir, foundFiles, recurseSubdirs, filterText);
+    QStringList unreadableDirectories;
+    collectFiles(mainDir, foundFiles, recurseSubdirs, filterText, &unreadableDirectories);
 
     const bool fromProduction = prodActive;
     prodActive = !prodActive;
@@ -94,7 +97,22 @@ void MainWindow::runSwitch()
         return *slot;
     };
 
+    // Each file is switched once: a file reached by a second path (a link to it, a folder linked
+    // from elsewhere in the tree) would otherwise have its values looked for again in what the
+    // first pass wrote. The program's own settings files are not files of the tree:
+    // config.ini only gets its environment line, and values.ini must keep both sets of values.
+    QSet<QString> handled;
+    for (const QString &settingsFile :
+         { configPath, QCoreApplication::applicationDirPath() + QStringLiteral("/values.ini") }) {
+        const QString identity = fileIdentity(settingsFile);
+        if (!identity.isEmpty())
+            handled.insert(identity);
+    }
+
     Journal journal(form->teJournal);
+    // A folder that could not be listed is said before the files: its files keep their values.
+    for (const QString &directory : std::as_const(unreadableDirectories))
+        recordUnreadableDirectory(directory, journal);
     form->progressBar->show();
     form->progressBar->setRange(0, static_cast<int>(foundFiles.size()));
     const QStringList files = foundFiles;
@@ -106,11 +124,17 @@ void MainWindow::runSwitch()
             form->progressBar->setValue(counter);
             QCoreApplication::processEvents();
         }
+        if (handled.contains(fileIdentity(path)))
+            continue;
         // Each file is read once, for the check and for the replacement.
         const std::optional<QByteArray> bytes = readFileToCheck(path, &journal);
-        if (!bytes || !bytesHoldAnyValue(*bytes, values(form->cbSensitive->isChecked())))
-            continue;
-        replaceValuesInBytes(*bytes, values(form->cbSensitive->isChecked()), path, journal);
+        if (bytes && bytesHoldAnyValue(*bytes, values(form->cbSensitive->isChecked())))
+            replaceValuesInBytes(*bytes, values(form->cbSensitive->isChecked()), path, journal);
+        // Known by what the path leads to now: a rewritten file is a new file in the folder.
+        // Another hard link to the file as it was keeps the old content and is switched in turn.
+        const QString identity = fileIdentity(path);
+        if (!identity.isEmpty())
+            handled.insert(identity);
     }
     journal.flush();
 
