@@ -1,0 +1,493 @@
+// Faults of the file system met by "Échanger les valeurs": a full disk, a tree that changes while
+// the run goes through it, files and folders that cannot be read, links. Each test clicks the real
+// button over a real tree and checks the bytes on disk, the journal and the boxes shown.
+
+#include "messageboxwatcher.h"
+#include "testfiles.h"
+
+#include "ui/mainwindow.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+QString displayed(QString path)
+{
+    return path.replace(u'/', u'\\');
+}
+
+QString modifiedHeader(const QString &path)
+{
+    return QStringLiteral("Fichier modifié : ") + displayed(path);
+}
+
+QStringList switchedRecords(const QString &path, const QString &before, const QString &after)
+{
+    return { modifiedHeader(path), QStringLiteral("Avant : ") + before,
+             QStringLiteral("Après : ") + after };
+}
+
+QStringList configRecords()
+{
+    return switchedRecords(SettingsFiles::configPath(), QStringLiteral("Environnement=prod"),
+                           QStringLiteral("Environnement=dev"));
+}
+
+// A small file system of its own (tmpfs) mounted on a folder for as long as the object lives, so
+// that a test can fill it up. Mounting needs the right to (root outside a restricted container).
+class SmallDisk
+{
+public:
+    SmallDisk(const QString &folder, const QByteArray &size) : m_folder(folder)
+    {
+#ifdef Q_OS_LINUX
+        const QByteArray options = "size=" + size;
+        if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0,
+                    options.constData())
+            == 0)
+            m_mounted = true;
+        else
+            m_error = QString::fromLocal8Bit(std::strerror(errno));
+#else
+        m_error = QStringLiteral("only on Linux");
+#endif
+    }
+    ~SmallDisk()
+    {
+#ifdef Q_OS_LINUX
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
+#endif
+    }
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+
+    bool mounted() const { return m_mounted; }
+    QString error() const { return m_error; }
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+    QString m_error;
+};
+
+QStringList entriesOf(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+} // namespace
+
+class tst_SwitchFaults : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn_data();
+    void diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn();
+    void treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenReached();
+    void unreadableFilesAndFolders_leftIntactAndShown();
+    void linkCycleAndLinkOutside_cycleNotWalkedOutsideFileSwitchedThroughLink();
+    void fileReachedByTwoPaths_switchedOnce_data();
+    void fileReachedByTwoPaths_switchedOnce();
+    void settingsFilesInsideTree_keepTheirValues();
+
+private:
+    void makeWindow();
+    void click();
+    QStringList journalLines() const;
+    QString tree() const { return m_dir->path() + QStringLiteral("/arbre"); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SettingsFiles> m_settings;
+    std::unique_ptr<MessageBoxWatcher> m_boxes;
+    std::unique_ptr<MainWindow> m_window;
+    QStringList m_extraFiles; // made next to the executable, removed by cleanup()
+};
+
+void tst_SwitchFaults::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY2(m_dir->isValid(), qPrintable(m_dir->errorString()));
+    QVERIFY(QDir().mkpath(tree()));
+    m_settings = std::make_unique<SettingsFiles>();
+    m_boxes = std::make_unique<MessageBoxWatcher>();
+}
+
+void tst_SwitchFaults::cleanup()
+{
+    m_window.reset();
+    m_boxes.reset();
+    m_settings.reset();
+    for (const QString &path : std::as_const(m_extraFiles))
+        QFile::remove(path);
+    m_extraFiles.clear();
+    // Folders made unreadable by a test are opened again, so that they can be removed.
+    if (m_dir) {
+        QDir::Filters all = QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden;
+        const QString top = tree();
+        QStringList folders{ top };
+        while (!folders.isEmpty()) {
+            const QString folder = folders.takeLast();
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            for (const QFileInfo &entry : QDir(folder).entryInfoList(all)) {
+                if (!entry.isSymLink())
+                    folders.append(entry.filePath());
+            }
+        }
+    }
+    m_dir.reset();
+}
+
+void tst_SwitchFaults::makeWindow()
+{
+    m_window = std::make_unique<MainWindow>();
+    QVERIFY(!m_window->startupFailed());
+}
+
+void tst_SwitchFaults::click()
+{
+    QTest::mouseClick(m_window->findChild<QPushButton *>(QStringLiteral("pushButton")),
+                      Qt::LeftButton);
+}
+
+QStringList tst_SwitchFaults::journalLines() const
+{
+    const QString text =
+            m_window->findChild<QPlainTextEdit *>(QStringLiteral("teJournal"))->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(u'\n');
+}
+
+void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn_data()
+{
+    QTest::addColumn<bool>("tmpfs");
+    QTest::newRow("small tmpfs full") << true;
+    QTest::newRow("file size limit reached") << false;
+}
+
+void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn()
+{
+    QFETCH(bool, tmpfs);
+    // The tree lives on the small disk: 256 KB, of which the big file takes 160 KB; its new
+    // content needs as much again beside it.
+    std::unique_ptr<SmallDisk> disk;
+    std::unique_ptr<FileSizeLimit> limit;
+    if (tmpfs) {
+        disk = std::make_unique<SmallDisk>(tree(), "256k");
+        if (!disk->mounted())
+            QSKIP(qPrintable(QStringLiteral("a tmpfs cannot be mounted here: ") + disk->error()));
+    }
+    QByteArray big = "url=prod-host\n";
+    while (big.size() < 160 * 1024)
+        big += "ligne de remplissage sans valeur, qui occupe de la place sur le disque\n";
+    const QString bigPath = tree() + QStringLiteral("/a/gros.ini");
+    writeBytes(bigPath, big);
+    writeBytes(tree() + QStringLiteral("/b.ini"), "url=prod-host\n");
+    writeBytes(tree() + QStringLiteral("/c.ini"), "autre=prod-host\n");
+    ageFile(bigPath);
+    const QDateTime bigTime = modificationTime(bigPath);
+
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    QString journalAtBox;
+    m_boxes->onBox = [&](const SeenMessageBox &) { journalAtBox = journalLines().join(u'\n'); };
+    if (!tmpfs) {
+        limit = std::make_unique<FileSizeLimit>(100 * 1024);
+        if (!limit->active())
+            QSKIP("the file size limit cannot be set for this process");
+    }
+    click();
+    limit.reset();
+
+    QCOMPARE(m_boxes->summaries(),
+             QStringList{ QStringLiteral("Erreur | Modification non prise en compte, vérifier "
+                                         "l'accès au fichier ")
+                          + bigPath });
+    QCOMPARE(m_boxes->boxes().constFirst().icon, QMessageBox::Critical);
+    // The big file keeps every byte, and nothing is left beside it.
+    QCOMPARE(readBytes(bigPath), big);
+    QCOMPARE(modificationTime(bigPath), bigTime);
+    QCOMPARE(entriesOf(tree() + QStringLiteral("/a")), QStringList{ QStringLiteral("gros.ini") });
+    // The run went on with the next files, which fit.
+    QCOMPARE(readBytes(tree() + QStringLiteral("/b.ini")), QByteArray("url=dev-host\n"));
+    QCOMPARE(readBytes(tree() + QStringLiteral("/c.ini")), QByteArray("autre=dev-host\n"));
+    QCOMPARE(entriesOf(tree()), (QStringList{ "a", "b.ini", "c.ini" }));
+    const QStringList expected = configRecords()
+            + switchedRecords(bigPath, QStringLiteral("url=prod-host"),
+                              QStringLiteral("url=dev-host"))
+            + switchedRecords(tree() + QStringLiteral("/b.ini"), QStringLiteral("url=prod-host"),
+                              QStringLiteral("url=dev-host"))
+            + switchedRecords(tree() + QStringLiteral("/c.ini"),
+                              QStringLiteral("autre=prod-host"), QStringLiteral("autre=dev-host"));
+    QCOMPARE(journalLines(), expected);
+    // The box came once the big file's records were shown.
+    QCOMPARE(journalAtBox, expected.mid(0, 6).join(u'\n'));
+}
+
+void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenReached()
+{
+    // The first file of the run cannot be read: its box holds the run while the tree changes.
+    const QString locked = tree() + QStringLiteral("/a/verrou.ini");
+    writeBytes(locked, "url=prod-host\n");
+    QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
+    const QString removedFolderFile = tree() + QStringLiteral("/m/dedans.ini");
+    writeBytes(removedFolderFile, "url=prod-host\n");
+    const QString removed = tree() + QStringLiteral("/b.ini");
+    const QString emptied = tree() + QStringLiteral("/c.ini");
+    const QString filled = tree() + QStringLiteral("/d.ini");
+    const QString becameFolder = tree() + QStringLiteral("/e.ini");
+    const QString appeared = tree() + QStringLiteral("/f.ini");
+    writeBytes(removed, "url=prod-host\n");
+    writeBytes(emptied, "url=prod-host\n");
+    writeBytes(filled, "url=aucune\n");
+    writeBytes(becameFolder, "url=prod-host\n");
+
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    QDateTime emptiedTime;
+    m_boxes->onBox = [&](const SeenMessageBox &box) {
+        if (!box.text.contains(QStringLiteral("verrou.ini")))
+            return;
+        QVERIFY(QDir(tree() + QStringLiteral("/m")).removeRecursively());
+        QVERIFY(QFile::remove(removed));
+        writeBytes(emptied, "url=plus de valeur\n");
+        ageFile(emptied);
+        emptiedTime = modificationTime(emptied);
+        writeBytes(filled, "url=prod-host\n");
+        QVERIFY(QFile::remove(becameFolder));
+        QVERIFY(QDir().mkpath(becameFolder));
+        writeBytes(appeared, "url=prod-host\n");
+    };
+    {
+        PermissionsEnforced enforced;
+        if (!enforced.enforced())
+            QSKIP("the permission bits cannot be made to apply to this process");
+        click();
+    }
+
+    QCOMPARE(m_boxes->summaries(),
+             (QStringList{
+                     "Fichier illisible | impossible d'ouvrir le fichier " + locked + ".",
+                     "Erreur | Impossible d'ouvrir le fichier " + removedFolderFile,
+                     "Fichier non trouvé | Le fichier " + removedFolderFile + " n'existe pas.",
+                     "Erreur | Impossible d'ouvrir le fichier " + removed,
+                     "Fichier non trouvé | Le fichier " + removed + " n'existe pas.",
+                     "Fichier illisible | impossible d'ouvrir le fichier " + becameFolder + ".",
+             }));
+    // Nothing comes back where something vanished; what changed is switched from what it holds.
+    QVERIFY(!QFileInfo::exists(removed));
+    QVERIFY(!QFileInfo::exists(tree() + QStringLiteral("/m")));
+    QCOMPARE(readBytes(emptied), QByteArray("url=plus de valeur\n"));
+    QCOMPARE(modificationTime(emptied), emptiedTime);
+    QCOMPARE(readBytes(filled), QByteArray("url=dev-host\n"));
+    QVERIFY(QFileInfo(becameFolder).isDir());
+    // A file that appeared after the listing is not part of this run.
+    QCOMPARE(readBytes(appeared), QByteArray("url=prod-host\n"));
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner));
+    QCOMPARE(readBytes(locked), QByteArray("url=prod-host\n"));
+    QCOMPARE(journalLines(),
+             configRecords()
+                     + switchedRecords(filled, QStringLiteral("url=prod-host"),
+                                       QStringLiteral("url=dev-host")));
+    QCOMPARE(entriesOf(tree()), (QStringList{ "a", "c.ini", "d.ini", "e.ini", "f.ini" }));
+}
+
+void tst_SwitchFaults::unreadableFilesAndFolders_leftIntactAndShown()
+{
+    // A file without any right, a folder that cannot be listed, one that can be listed but not
+    // gone through, one that can be gone through but not listed; a readable file beside each.
+    const QString lockedFile = tree() + QStringLiteral("/fichier-verrouille.ini");
+    writeBytes(lockedFile, "url=prod-host\n");
+    const QStringList lockedFolders{ tree() + QStringLiteral("/sans-droits/"),
+                                     tree() + QStringLiteral("/sans-lecture/"),
+                                     tree() + QStringLiteral("/sans-traversee/") };
+    const QList<QFile::Permissions> folderRights{
+        QFile::Permissions(), QFile::ExeOwner, QFile::ReadOwner
+    };
+    for (const QString &folder : lockedFolders)
+        writeBytes(folder + QStringLiteral("dedans.ini"), "url=prod-host\n");
+    const QString readable = tree() + QStringLiteral("/lisible/ok.ini");
+    writeBytes(readable, "url=prod-host\n");
+    const QString topReadable = tree() + QStringLiteral("/z.ini");
+    writeBytes(topReadable, "url=prod-host\n");
+
+    QVERIFY(QFile::setPermissions(lockedFile, QFile::WriteOwner));
+    for (qsizetype i = 0; i < lockedFolders.size(); ++i)
+        QVERIFY(QFile::setPermissions(lockedFolders.at(i), folderRights.at(i)));
+
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    {
+        PermissionsEnforced enforced;
+        if (!enforced.enforced())
+            QSKIP("the permission bits cannot be made to apply to this process");
+        click();
+    }
+
+    QCOMPARE(m_boxes->summaries(),
+             QStringList{ "Fichier illisible | impossible d'ouvrir le fichier " + lockedFile
+                          + "." });
+    QCOMPARE(m_boxes->boxes().constFirst().icon, QMessageBox::Critical);
+    QStringList expected = configRecords();
+    for (const QString &folder : lockedFolders) {
+        expected << QStringLiteral("Dossier non parcouru : ") + displayed(folder)
+                 << QStringLiteral("Dossier illisible : les fichiers qu'il contient n'ont pas "
+                                   "été échangés.");
+    }
+    expected += switchedRecords(readable, QStringLiteral("url=prod-host"),
+                                QStringLiteral("url=dev-host"));
+    expected += switchedRecords(topReadable, QStringLiteral("url=prod-host"),
+                                QStringLiteral("url=dev-host"));
+    QCOMPARE(journalLines(), expected);
+
+    // Given their rights back, the files that could not be reached still hold their values.
+    QVERIFY(QFile::setPermissions(lockedFile, QFile::ReadOwner | QFile::WriteOwner));
+    QCOMPARE(readBytes(lockedFile), QByteArray("url=prod-host\n"));
+    for (const QString &folder : lockedFolders) {
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner
+                                                      | QFile::ExeOwner));
+        QCOMPARE(readBytes(folder + QStringLiteral("dedans.ini")), QByteArray("url=prod-host\n"));
+        QCOMPARE(entriesOf(folder), QStringList{ QStringLiteral("dedans.ini") });
+    }
+    QCOMPARE(readBytes(readable), QByteArray("url=dev-host\n"));
+}
+
+void tst_SwitchFaults::linkCycleAndLinkOutside_cycleNotWalkedOutsideFileSwitchedThroughLink()
+{
+    const QString outside = m_dir->path() + QStringLiteral("/ailleurs");
+    writeBytes(outside + QStringLiteral("/partage.ini"), "url=prod-host\n");
+    writeBytes(tree() + QStringLiteral("/a/b/local.ini"), "url=prod-host\n");
+    QVERIFY(QFile::link(QStringLiteral("../.."), tree() + QStringLiteral("/a/b/boucle")));
+    QVERIFY(QFile::link(outside, tree() + QStringLiteral("/partage")));
+    QVERIFY(QFile::link(outside + QStringLiteral("/partage.ini"),
+                        tree() + QStringLiteral("/lien.ini")));
+    QVERIFY(QFile::link(tree() + QStringLiteral("/nulle-part.ini"),
+                        tree() + QStringLiteral("/casse.ini")));
+
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    click();
+
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    // The walk ends; the shared file is switched once, through the first path that reaches it,
+    // and the links stay links.
+    QCOMPARE(m_window->collectedFiles(),
+             (QStringList{ tree() + "/a/b/local.ini", tree() + "/partage/partage.ini",
+                           tree() + "/lien.ini" }));
+    QCOMPARE(readBytes(tree() + QStringLiteral("/a/b/local.ini")), QByteArray("url=dev-host\n"));
+    QCOMPARE(readBytes(outside + QStringLiteral("/partage.ini")), QByteArray("url=dev-host\n"));
+    QVERIFY(QFileInfo(tree() + QStringLiteral("/lien.ini")).isSymLink());
+    QVERIFY(QFileInfo(tree() + QStringLiteral("/partage")).isSymLink());
+    QVERIFY(QFileInfo(tree() + QStringLiteral("/casse.ini")).isSymLink());
+    QCOMPARE(journalLines(),
+             configRecords()
+                     + switchedRecords(tree() + "/a/b/local.ini", QStringLiteral("url=prod-host"),
+                                       QStringLiteral("url=dev-host"))
+                     + switchedRecords(tree() + "/partage/partage.ini",
+                                       QStringLiteral("url=prod-host"),
+                                       QStringLiteral("url=dev-host")));
+}
+
+void tst_SwitchFaults::fileReachedByTwoPaths_switchedOnce_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("records");
+    QTest::newRow("link to a file of the tree") << QStringLiteral("symlink") << 1;
+    // The rewrite replaces the name it writes by a new file: the other name keeps the old
+    // content, and is switched in turn.
+    QTest::newRow("hard link") << QStringLiteral("hardlink") << 2;
+    QTest::newRow("folder linked from a sibling") << QStringLiteral("folder") << 1;
+}
+
+void tst_SwitchFaults::fileReachedByTwoPaths_switchedOnce()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, records);
+    // The development value holds the production one: a second pass over the same file would
+    // make "serveur-dev-dev".
+    const QString real = tree() + QStringLiteral("/conf/app.ini");
+    writeBytes(real, "hote=serveur\n");
+    QString second;
+    if (kind == u"symlink") {
+        second = tree() + QStringLiteral("/lien.ini");
+        QVERIFY(QFile::link(QStringLiteral("conf/app.ini"), second));
+    } else if (kind == u"hardlink") {
+        second = tree() + QStringLiteral("/dur.ini");
+        QCOMPARE(::link(QFile::encodeName(real).constData(), QFile::encodeName(second).constData()),
+                 0);
+    } else {
+        QVERIFY(QDir().mkpath(tree() + QStringLiteral("/vue")));
+        QVERIFY(QFile::link(QStringLiteral("../conf"), tree() + QStringLiteral("/vue/conf")));
+        second = tree() + QStringLiteral("/vue/conf/app.ini");
+    }
+
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("serveur"), QStringLiteral("serveur-dev") } });
+    makeWindow();
+    click();
+
+    QVERIFY(m_window->collectedFiles().contains(second));
+    QVERIFY(m_window->collectedFiles().contains(real));
+    QCOMPARE(readBytes(real), QByteArray("hote=serveur-dev\n"));
+    QCOMPARE(readBytes(second), QByteArray("hote=serveur-dev\n"));
+    QCOMPARE(journalLines().count(QStringLiteral("Avant : hote=serveur")), records);
+
+    // And back.
+    click();
+    QCOMPARE(readBytes(real), QByteArray("hote=serveur\n"));
+    QCOMPARE(readBytes(second), QByteArray("hote=serveur\n"));
+    QVERIFY(m_boxes->boxes().isEmpty());
+}
+
+void tst_SwitchFaults::settingsFilesInsideTree_keepTheirValues()
+{
+    // The tree is the program's own folder: config.ini and values.ini are in it.
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString other = folder + QStringLiteral("/autre.ini");
+    m_extraFiles << other;
+    writeBytes(other, "url=prod-host\nenv=prod\n");
+    m_settings->writeConfig(folder, QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") },
+                              { QStringLiteral("prod"), QStringLiteral("dev") } });
+    const QByteArray values = readBytes(SettingsFiles::valuesPath());
+    makeWindow();
+    click();
+
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QCOMPARE(readBytes(SettingsFiles::valuesPath()), values);
+    QVERIFY(readBytes(SettingsFiles::configPath()).contains("Environnement=dev"));
+    QCOMPARE(readBytes(other), QByteArray("url=dev-host\nenv=dev\n"));
+
+    click();
+    QCOMPARE(readBytes(SettingsFiles::valuesPath()), values);
+    QVERIFY(readBytes(SettingsFiles::configPath()).contains("Environnement=prod"));
+    QCOMPARE(readBytes(other), QByteArray("url=prod-host\nenv=prod\n"));
+    QVERIFY(m_boxes->boxes().isEmpty());
+}
+
+QTEST_MAIN(tst_SwitchFaults)
+#include "tst_switchfaults.moc"
