@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QStatusBar>
 
@@ -20,6 +21,10 @@ namespace {
 // Reads the lines of a settings file; false when it cannot be opened or read to its end.
 bool readSettingsLines(const QString &path, QStringList &lines, TextSafety *safety = nullptr)
 {
+    // Only a regular file (or a link to one): a FIFO would block the program, a link to a device
+    // such as /dev/zero would never end.
+    if (!QFileInfo(path).isFile())
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -31,6 +36,17 @@ bool readSettingsLines(const QString &path, QStringList &lines, TextSafety *safe
     if (safety)
         *safety = decoded.safety;
     return true;
+}
+
+bool holdsUnreadableCharacters(const QStringList &prodValues, const QStringList &devValues)
+{
+    for (const QStringList *values : { &prodValues, &devValues }) {
+        for (const QString &value : *values) {
+            if (value.contains(QChar(u'\0')) || value.contains(QChar::ReplacementCharacter))
+                return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -90,7 +106,8 @@ bool MainWindow::loadSettings()
     const QString valuesPath = QCoreApplication::applicationDirPath() + QStringLiteral("/values.ini");
     if (!checkFileExists(valuesPath))
         return false;
-    if (!readSettingsLines(valuesPath, lines)) {
+    TextSafety valuesSafety = TextSafety::Rewritable;
+    if (!readSettingsLines(valuesPath, lines, &valuesSafety)) {
         showCriticalBox(this, windowTitle(), tr("impossible d'ouvrir le fichier ") + valuesPath);
         return false;
     }
@@ -106,6 +123,18 @@ bool MainWindow::loadSettings()
                                 + tr("/values.ini sont incorrectes.<br />Vérifier leur présence ou "
                                      "leur parité."),
                         Qt::RichText);
+        return false;
+    }
+    // A value read from NUL bytes or from bytes that are not UTF-8 would be written into the
+    // files of the tree as NUL characters or as U+FFFD: the text the user wrote would be lost,
+    // and a file holding a NUL is never rewritten again, not even to switch it back.
+    if (valuesSafety != TextSafety::Rewritable && holdsUnreadableCharacters(prodValues, devValues)) {
+        showCriticalBox(this, windowTitle(),
+                        tr("Les valeurs dans le fichier ")
+                                + QCoreApplication::applicationDirPath()
+                                + tr("/values.ini ne peuvent pas être utilisées : l'une d'elles "
+                                     "contient des octets nuls ou du texte qui n'est pas en "
+                                     "UTF-8. Aucun fichier n'a été modifié."));
         return false;
     }
     return true;
