@@ -1,0 +1,1021 @@
+// Settings files that are empty, binary, huge, written in UTF-16 or UTF-32, or hold NUL bytes:
+// the real main window, built and driven as the program runs it, neither crashes nor hangs on
+// them, takes from them what they really say, tells the user in a box when it cannot use them,
+// and changes no byte of the tree or of config.ini that it should leave alone.
+
+#include "messageboxwatcher.h"
+#include "testfiles.h"
+
+#include "ui/mainwindow.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QStatusBar>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Stands for the tree's path in the rows of the data functions, which run before the tree exists.
+const QByteArray treeMark = QByteArrayLiteral("%TREE%");
+
+// The filter of the settings used throughout; the last pattern is not ASCII.
+const QString filterText = QStringLiteral("*.ini;*.xml;*.txt;*.été");
+
+// How long one load or one switch over a 100 MB settings file may take at most: a few times what
+// it takes on a busy machine, far less than what a load slower than linear would take.
+#if defined(__SANITIZE_ADDRESS__)
+#define MIRABEX_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MIRABEX_TEST_SANITIZED 1
+#endif
+#endif
+#ifdef MIRABEX_TEST_SANITIZED
+constexpr qint64 hugeFileTimeLimitMs = 45000;
+#else
+constexpr qint64 hugeFileTimeLimitMs = 20000;
+#endif
+
+constexpr qsizetype hugeSize = qsizetype(100) * 1024 * 1024;
+
+QString appDir()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QString summary(const QString &title, const QString &text)
+{
+    return title + QStringLiteral(" | ") + text;
+}
+
+QString mainDirBox()
+{
+    return summary(QStringLiteral("Mirabex"),
+                   QStringLiteral("Valeur MainDir= dans le fichier ") + appDir()
+                           + QStringLiteral("/config.ini incorrecte"));
+}
+
+QString valuesBox()
+{
+    return summary(QStringLiteral("Mirabex"),
+                   QStringLiteral("Les valeurs dans le fichier ") + appDir()
+                           + QStringLiteral("/values.ini sont incorrectes.<br />Vérifier leur "
+                                            "présence ou leur parité."));
+}
+
+QString configNotRewritableBox()
+{
+    return summary(QStringLiteral("Mirabex"),
+                   QStringLiteral("L'environnement ne peut pas être enregistré dans le fichier ")
+                           + appDir()
+                           + QStringLiteral("/config.ini : il contient des octets nuls ou du texte "
+                                            "qui n'est pas en UTF-8. Aucun fichier n'a été "
+                                            "modifié."));
+}
+
+// config.ini as a user writes it, with the tree's path (or its mark) and the given line end.
+QString configText(const QString &tree, const QString &lineEnd = QStringLiteral("\n"),
+                   const QString &environment = QStringLiteral("prod"))
+{
+    return QStringLiteral("MainDir=") + tree + lineEnd + QStringLiteral("FilesFilter=") + filterText
+            + lineEnd + QStringLiteral("Environnement=") + environment + lineEnd;
+}
+
+QByteArray configBytes(const QString &environment = QStringLiteral("prod"))
+{
+    return configText(QString::fromLatin1(treeMark), QStringLiteral("\n"), environment).toUtf8();
+}
+
+struct Pair
+{
+    QString prod;
+    QString dev;
+};
+
+// The pairs of values.ini: ASCII values, a path, an accented value, a value outside the Basic
+// Multilingual Plane (a surrogate pair in UTF-16).
+const QList<Pair> &valuePairs()
+{
+    static const QList<Pair> pairs{
+        { QStringLiteral("db-prod.exemple.fr"), QStringLiteral("db-dev.exemple.fr") },
+        { QStringLiteral("/srv/prod"), QStringLiteral("/srv/dev") },
+        { QStringLiteral("hôte-prod.exemple.fr"), QStringLiteral("hôte-dév.exemple.fr") },
+        { QStringLiteral("😀prod"), QStringLiteral("😀dév") },
+    };
+    return pairs;
+}
+
+QStringList prodValues()
+{
+    QStringList values;
+    for (const Pair &pair : valuePairs())
+        values.append(pair.prod);
+    return values;
+}
+
+QStringList devValues()
+{
+    QStringList values;
+    for (const Pair &pair : valuePairs())
+        values.append(pair.dev);
+    return values;
+}
+
+QString valuesText(const QString &lineEnd = QStringLiteral("\n"))
+{
+    QString text;
+    for (const Pair &pair : valuePairs())
+        text += QStringLiteral("prodVal=") + pair.prod + lineEnd + QStringLiteral("devVal=")
+                + pair.dev + lineEnd;
+    return text;
+}
+
+QByteArray valuesBytes()
+{
+    return valuesText().toUtf8();
+}
+
+// The files of the tree, before a switch and after one from production to development. Only the
+// first three hold values; the last one is collected but holds none.
+const QMap<QString, QByteArray> &treeInProduction()
+{
+    static const QMap<QString, QByteArray> files{
+        { QStringLiteral("app.ini"), "[app]\nhote=db-prod.exemple.fr\nchemin=/srv/prod/app\n" },
+        { QStringLiteral("sous-dossier/web.xml"),
+          "<host>db-prod.exemple.fr</host>\n<port>5432</port>\n" },
+        { QStringLiteral("notes.été"),
+          QStringLiteral("serveur=hôte-prod.exemple.fr 😀prod\n").toUtf8() },
+        { QStringLiteral("lisezmoi.txt"), QStringLiteral("Rien à changer ici.\n").toUtf8() },
+    };
+    return files;
+}
+
+const QMap<QString, QByteArray> &treeInDevelopment()
+{
+    static const QMap<QString, QByteArray> files{
+        { QStringLiteral("app.ini"), "[app]\nhote=db-dev.exemple.fr\nchemin=/srv/dev/app\n" },
+        { QStringLiteral("sous-dossier/web.xml"),
+          "<host>db-dev.exemple.fr</host>\n<port>5432</port>\n" },
+        { QStringLiteral("notes.été"),
+          QStringLiteral("serveur=hôte-dév.exemple.fr 😀dév\n").toUtf8() },
+        { QStringLiteral("lisezmoi.txt"), QStringLiteral("Rien à changer ici.\n").toUtf8() },
+    };
+    return files;
+}
+
+// The text with the byte-order mark of a wider encoding before it; plain UTF-8 without a mark.
+QByteArray withByteOrderMark(const QString &text, QStringConverter::Encoding encoding)
+{
+    QByteArray mark;
+    switch (encoding) {
+    case QStringConverter::Utf16LE:
+        mark = QByteArray("\xFF\xFE", 2);
+        break;
+    case QStringConverter::Utf16BE:
+        mark = QByteArray("\xFE\xFF", 2);
+        break;
+    case QStringConverter::Utf32LE:
+        mark = QByteArray("\xFF\xFE\0\0", 4);
+        break;
+    case QStringConverter::Utf32BE:
+        mark = QByteArray("\0\0\xFE\xFF", 4);
+        break;
+    default:
+        return text.toUtf8();
+    }
+    QStringEncoder encoder(encoding);
+    return mark + QByteArray(encoder.encode(text));
+}
+
+// UTF-16 LE without any byte-order mark: every ASCII character is followed by a NUL byte.
+QByteArray utf16WithoutMark(const QString &text)
+{
+    QStringEncoder encoder(QStringConverter::Utf16LE);
+    return encoder.encode(text);
+}
+
+// The start of a PNG image followed by pseudo-random bytes: NUL bytes, bytes that are not UTF-8,
+// line feeds and carriage returns here and there.
+QByteArray pngLikeBytes(quint32 seed, qsizetype size = 16 * 1024)
+{
+    QByteArray bytes("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x02\0", 20);
+    QRandomGenerator random(seed);
+    while (bytes.size() < size)
+        bytes.append(char(random.bounded(256)));
+    return bytes;
+}
+
+// About 100 MB of ordinary lines, each ending with a line feed, that match no key: comments,
+// keys with a blank before them or without their "=", keys of the other file.
+QByteArray hugeLines(bool forConfig)
+{
+    const char *const kinds[] = {
+        "; ligne %1 : un commentaire ordinaire, comme en laissent les éditeurs de réglages\n",
+        forConfig ? " MainDir=/nulle/part/%1 (une clé précédée d'un blanc ne compte pas)\n"
+                  : " prodVal=ignorée-%1 (une clé précédée d'un blanc ne compte pas)\n",
+        forConfig ? "#Environnement=recette-%1, une clé en commentaire ne compte pas\n"
+                  : "#devVal=ignorée-%1, une clé en commentaire ne compte pas\n",
+        forConfig ? "prodVal=%1 appartient à l'autre fichier et n'est pas lue ici\n"
+                  : "MainDir=/ailleurs/%1 appartient à l'autre fichier et n'est pas lue ici\n",
+    };
+    QByteArray block;
+    for (int line = 0; block.size() < 1024 * 1024; ++line)
+        block += QString::fromUtf8(kinds[line % 4]).arg(line, 7, 10, QLatin1Char('0')).toUtf8();
+    return block.repeated(hugeSize / block.size() + 1);
+}
+
+QString prodValue(int i)
+{
+    return QStringLiteral("srv%1.prod.exemple.fr").arg(i, 5, 10, QLatin1Char('0'));
+}
+
+QString devValue(int i)
+{
+    return QStringLiteral("srv%1.dév.exemple.fr").arg(i, 5, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+class TestSettingsFaults : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void unusableSettingsAtStartupEndTheProgramWithABox_data();
+    void unusableSettingsAtStartupEndTheProgramWithABox();
+    void unusableSettingsAtSwitchChangeNoByte_data();
+    void unusableSettingsAtSwitchChangeNoByte();
+    void configEmptiedAfterStartupKeepsTheSettingsInForce();
+    void settingsWithByteOrderMarkAreReadAndSwitched_data();
+    void settingsWithByteOrderMarkAreReadAndSwitched();
+    void hugeSettingsFileIsReadInReasonableTime_data();
+    void hugeSettingsFileIsReadInReasonableTime();
+    void valuesFileWithStrayBytesWritesNoneIntoTheTree_data();
+    void valuesFileWithStrayBytesWritesNoneIntoTheTree();
+    void tenThousandPairsSwitchAndSwitchBack_data();
+    void tenThousandPairsSwitchAndSwitchBack();
+    void settingsFileThatIsNotARegularFileIsRefused_data();
+    void settingsFileThatIsNotARegularFileIsRefused();
+
+private:
+    QString tree() const { return m_dir->path() + QStringLiteral("/arbre-été"); }
+    QByteArray withTree(QByteArray bytes) const { return bytes.replace(treeMark, tree().toUtf8()); }
+    QStringList withTree(const QStringList &texts) const;
+    void writeConfig(const QByteArray &bytes);
+    void writeValues(const QByteArray &bytes);
+    // Builds the window as the program does. When the load fails, the constructor has asked the
+    // application to quit: the event loop that the program then runs must end at once, with 0.
+    void startWindow();
+    void click();
+    QStringList journalLines() const;
+    bool showsPicture(const QImage &picture) const;
+    // Each box as the program must show them: critical, the single button Ok and no default
+    // button; the window's own boxes have the window as parent, the presence checks none.
+    void checkBoxes(const QStringList &expected) const;
+    // The tree holds the bytes it had before the test, its files their modification times.
+    void checkTreeUntouched() const;
+    // config.ini holds the bytes it was given, with its modification time: it was not rewritten.
+    void checkConfigUntouched() const;
+    void checkValuesUntouched() const;
+    template<typename T>
+    T *child(const char *name) const
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
+
+    QImage m_prodPicture;
+    QImage m_devPicture;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SettingsFiles> m_settings;
+    std::unique_ptr<MessageBoxWatcher> m_boxes;
+    std::unique_ptr<MainWindow> m_window;
+    QMap<QString, QByteArray> m_treeBefore;
+    QMap<QString, QDateTime> m_timesBefore;
+    QByteArray m_config;
+    QDateTime m_configTime;
+    QByteArray m_values;
+};
+
+void TestSettingsFaults::initTestCase()
+{
+    m_prodPicture = QPixmap(QStringLiteral(":/icons/prod.png")).toImage();
+    m_devPicture = QPixmap(QStringLiteral(":/icons/developpement.png")).toImage();
+    QVERIFY(!m_prodPicture.isNull());
+    QVERIFY(!m_devPicture.isNull());
+    QVERIFY(m_prodPicture != m_devPicture);
+}
+
+void TestSettingsFaults::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY2(m_dir->isValid(), qPrintable(m_dir->errorString()));
+    const QMap<QString, QByteArray> &files = treeInProduction();
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        writeBytes(tree() + u'/' + it.key(), it.value());
+        ageFile(tree() + u'/' + it.key());
+    }
+    m_treeBefore = snapshotTree(tree());
+    QCOMPARE(m_treeBefore, files);
+    m_timesBefore.clear();
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        m_timesBefore.insert(it.key(), modificationTime(tree() + u'/' + it.key()));
+    m_settings = std::make_unique<SettingsFiles>();
+    m_boxes = std::make_unique<MessageBoxWatcher>();
+}
+
+void TestSettingsFaults::cleanup()
+{
+    m_window.reset();
+    m_boxes.reset();
+    m_settings.reset(); // removes config.ini and values.ini, the huge ones too
+    m_dir.reset();
+    m_config.clear();
+    m_values.clear();
+}
+
+QStringList TestSettingsFaults::withTree(const QStringList &texts) const
+{
+    QStringList result;
+    for (QString text : texts)
+        result.append(text.replace(QString::fromLatin1(treeMark), tree()));
+    return result;
+}
+
+void TestSettingsFaults::writeConfig(const QByteArray &bytes)
+{
+    m_config = withTree(bytes);
+    m_settings->writeConfig(m_config);
+    ageFile(SettingsFiles::configPath());
+    m_configTime = modificationTime(SettingsFiles::configPath());
+}
+
+void TestSettingsFaults::writeValues(const QByteArray &bytes)
+{
+    m_values = withTree(bytes);
+    m_settings->writeValues(m_values);
+}
+
+void TestSettingsFaults::startWindow()
+{
+    m_window = std::make_unique<MainWindow>();
+    if (!m_window->startupFailed())
+        return;
+    const EventLoopWatchdog watchdog;
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY2(!watchdog.fired(), "the event loop did not end by itself");
+}
+
+void TestSettingsFaults::click()
+{
+    QTest::mouseClick(child<QPushButton>("pushButton"), Qt::LeftButton);
+}
+
+QStringList TestSettingsFaults::journalLines() const
+{
+    const QString text = child<QPlainTextEdit>("teJournal")->toPlainText();
+    return text.isEmpty() ? QStringList() : text.split(u'\n');
+}
+
+bool TestSettingsFaults::showsPicture(const QImage &picture) const
+{
+    return child<QLabel>("labelLogo")->pixmap().toImage() == picture;
+}
+
+void TestSettingsFaults::checkBoxes(const QStringList &expected) const
+{
+    QCOMPARE(m_boxes->summaries(), expected);
+    for (const SeenMessageBox &box : m_boxes->boxes()) {
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QVERIFY(!box.hasDefaultButton);
+        const bool windowBox = box.title == QLatin1String("Mirabex");
+        QCOMPARE(box.parent.data(), windowBox ? static_cast<QWidget *>(m_window.get()) : nullptr);
+        // The line break of the values.ini box is markup; every other text shows as written.
+        QCOMPARE(box.textFormat,
+                 box.text.contains(QLatin1String("<br />")) ? Qt::RichText : Qt::PlainText);
+    }
+}
+
+void TestSettingsFaults::checkTreeUntouched() const
+{
+    QCOMPARE(snapshotTree(tree()), m_treeBefore);
+    for (auto it = m_timesBefore.cbegin(); it != m_timesBefore.cend(); ++it)
+        QCOMPARE(modificationTime(tree() + u'/' + it.key()), it.value());
+}
+
+void TestSettingsFaults::checkConfigUntouched() const
+{
+    QVERIFY(readBytes(SettingsFiles::configPath()) == m_config);
+    QCOMPARE(modificationTime(SettingsFiles::configPath()), m_configTime);
+}
+
+void TestSettingsFaults::checkValuesUntouched() const
+{
+    QVERIFY(readBytes(SettingsFiles::valuesPath()) == m_values);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestSettingsFaults::unusableSettingsAtStartupEndTheProgramWithABox_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QByteArray>("values");
+    QTest::addColumn<QStringList>("boxes");
+
+    const QString tree = QString::fromLatin1(treeMark);
+    QTest::newRow("config.ini empty")
+            << QByteArray() << valuesBytes() << QStringList{ mainDirBox() };
+    QTest::newRow("config.ini binary") << pngLikeBytes(1) << valuesBytes()
+                                       << QStringList{ mainDirBox() };
+    QTest::newRow("config.ini in UTF-16 without byte-order mark")
+            << utf16WithoutMark(configText(tree, QStringLiteral("\r\n"))) << valuesBytes()
+            << QStringList{ mainDirBox() };
+    // The path ends at the NUL byte for the system: no directory of that name can exist.
+    QTest::newRow("config.ini with a NUL byte inside the MainDir= path")
+            << QByteArray("MainDir=" + treeMark + QByteArray("\0/sous-dossier\n", 15)
+                          + "Environnement=prod\n")
+            << valuesBytes()
+            << QStringList{ summary(QStringLiteral("Erreur"),
+                                    QStringLiteral("Impossible d'ouvrir le dossier ") + tree
+                                            + QChar(u'\0') + QStringLiteral("/sous-dossier")),
+                            mainDirBox() };
+    // A line that never ends: the box shows the start and the end of the path, at once.
+    const QByteArray endless = "/" + QByteArray(1024 * 1024, 'x') + "/fin";
+    const QString shownPath = QStringLiteral("Impossible d'ouvrir le dossier ").left(800)
+            + QStringLiteral("/") + QString(800 - 32, u'x') + QStringLiteral(" […] ")
+            + QString(796, u'x') + QStringLiteral("/fin");
+    QTest::newRow("config.ini with a MainDir= line of a megabyte")
+            << QByteArray("MainDir=" + endless + "\nEnvironnement=prod\n") << valuesBytes()
+            << QStringList{ summary(QStringLiteral("Erreur"), shownPath), mainDirBox() };
+    QTest::newRow("values.ini empty")
+            << configBytes() << QByteArray() << QStringList{ valuesBox() };
+    QTest::newRow("values.ini binary") << configBytes() << pngLikeBytes(2)
+                                       << QStringList{ valuesBox() };
+    QTest::newRow("values.ini in UTF-16 without byte-order mark")
+            << configBytes() << utf16WithoutMark(valuesText(QStringLiteral("\r\n")))
+            << QStringList{ valuesBox() };
+}
+
+void TestSettingsFaults::unusableSettingsAtStartupEndTheProgramWithABox()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QByteArray, values);
+    QFETCH(QStringList, boxes);
+
+    writeConfig(config);
+    writeValues(values);
+    startWindow();
+
+    checkBoxes(withTree(boxes));
+    QVERIFY(m_window->startupFailed());
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(child<QLabel>("labelLogo")->pixmap().isNull());
+    const bool configUsable = boxes.constLast() == valuesBox();
+    if (configUsable) {
+        // config.ini was taken before values.ini was refused.
+        QCOMPARE(m_window->mainDirectory(), tree());
+        QCOMPARE(child<QLineEdit>("leFilterFiles")->text(), filterText);
+        QCOMPARE(m_window->statusBar()->currentMessage(),
+                 QStringLiteral("Dossier de recherche : ") + tree());
+        QVERIFY(m_window->productionValues().isEmpty());
+        QVERIFY(m_window->developmentValues().isEmpty());
+    } else {
+        QVERIFY(child<QLineEdit>("leFilterFiles")->text().isEmpty());
+        QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
+    }
+    QVERIFY(m_window->collectedFiles().isEmpty());
+    checkConfigUntouched();
+    checkValuesUntouched();
+    checkTreeUntouched();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestSettingsFaults::unusableSettingsAtSwitchChangeNoByte_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QByteArray>("values");
+    QTest::addColumn<QString>("box");
+
+    const QString tree = QString::fromLatin1(treeMark);
+    const QString refused = configNotRewritableBox();
+    QTest::newRow("config.ini binary") << pngLikeBytes(3) << valuesBytes() << refused;
+    QTest::newRow("config.ini binary around good lines")
+            << QByteArray(pngLikeBytes(4) + '\n' + configBytes() + pngLikeBytes(5))
+            << valuesBytes() << refused;
+    QTest::newRow("config.ini in UTF-16 without byte-order mark")
+            << utf16WithoutMark(configText(tree, QStringLiteral("\r\n"))) << valuesBytes()
+            << refused;
+    QTest::newRow("config.ini in UTF-16 holding a NUL character")
+            << withByteOrderMark(configText(tree) + QChar(u'\0') + QStringLiteral("\n"),
+                                 QStringConverter::Utf16LE)
+            << valuesBytes() << refused;
+    QTest::newRow("config.ini in UTF-16 cut short in the middle of a character")
+            << QByteArray(withByteOrderMark(configText(tree), QStringConverter::Utf16LE) + 'x')
+            << valuesBytes() << refused;
+    // What a system that stopped while the file was being saved leaves behind.
+    QTest::newRow("config.ini with NUL padding after the last line")
+            << QByteArray(configBytes() + QByteArray(4096, '\0')) << valuesBytes() << refused;
+    QTest::newRow("config.ini with a NUL byte at the end of the filter")
+            << QByteArray("MainDir=" + treeMark + "\nFilesFilter=*.ini" + QByteArray(1, '\0')
+                          + "\nEnvironnement=prod\n")
+            << valuesBytes() << refused;
+    QTest::newRow("config.ini with a NUL byte at the end of the environment")
+            << QByteArray("MainDir=" + treeMark + "\nEnvironnement=prod" + QByteArray(1, '\0')
+                          + "\n")
+            << valuesBytes() << refused;
+    QTest::newRow("values.ini empty") << configBytes() << QByteArray() << valuesBox();
+    QTest::newRow("values.ini binary") << configBytes() << pngLikeBytes(6) << valuesBox();
+    QTest::newRow("values.ini in UTF-16 without byte-order mark")
+            << configBytes() << utf16WithoutMark(valuesText(QStringLiteral("\r\n"))) << valuesBox();
+}
+
+void TestSettingsFaults::unusableSettingsAtSwitchChangeNoByte()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QByteArray, values);
+    QFETCH(QString, box);
+
+    // A good start, then one of the files spoilt while the window is open.
+    writeConfig(configBytes());
+    writeValues(valuesBytes());
+    startWindow();
+    QVERIFY(!m_window->startupFailed());
+    QVERIFY(m_boxes->boxes().isEmpty());
+    QVERIFY(showsPicture(m_prodPicture));
+    writeConfig(config);
+    writeValues(values);
+
+    click();
+
+    checkBoxes({ box });
+    checkTreeUntouched();
+    checkConfigUntouched();
+    checkValuesUntouched();
+    QVERIFY(journalLines().isEmpty());
+    QVERIFY(m_window->collectedFiles().isEmpty());
+    QVERIFY(m_window->isProdActive());
+    QVERIFY(showsPicture(m_prodPicture));
+    QVERIFY(child<QProgressBar>("progressBar")->isHidden());
+    QVERIFY(child<QPushButton>("pushButton")->isEnabled());
+    // The directory and the filter in force stay those of the start.
+    QCOMPARE(m_window->mainDirectory(), tree());
+    QCOMPARE(child<QLineEdit>("leFilterFiles")->text(), filterText);
+    QCOMPARE(m_window->statusBar()->currentMessage(),
+             QStringLiteral("Dossier de recherche : ") + tree());
+    if (box == valuesBox()) {
+        QVERIFY(m_window->productionValues().isEmpty());
+        QVERIFY(m_window->developmentValues().isEmpty());
+    } else {
+        QCOMPARE(m_window->productionValues(), prodValues());
+        QCOMPARE(m_window->developmentValues(), devValues());
+    }
+
+    // Once the file is put right, the next click switches the tree.
+    m_boxes->clear();
+    writeConfig(configBytes());
+    writeValues(valuesBytes());
+    click();
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QCOMPARE(snapshotTree(tree()), treeInDevelopment());
+    QCOMPARE(readBytes(SettingsFiles::configPath()), withTree(configBytes(QStringLiteral("dev"))));
+    QVERIFY(!m_window->isProdActive());
+    QVERIFY(showsPicture(m_devPicture));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestSettingsFaults::configEmptiedAfterStartupKeepsTheSettingsInForce()
+{
+    writeConfig(configBytes());
+    writeValues(valuesBytes());
+    startWindow();
+    QVERIFY(!m_window->startupFailed());
+
+    // An empty config.ini says nothing: the directory in force (taken from MainDir= while none
+    // was set), the filter field and the environment shown stay as they are, and the tree is
+    // switched. There is no Environnement= line to rewrite, so the file stays empty.
+    writeConfig(QByteArray());
+    click();
+
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QCOMPARE(snapshotTree(tree()), treeInDevelopment());
+    QCOMPARE(readBytes(SettingsFiles::configPath()), QByteArray());
+    QVERIFY(!m_window->isProdActive());
+    QVERIFY(showsPicture(m_devPicture));
+    QCOMPARE(m_window->mainDirectory(), tree());
+    QCOMPARE(child<QLineEdit>("leFilterFiles")->text(), filterText);
+    QVERIFY(!journalLines().isEmpty());
+    QVERIFY(!journalLines().constFirst().contains(QLatin1String("config.ini")));
+
+    click();
+
+    QVERIFY(m_boxes->boxes().isEmpty());
+    QCOMPARE(snapshotTree(tree()), m_treeBefore);
+    QCOMPARE(readBytes(SettingsFiles::configPath()), QByteArray());
+    QVERIFY(m_window->isProdActive());
+    QVERIFY(showsPicture(m_prodPicture));
+    checkValuesUntouched();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestSettingsFaults::settingsWithByteOrderMarkAreReadAndSwitched_data()
+{
+    QTest::addColumn<int>("configEncoding");
+    QTest::addColumn<int>("valuesEncoding");
+
+    const int utf8 = QStringConverter::Utf8;
+    const int utf16LE = QStringConverter::Utf16LE;
+    const int utf16BE = QStringConverter::Utf16BE;
+    QTest::newRow("config.ini in UTF-16 LE") << utf16LE << utf8;
+    QTest::newRow("config.ini in UTF-16 BE") << utf16BE << utf8;
+    QTest::newRow("values.ini in UTF-16 LE") << utf8 << utf16LE;
+    QTest::newRow("values.ini in UTF-16 BE") << utf8 << utf16BE;
+    QTest::newRow("both in UTF-16 LE") << utf16LE << utf16LE;
+    QTest::newRow("both in UTF-16 BE") << utf16BE << utf16BE;
+    QTest::newRow("both in UTF-32 LE") << int(QStringConverter::Utf32LE)
+                                       << int(QStringConverter::Utf32LE);
+    QTest::newRow("both in UTF-32 BE") << int(QStringConverter::Utf32BE)
+                                       << int(QStringConverter::Utf32BE);
+}
+
+void TestSettingsFaults::settingsWithByteOrderMarkAreReadAndSwitched()
+{
+    QFETCH(int, configEncoding);
+    QFETCH(int, valuesEncoding);
+
+    // Written as a Windows editor saves them, with CR LF line ends. The tree's path and the last
+    // pattern of the filter are not ASCII, nor are two of the values.
+    const QString crlf = QStringLiteral("\r\n");
+    writeConfig(withByteOrderMark(configText(tree(), crlf),
+                                  QStringConverter::Encoding(configEncoding)));
+    writeValues(withByteOrderMark(valuesText(crlf), QStringConverter::Encoding(valuesEncoding)));
+    if (configEncoding == QStringConverter::Utf16LE)
+        QVERIFY(m_config.startsWith(QByteArray("\xFF\xFEM\0a\0i\0n\0", 10)));
+    if (configEncoding == QStringConverter::Utf16BE)
+        QVERIFY(m_config.startsWith(QByteArray("\xFE\xFF\0M\0a\0i\0n", 10)));
+
+    startWindow();
+
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QVERIFY(!m_window->startupFailed());
+    QCOMPARE(m_window->mainDirectory(), tree());
+    QCOMPARE(m_window->filesFilterText(), filterText);
+    QCOMPARE(child<QLineEdit>("leFilterFiles")->text(), filterText);
+    QCOMPARE(m_window->statusBar()->currentMessage(),
+             QStringLiteral("Dossier de recherche : ") + tree());
+    QVERIFY(m_window->isProdActive());
+    QVERIFY(showsPicture(m_prodPicture));
+    QVERIFY(child<QCheckBox>("cbSubdirs")->isChecked());
+    QVERIFY(m_window->recursesSubdirs());
+    QCOMPARE(m_window->productionValues(), prodValues());
+    QCOMPARE(m_window->developmentValues(), devValues());
+
+    click();
+
+    // The files, the one under *.été and the one in the sub-directory included, are switched.
+    // config.ini gets its new environment line and, as every rewritten file, is UTF-8 without
+    // byte-order mark, each line ending with a line feed.
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QCOMPARE(snapshotTree(tree()), treeInDevelopment());
+    QCOMPARE(readBytes(SettingsFiles::configPath()),
+             configText(tree(), QStringLiteral("\n"), QStringLiteral("dev")).toUtf8());
+    checkValuesUntouched();
+    QVERIFY(!m_window->isProdActive());
+    QVERIFY(showsPicture(m_devPicture));
+    const QStringList journal = journalLines();
+    QVERIFY(journal.size() >= 3);
+    QCOMPARE(journal.mid(0, 3),
+             (QStringList{ QStringLiteral("Fichier modifié : ")
+                                   + QString(SettingsFiles::configPath()).replace(u'/', u'\\'),
+                           QStringLiteral("Avant : Environnement=prod"),
+                           QStringLiteral("Après : Environnement=dev") }));
+
+    click();
+
+    QVERIFY(m_boxes->boxes().isEmpty());
+    QCOMPARE(snapshotTree(tree()), m_treeBefore);
+    QCOMPARE(readBytes(SettingsFiles::configPath()), configText(tree()).toUtf8());
+    QVERIFY(m_window->isProdActive());
+    QVERIFY(showsPicture(m_prodPicture));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestSettingsFaults::hugeSettingsFileIsReadInReasonableTime_data()
+{
+    QTest::addColumn<bool>("hugeConfig");
+    QTest::addColumn<bool>("oneLine");
+
+    QTest::newRow("config.ini: 100 MB of lines without a key, then the keys") << true << false;
+    QTest::newRow("config.ini: 100 MB on a single line, the keys inside it") << true << true;
+    QTest::newRow("values.ini: 100 MB of lines without a key, then the pairs") << false << false;
+}
+
+void TestSettingsFaults::hugeSettingsFileIsReadInReasonableTime()
+{
+    QFETCH(bool, hugeConfig);
+    QFETCH(bool, oneLine);
+
+    QByteArray huge = hugeLines(hugeConfig);
+    QVERIFY(huge.size() >= hugeSize);
+    huge += hugeConfig ? configBytes() : valuesBytes();
+    if (oneLine)
+        huge.replace('\n', ' ');
+    writeConfig(hugeConfig ? huge : configBytes());
+    writeValues(hugeConfig ? valuesBytes() : huge);
+    huge.clear();
+
+    QElapsedTimer timer;
+    timer.start();
+    startWindow();
+    const qint64 loadMs = timer.elapsed();
+    qInfo("start-up over a %lld-byte settings file: %lld ms",
+          static_cast<long long>(hugeConfig ? m_config.size() : m_values.size()),
+          static_cast<long long>(loadMs));
+    QVERIFY2(loadMs < hugeFileTimeLimitMs, qPrintable(QString::number(loadMs)));
+
+    if (oneLine) {
+        // The keys stand inside the one line, not at its start: none is taken.
+        checkBoxes({ hugeConfig ? mainDirBox() : valuesBox() });
+        QVERIFY(m_window->startupFailed());
+        QCOMPARE(m_window->mainDirectory(), hugeConfig ? QString() : tree());
+        QVERIFY(m_window->productionValues().isEmpty());
+        QVERIFY(m_window->developmentValues().isEmpty());
+        checkConfigUntouched();
+        checkValuesUntouched();
+        checkTreeUntouched();
+        return;
+    }
+
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QVERIFY(!m_window->startupFailed());
+    QCOMPARE(m_window->mainDirectory(), tree());
+    QCOMPARE(child<QLineEdit>("leFilterFiles")->text(), filterText);
+    QVERIFY(m_window->isProdActive());
+    QVERIFY(showsPicture(m_prodPicture));
+    QCOMPARE(m_window->productionValues(), prodValues());
+    QCOMPARE(m_window->developmentValues(), devValues());
+    if (!hugeConfig) {
+        // values.ini is only read; a switch would read it once more in the same way.
+        checkValuesUntouched();
+        return;
+    }
+
+    timer.restart();
+    click();
+    const qint64 switchMs = timer.elapsed();
+    qInfo("switch with a %lld-byte config.ini: %lld ms", static_cast<long long>(m_config.size()),
+          static_cast<long long>(switchMs));
+    QVERIFY2(switchMs < hugeFileTimeLimitMs, qPrintable(QString::number(switchMs)));
+
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QCOMPARE(snapshotTree(tree()), treeInDevelopment());
+    QVERIFY(!m_window->isProdActive());
+    QVERIFY(showsPicture(m_devPicture));
+    // Only the environment line changes; the 100 MB before it are written back as they were.
+    QByteArray expected = m_config;
+    QVERIFY(expected.endsWith("\nEnvironnement=prod\n"));
+    expected.chop(QByteArrayView("Environnement=prod\n").size());
+    expected += "Environnement=dev\n";
+    const QByteArray config = readBytes(SettingsFiles::configPath());
+    QCOMPARE(config.size(), expected.size());
+    QVERIFY(config == expected);
+    checkValuesUntouched();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestSettingsFaults::valuesFileWithStrayBytesWritesNoneIntoTheTree_data()
+{
+    QTest::addColumn<QByteArray>("values");
+    QTest::addColumn<bool>("refused");
+
+    const QByteArray good = valuesBytes();
+    QTest::newRow("NUL padding after the last pair")
+            << QByteArray(good + QByteArray(4096, '\0')) << false;
+    QTest::newRow("binary bytes around the pairs")
+            << QByteArray(pngLikeBytes(7) + '\n' + good + pngLikeBytes(8)) << false;
+
+    QByteArray bytes = good;
+    bytes.replace("prodVal=db-prod.exemple.fr\n",
+                  QByteArray("prodVal=db-prod.exemple.fr") + '\0' + '\n');
+    QTest::newRow("NUL inside a production value") << bytes << true;
+
+    bytes = good;
+    bytes.replace("devVal=db-dev.exemple.fr\n", QByteArray("devVal=db-dev.exemple.fr") + '\0' + '\n');
+    QTest::newRow("NUL inside a development value") << bytes << true;
+
+    // A values.ini saved in Windows-1252 by a text editor: its accented letters are no UTF-8.
+    bytes = good;
+    bytes.replace(QStringLiteral("devVal=hôte-dév.exemple.fr").toUtf8(),
+                  QByteArray("devVal=h\xF4te-d\xE9v.exemple.fr"));
+    QTest::newRow("Windows-1252 letters in a development value") << bytes << true;
+}
+
+void TestSettingsFaults::valuesFileWithStrayBytesWritesNoneIntoTheTree()
+{
+    QFETCH(QByteArray, values);
+    QFETCH(bool, refused);
+
+    writeConfig(configBytes());
+    writeValues(values);
+    startWindow();
+
+    if (refused) {
+        // A value that would write NUL characters or U+FFFD into the tree is refused at once.
+        checkBoxes({ QStringLiteral("Mirabex | Les valeurs dans le fichier ")
+                     + QCoreApplication::applicationDirPath()
+                     + QStringLiteral("/values.ini ne peuvent pas être utilisées : l'une d'elles "
+                                      "contient des octets nuls ou du texte qui n'est pas en "
+                                      "UTF-8. Aucun fichier n'a été modifié.") });
+        QVERIFY(m_window->startupFailed());
+        checkTreeUntouched();
+        checkConfigUntouched();
+        checkValuesUntouched();
+        return;
+    }
+
+    // Lines that match no key are passed over.
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QVERIFY(!m_window->startupFailed());
+    QCOMPARE(m_window->productionValues(), prodValues());
+    QCOMPARE(m_window->developmentValues(), devValues());
+
+    click();
+    QVERIFY(m_boxes->boxes().isEmpty());
+    QCOMPARE(snapshotTree(tree()), treeInDevelopment());
+    QCOMPARE(readBytes(SettingsFiles::configPath()), withTree(configBytes(QStringLiteral("dev"))));
+    QVERIFY(!m_window->isProdActive());
+    QVERIFY(showsPicture(m_devPicture));
+
+    click();
+    QVERIFY(m_boxes->boxes().isEmpty());
+    QCOMPARE(snapshotTree(tree()), m_treeBefore);
+    QCOMPARE(readBytes(SettingsFiles::configPath()), withTree(configBytes()));
+    QVERIFY(m_window->isProdActive());
+    QVERIFY(showsPicture(m_prodPicture));
+    checkValuesUntouched();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestSettingsFaults::tenThousandPairsSwitchAndSwitchBack_data()
+{
+    QTest::addColumn<bool>("caseSensitive");
+
+    QTest::newRow("case ignored") << false;
+    QTest::newRow("case sensitive") << true;
+}
+
+void TestSettingsFaults::tenThousandPairsSwitchAndSwitchBack()
+{
+    QFETCH(bool, caseSensitive);
+
+    constexpr int pairCount = 10000;
+    QStringList prod;
+    QStringList dev;
+    QString text;
+    for (int i = 0; i < pairCount; ++i) {
+        prod.append(prodValue(i));
+        dev.append(devValue(i));
+        text += QStringLiteral("prodVal=") + prod.constLast() + QStringLiteral("\ndevVal=")
+                + dev.constLast() + u'\n';
+    }
+
+    // Values from the start, the middle and the end of the list, several on one line, and a file
+    // with a near miss (a number of the wrong width) that must stay as it is.
+    const QString sub = tree() + QStringLiteral("/dix-mille");
+    auto content = [](const QStringList &values) {
+        return QStringLiteral("a=%1\nb=%2\n<h>%3</h><h>%4</h>\nautre=rien\nliste=%5;%6;%7\n")
+                .arg(values.at(0), values.at(1), values.at(4999), values.at(5000),
+                     values.at(9999), values.at(0), values.at(7777))
+                .toUtf8();
+    };
+    writeBytes(sub + QStringLiteral("/premier.ini"), content(prod));
+    writeBytes(sub + QStringLiteral("/milieu/dernier.cfg"),
+               ("x=" + prod.at(9999) + "\n").toUtf8());
+    writeBytes(sub + QStringLiteral("/aucun.txt"), "srv1.prod.exemple.fr (pas une valeur)\n");
+    ageFile(sub + QStringLiteral("/aucun.txt"));
+    const QDateTime untouchedTime = modificationTime(sub + QStringLiteral("/aucun.txt"));
+    m_treeBefore = snapshotTree(tree());
+
+    writeConfig("MainDir=" + sub.toUtf8() + "\nEnvironnement=prod\n");
+    writeValues(text.toUtf8());
+    QElapsedTimer timer;
+    timer.start();
+    startWindow();
+    qInfo("start-up with %d pairs: %lld ms", pairCount, static_cast<long long>(timer.elapsed()));
+
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QVERIFY(!m_window->startupFailed());
+    QCOMPARE(m_window->productionValues(), prod);
+    QCOMPARE(m_window->developmentValues(), dev);
+    QCOMPARE(child<QLineEdit>("leFilterFiles")->text(), QStringLiteral("*;*.*;.*;*."));
+    child<QCheckBox>("cbSensitive")->setChecked(caseSensitive);
+
+    timer.restart();
+    click();
+    qInfo("switch with %d pairs: %lld ms", pairCount, static_cast<long long>(timer.elapsed()));
+
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QCOMPARE(readBytes(sub + QStringLiteral("/premier.ini")), content(dev));
+    QCOMPARE(readBytes(sub + QStringLiteral("/milieu/dernier.cfg")),
+             ("x=" + dev.at(9999) + "\n").toUtf8());
+    QCOMPARE(readBytes(sub + QStringLiteral("/aucun.txt")),
+             QByteArray("srv1.prod.exemple.fr (pas une valeur)\n"));
+    QCOMPARE(modificationTime(sub + QStringLiteral("/aucun.txt")), untouchedTime);
+    QCOMPARE(readBytes(SettingsFiles::configPath()),
+             "MainDir=" + sub.toUtf8() + "\nEnvironnement=dev\n");
+    // The files of the tree outside MainDir= are not collected.
+    for (auto it = treeInProduction().cbegin(); it != treeInProduction().cend(); ++it)
+        QCOMPARE(readBytes(tree() + u'/' + it.key()), it.value());
+    // One record per value replaced: config.ini, then 1 + 1 + 2 + 3 in premier.ini (its lines
+    // in order, the values of a line in the order of values.ini), then 1 in dernier.cfg.
+    const QStringList journal = journalLines();
+    QCOMPARE(journal.count(QStringLiteral("Avant : Environnement=prod")), 1);
+    qsizetype before = 0;
+    for (const QString &line : journal)
+        before += line.startsWith(QLatin1String("Avant : ")) ? 1 : 0;
+    QCOMPARE(before, qsizetype(1 + 7 + 1));
+    QVERIFY(journal.contains(QStringLiteral("Après : <h>%1</h><h>%2</h>")
+                                     .arg(dev.at(4999), prod.at(5000))));
+    QVERIFY(!m_window->isProdActive());
+    QVERIFY(showsPicture(m_devPicture));
+
+    timer.restart();
+    click();
+    qInfo("switch back with %d pairs: %lld ms", pairCount,
+          static_cast<long long>(timer.elapsed()));
+
+    QVERIFY(m_boxes->boxes().isEmpty());
+    QCOMPARE(snapshotTree(tree()), m_treeBefore);
+    QCOMPARE(readBytes(SettingsFiles::configPath()), m_config);
+    QVERIFY(m_window->isProdActive());
+    QVERIFY(showsPicture(m_prodPicture));
+    checkValuesUntouched();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TestSettingsFaults::settingsFileThatIsNotARegularFileIsRefused_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("config.ini is a FIFO") << QStringLiteral("config.ini") << QStringLiteral("fifo");
+    QTest::newRow("values.ini is a FIFO") << QStringLiteral("values.ini") << QStringLiteral("fifo");
+    QTest::newRow("config.ini links to /dev/zero")
+            << QStringLiteral("config.ini") << QStringLiteral("zero");
+    QTest::newRow("values.ini is a folder") << QStringLiteral("values.ini") << QStringLiteral("dir");
+}
+
+void TestSettingsFaults::settingsFileThatIsNotARegularFileIsRefused()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, kind);
+    writeConfig(configBytes());
+    writeValues(valuesBytes());
+    const QString path = QCoreApplication::applicationDirPath() + u'/' + file;
+    QVERIFY(QFile::remove(path));
+    if (kind == u"fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == u"zero")
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+    else
+        QVERIFY(QDir().mkdir(path));
+
+    // Reading a FIFO would wait for a writer for ever, /dev/zero would never end.
+    startWindow();
+    const bool isDir = kind == u"dir";
+    checkBoxes({ summary(QStringLiteral("Mirabex"),
+                         QStringLiteral("impossible d'ouvrir le fichier ") + path) });
+    QVERIFY(m_window->startupFailed());
+    m_window.reset();
+    if (isDir)
+        QVERIFY(QDir().rmdir(path));
+    else
+        QVERIFY(QFile::remove(path));
+    checkTreeUntouched();
+}
+
+QTEST_MAIN(TestSettingsFaults)
+#include "tst_settingsfaults.moc"
