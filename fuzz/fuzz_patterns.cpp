@@ -85,23 +85,33 @@ bool sameCharacter(QChar a, QChar b)
     return a == b || a.toCaseFolded() == b.toCaseFolded();
 }
 
-// "*" any run of characters, "?" any one character, anything else itself, ignoring case.
+// "*" any run of characters, "?" any one character, anything else itself, ignoring case. Each
+// "*" is tried at later places only when what follows it fails, so that patterns with many "*"
+// are matched in time proportional to the product of the lengths, not exponential.
 bool wildcardMatches(QStringView pattern, QStringView name)
 {
-    if (pattern.isEmpty())
-        return name.isEmpty();
-    if (pattern.front() == u'*') {
-        for (qsizetype skip = 0; skip <= name.size(); ++skip) {
-            if (wildcardMatches(pattern.sliced(1), name.sliced(skip)))
-                return true;
+    qsizetype p = 0;
+    qsizetype n = 0;
+    qsizetype star = -1;
+    qsizetype resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == u'*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size()
+                   && (pattern[p] == u'?' || sameCharacter(pattern[p], name[n]))) {
+            ++p;
+            ++n;
+        } else if (star >= 0) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
         }
-        return false;
     }
-    if (name.isEmpty())
-        return false;
-    if (pattern.front() != u'?' && !sameCharacter(pattern.front(), name.front()))
-        return false;
-    return wildcardMatches(pattern.sliced(1), name.sliced(1));
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
 }
 
 QStringList collect(const QString &filter, bool recurse)
