@@ -9,9 +9,13 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -42,26 +46,6 @@ void appendRecord(Journal &journal, const QString &displayPath, const LineRecord
     }
 }
 
-// The new file is created by this process; when it may (run by root), it gives it the owner and
-// group of the file it replaces, so that a service that reads the file still can.
-void keepOwner(const QString &filePath, int handle)
-{
-#ifdef Q_OS_UNIX
-    struct stat original {};
-    struct stat replacement {};
-    if (::stat(QFile::encodeName(filePath).constData(), &original) != 0
-        || ::fstat(handle, &replacement) != 0)
-        return;
-    if (original.st_uid == replacement.st_uid && original.st_gid == replacement.st_gid)
-        return;
-    if (::fchown(handle, original.st_uid, original.st_gid) == 0)
-        ::fchmod(handle, original.st_mode & 07777); // a change of owner clears set-id bits
-#else
-    Q_UNUSED(filePath);
-    Q_UNUSED(handle);
-#endif
-}
-
 void showWriteFailure(const QString &filePath, Journal *journal)
 {
     if (journal)
@@ -70,6 +54,172 @@ void showWriteFailure(const QString &filePath, Journal *journal)
                     tr("Modification non prise en compte, vérifier l'accès au fichier ")
                             + filePath);
 }
+
+#ifdef Q_OS_UNIX
+
+// A rewrite of a file: the new content goes to a temporary file beside it, which replaces it only
+// once every byte is on disk.
+//
+// The temporary file has a short name of its own (".mirabex-XXXXXX") and is reached through the
+// folder's descriptor: a file whose name is already 255 bytes long, or whose path is close to
+// PATH_MAX, can be rewritten as well as any other. A link is followed to the file it names,
+// which receives the new content; the link stays a link.
+class Rewrite
+{
+public:
+    explicit Rewrite(const QString &filePath) : m_path(filePath) { }
+    ~Rewrite() { discard(); }
+    Rewrite(const Rewrite &) = delete;
+    Rewrite &operator=(const Rewrite &) = delete;
+
+    // Adds to the new content. After a failure, what follows is dropped.
+    void write(QByteArrayView bytes)
+    {
+        if (!m_started)
+            start();
+        const char *data = bytes.data();
+        qsizetype left = bytes.size();
+        while (!m_failed && left > 0) {
+            const ssize_t written = ::write(m_fd, data, size_t(left));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                m_failed = true;
+                break;
+            }
+            data += written;
+            left -= written;
+        }
+    }
+
+    // Puts the new content in place of the file. On failure the file keeps its previous bytes
+    // and a message box says so.
+    bool commit(Journal *journal)
+    {
+        if (!m_started)
+            start(); // an empty content
+        if (!m_failed && ::fsync(m_fd) != 0)
+            m_failed = true;
+        if (!m_failed && m_hadFile)
+            keepOwnerAndMode();
+        if (!m_failed) {
+            const int closed = ::close(m_fd);
+            m_fd = -1;
+            if (closed != 0)
+                m_failed = true;
+        }
+        if (!m_failed
+            && ::renameat(m_folder, m_temporaryName.constData(), m_folder, m_name.constData())
+                    != 0)
+            m_failed = true;
+        if (m_failed) {
+            discard();
+            showWriteFailure(m_path, journal);
+            return false;
+        }
+        m_temporaryName.clear(); // in place: nothing to remove
+        discard();
+        return true;
+    }
+
+private:
+    void start()
+    {
+        m_started = true;
+        // A link is followed to the file it names, as far as it goes (a link to nothing makes
+        // the file it names).
+        QString target = m_path;
+        QFileInfo info(target);
+        for (int depth = 0; depth < 128 && info.isSymLink(); ++depth) {
+            target = info.symLinkTarget();
+            info.setFile(target);
+        }
+        const QByteArray encoded = QFile::encodeName(target);
+        const qsizetype slash = encoded.lastIndexOf('/');
+        const QByteArray folder = slash < 0 ? QByteArray(".")
+                                            : (slash == 0 ? QByteArray("/") : encoded.left(slash));
+        m_name = slash < 0 ? encoded : encoded.sliced(slash + 1);
+        m_folder = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_folder < 0) {
+            m_failed = true;
+            return;
+        }
+        m_hadFile = ::fstatat(m_folder, m_name.constData(), &m_original, 0) == 0;
+        // A file that cannot be opened for writing (read-only) stays as it is, although the
+        // replacement would be allowed to put a new file in its place.
+        if (m_hadFile) {
+            const int probe = ::openat(m_folder, m_name.constData(), O_WRONLY | O_CLOEXEC);
+            if (probe < 0) {
+                m_failed = true;
+                return;
+            }
+            ::close(probe);
+        }
+        for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+            static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+            QByteArray name = ".mirabex-";
+            for (int i = 0; i < 6; ++i)
+                name.append(letters[QRandomGenerator::global()->bounded(36)]);
+            m_fd = ::openat(m_folder, name.constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+            if (m_fd >= 0)
+                m_temporaryName = name;
+            else if (errno != EEXIST)
+                break;
+        }
+        if (m_fd < 0) {
+            m_failed = true;
+            return;
+        }
+        if (!m_hadFile) {
+            // A new file gets the rights any new file of this process would get.
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            ::fchmod(m_fd, 0666 & ~mask);
+        }
+    }
+
+    // The new file gets the rights of the one it replaces and, when this process may (run by
+    // root), its owner and group, so that a service that reads the file still can.
+    void keepOwnerAndMode()
+    {
+        struct stat replacement {};
+        if (::fstat(m_fd, &replacement) == 0
+            && (replacement.st_uid != m_original.st_uid || replacement.st_gid != m_original.st_gid))
+            ::fchown(m_fd, m_original.st_uid, m_original.st_gid);
+        // After a change of owner, which clears the set-id bits.
+        if (::fchmod(m_fd, m_original.st_mode & 07777) != 0)
+            m_failed = true;
+    }
+
+    void discard()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        if (!m_temporaryName.isEmpty() && m_folder >= 0) {
+            ::unlinkat(m_folder, m_temporaryName.constData(), 0);
+            m_temporaryName.clear();
+        }
+        if (m_folder >= 0) {
+            ::close(m_folder);
+            m_folder = -1;
+        }
+    }
+
+    QString m_path;
+    QByteArray m_name;          // of the file to replace, in its folder
+    QByteArray m_temporaryName; // while the temporary file exists
+    int m_folder = -1;
+    int m_fd = -1;
+    struct stat m_original {};
+    bool m_hadFile = false;
+    bool m_started = false;
+    bool m_failed = false;
+};
+
+#else
 
 // A rewrite of a file: the new content goes to a temporary file beside it, which replaces it only
 // once every byte is on disk.
@@ -98,8 +248,6 @@ public:
         // file. Flushing here first makes that failure seen.
         if (!m_failed && !m_file.flush())
             m_failed = true;
-        if (!m_failed)
-            keepOwner(m_path, m_file.handle());
         if (m_failed || !m_file.commit()) {
             if (m_file.isOpen())
                 m_file.cancelWriting();
@@ -131,6 +279,8 @@ private:
     bool m_started = false;
     bool m_failed = false;
 };
+
+#endif
 
 } // namespace
 
