@@ -68,3 +68,14 @@ QString fileIdentity(const QString &path)
     return QFileInfo(path).canonicalFilePath();
 #endif
 }
+
+bool isPathTooLong(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ENAMETOOLONG;
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}

@@ -11,3 +11,6 @@ bool readWholeFile(const QString &path, QByteArray &bytes);
 // folder reached twice): device and inode, or the canonical path where there are none. Empty when
 // the file cannot be reached.
 QString fileIdentity(const QString &path);
+
+// Whether the system refuses this path as too long to be opened at all (PATH_MAX).
+bool isPathTooLong(const QString &path);

@@ -18,6 +18,14 @@ std::optional<QByteArray> readFileToCheck(const QString &filePath, Journal *jour
 
     if (journal)
         journal->flush();
+    // A path longer than the system takes cannot be opened, nor asked whether it exists: the
+    // file is there (the walk found it), only out of reach.
+    if (isPathTooLong(filePath)) {
+        showCriticalBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier illisible"),
+                        QCoreApplication::translate("MainWindow", "impossible d'ouvrir le fichier ")
+                                + filePath + u'.');
+        return std::nullopt;
+    }
     if (!checkFileExists(filePath)) {
         showWarningBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier non trouvé"),
                        QCoreApplication::translate("MainWindow", "Le fichier ") + filePath
