@@ -33,10 +33,11 @@ bool isUnreadableDirectory(const QString &directory)
 }
 
 // ancestors: canonical paths of the directories on the way down to this one, this one
-// included, so that a link back to any of them is not walked again.
+// included, so that a link back to any of them is not walked again; canonicalDirectory: this
+// one's, or empty when it has none.
 void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
                     const QString &filterText, QSet<QString> &ancestors,
-                    QStringList *unreadableDirectories)
+                    const QString &canonicalDirectory, QStringList *unreadableDirectories)
 {
     if (directory.contains(u'\\'))
         directory.replace(u'\\', u'/');
@@ -63,13 +64,21 @@ void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
             if (!entry.isDir())
                 continue;
             const QString subDirectory = directory + entry.fileName() + u'/';
-            const QString canonical = entry.canonicalFilePath();
+            // Only a link needs the system to resolve it: asking for the canonical path of
+            // every folder costs a look-up per level of the path, which grows with the cube of
+            // the depth over a deep tree.
+            const bool link = entry.isSymLink() || entry.isJunction();
+            const QString canonical = link || canonicalDirectory.isEmpty()
+                    ? entry.canonicalFilePath()
+                    : (canonicalDirectory.endsWith(u'/') ? canonicalDirectory
+                                                         : canonicalDirectory + u'/')
+                            + entry.fileName();
             if (!canonical.isEmpty()) {
                 if (ancestors.contains(canonical))
                     continue; // a link back up the tree: walking it would never end
                 ancestors.insert(canonical);
             }
-            collectFilesIn(subDirectory, fileList, true, filterText, ancestors,
+            collectFilesIn(subDirectory, fileList, true, filterText, ancestors, canonical,
                            unreadableDirectories);
             if (!canonical.isEmpty())
                 ancestors.remove(canonical);
@@ -97,6 +106,6 @@ void collectFiles(QString directory, QStringList &fileList, bool recurse, QStrin
     const QString canonicalTop = QFileInfo(top).canonicalFilePath();
     if (!canonicalTop.isEmpty())
         ancestors.insert(canonicalTop);
-    collectFilesIn(std::move(directory), fileList, recurse, filterText, ancestors,
+    collectFilesIn(std::move(directory), fileList, recurse, filterText, ancestors, canonicalTop,
                    unreadableDirectories);
 }
