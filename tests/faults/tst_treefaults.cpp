@@ -641,13 +641,7 @@ void tst_TreeFaults::pathsNearPathMax()
     QCOMPARE(after.value(courtRelative).bytes, switchedValue);
 
     if (reachable) {
-        QEXPECT_FAIL("path of 4,095 bytes, the longest that opens: switched",
-                     "the new content is linked in under the path followed by 7 bytes, which "
-                     "the system refuses beyond PATH_MAX",
-                     Continue);
         QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
-        QEXPECT_FAIL("path of 4,095 bytes, the longest that opens: switched",
-                     "see above: the file keeps its production value", Continue);
         QCOMPARE(now, switchedValue);
         QVERIFY(journalHeaders().contains(u"Fichier modifié : "_s + displayed(path)));
     } else {
@@ -663,9 +657,6 @@ void tst_TreeFaults::pathsNearPathMax()
                          qPrintable(box.title + u" | "_s + box.text.right(100)));
                 saidMissing = saidMissing || box.text.endsWith(u" n'existe pas."_s);
             }
-            QEXPECT_FAIL("path of 4,096 bytes: intact, not said to be missing",
-                         "a path that the system refuses as too long is taken for a missing file",
-                         Continue);
             QVERIFY2(!saidMissing, qPrintable(m_boxes->summaries().join(u'\n').right(200)));
         } else {
             // Its directory cannot be listed: the journal names a directory on its way, no box.
@@ -733,17 +724,7 @@ void tst_TreeFaults::longestNames()
     expected.sort();
     QCOMPARE(headers, expected);
 
-    const char *tooLongForTemporaryName =
-            "the new content is linked in under the name followed by 7 bytes, which the system "
-            "refuses beyond 255 bytes: 'Modification non prise en compte'";
-    QEXPECT_FAIL("file name of 249 bytes: switched", tooLongForTemporaryName, Continue);
-    QEXPECT_FAIL("file name of 255 bytes: switched", tooLongForTemporaryName, Continue);
-    QEXPECT_FAIL("file name of 255 bytes in two-byte characters: switched",
-                 tooLongForTemporaryName, Continue);
     QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
-    QEXPECT_FAIL("file name of 249 bytes: switched", "see above", Continue);
-    QEXPECT_FAIL("file name of 255 bytes: switched", "see above", Continue);
-    QEXPECT_FAIL("file name of 255 bytes in two-byte characters: switched", "see above", Continue);
     QCOMPARE(now, switchedValue);
 }
 
