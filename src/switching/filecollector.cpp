@@ -1,5 +1,7 @@
 #include "switching/filecollector.h"
 
+#include "switching/filereader.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -88,7 +90,7 @@ void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
     for (const QFileInfo &entry : entries) {
         // QDir lists a link to a FIFO or a device among the files. Only regular files are
         // collected: reading a FIFO or a device may never end.
-        if (entry.isFile())
+        if (entry.isFile() && !isTemporaryFileName(entry.fileName()))
             fileList.append(directory + entry.fileName());
     }
 }

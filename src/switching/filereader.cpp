@@ -79,3 +79,16 @@ bool isPathTooLong(const QString &path)
     return false;
 #endif
 }
+
+bool isTemporaryFileName(const QString &name)
+{
+    constexpr qsizetype prefixLength = sizeof(temporaryFilePrefix) - 1;
+    if (name.size() != prefixLength + 6 || !name.startsWith(QLatin1String(temporaryFilePrefix)))
+        return false;
+    for (qsizetype i = prefixLength; i < name.size(); ++i) {
+        const char16_t c = name.at(i).unicode();
+        if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')))
+            return false;
+    }
+    return true;
+}

@@ -14,3 +14,9 @@ QString fileIdentity(const QString &path);
 
 // Whether the system refuses this path as too long to be opened at all (PATH_MAX).
 bool isPathTooLong(const QString &path);
+
+// The start of the names of the temporary files that the program writes beside a file it
+// rewrites (".mirabex-" and six letters or digits). One left by a program that was killed
+// half-way is no file of the tree: the walk leaves it out.
+inline constexpr char temporaryFilePrefix[] = ".mirabex-";
+bool isTemporaryFileName(const QString &name);

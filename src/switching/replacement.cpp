@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QPlainTextEdit>
-#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSaveFile>
 
@@ -98,10 +97,11 @@ public:
     {
         if (!m_started)
             start(); // an empty content
-        if (!m_failed && ::fsync(m_fd) != 0)
-            m_failed = true;
+        // Rights and owner first, so that they are on disk with the content.
         if (!m_failed && m_hadFile)
             keepOwnerAndMode();
+        if (!m_failed && ::fsync(m_fd) != 0)
+            m_failed = true;
         if (!m_failed) {
             const int closed = ::close(m_fd);
             m_fd = -1;
@@ -118,33 +118,61 @@ public:
             return false;
         }
         m_temporaryName.clear(); // in place: nothing to remove
+        // The new name in the folder reaches the disk too. The file is in place whatever this
+        // says: a failure here is no failure of the rewrite.
+        ::fsync(m_folder);
         discard();
         return true;
     }
 
 private:
+    // The file that the path names, a link being followed to the file it names, as the system
+    // does: in bytes (a name need not be UTF-8), and a relative target taken from the link's own
+    // folder without tidying "..", which the system applies after following the links before it.
+    // Empty when the links go on for too long.
+    static QByteArray fileNamedBy(QByteArray path)
+    {
+        for (int depth = 0; depth < 40; ++depth) {
+            struct stat status {};
+            if (::lstat(path.constData(), &status) != 0 || !S_ISLNK(status.st_mode))
+                return path; // a file, or nothing yet: a link to nothing makes the file it names
+            QByteArray target(qsizetype(status.st_size > 0 ? status.st_size : 256) + 1, '\0');
+            const ssize_t size = ::readlink(path.constData(), target.data(), size_t(target.size()));
+            if (size <= 0 || size >= target.size())
+                return {};
+            target.truncate(size);
+            if (target.startsWith('/')) {
+                path = target;
+            } else {
+                const qsizetype slash = path.lastIndexOf('/');
+                path = slash < 0 ? target : path.left(slash + 1) + target;
+            }
+        }
+        return {};
+    }
+
     void start()
     {
         m_started = true;
-        // A link is followed to the file it names, as far as it goes (a link to nothing makes
-        // the file it names).
-        QString target = m_path;
-        QFileInfo info(target);
-        for (int depth = 0; depth < 128 && info.isSymLink(); ++depth) {
-            target = info.symLinkTarget();
-            info.setFile(target);
+        const QByteArray target = fileNamedBy(QFile::encodeName(m_path));
+        if (target.isEmpty()) {
+            m_failed = true;
+            return;
         }
-        const QByteArray encoded = QFile::encodeName(target);
-        const qsizetype slash = encoded.lastIndexOf('/');
+        const qsizetype slash = target.lastIndexOf('/');
         const QByteArray folder = slash < 0 ? QByteArray(".")
-                                            : (slash == 0 ? QByteArray("/") : encoded.left(slash));
-        m_name = slash < 0 ? encoded : encoded.sliced(slash + 1);
+                                            : (slash == 0 ? QByteArray("/") : target.left(slash));
+        m_name = slash < 0 ? target : target.sliced(slash + 1);
         m_folder = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (m_folder < 0) {
             m_failed = true;
             return;
         }
         m_hadFile = ::fstatat(m_folder, m_name.constData(), &m_original, 0) == 0;
+        if (!m_hadFile && errno != ENOENT) {
+            m_failed = true; // there may be a file there, out of reach: it is not replaced
+            return;
+        }
         // A file that cannot be opened for writing (read-only) stays as it is, although the
         // replacement would be allowed to put a new file in its place.
         if (m_hadFile) {
@@ -155,40 +183,50 @@ private:
             }
             ::close(probe);
         }
+        // A new file gets the rights any new file of this process would get (umask, a folder's
+        // default ACL); one that replaces a file gets that file's rights before it is in place.
+        const mode_t mode = m_hadFile ? S_IRUSR | S_IWUSR : 0666;
         for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
             static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-            QByteArray name = ".mirabex-";
+            QByteArray name = temporaryFilePrefix;
             for (int i = 0; i < 6; ++i)
                 name.append(letters[QRandomGenerator::global()->bounded(36)]);
-            m_fd = ::openat(m_folder, name.constData(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+            m_fd = ::openat(m_folder, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                            mode);
             if (m_fd >= 0)
                 m_temporaryName = name;
             else if (errno != EEXIST)
                 break;
         }
-        if (m_fd < 0) {
+        if (m_fd < 0)
             m_failed = true;
-            return;
-        }
-        if (!m_hadFile) {
-            // A new file gets the rights any new file of this process would get.
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            ::fchmod(m_fd, 0666 & ~mask);
-        }
     }
 
-    // The new file gets the rights of the one it replaces and, when this process may (run by
-    // root), its owner and group, so that a service that reads the file still can.
+    // The new file gets the rights of the one it replaces and, as far as this process may, its
+    // owner and group (all of them when run by root, the group when the user belongs to it), so
+    // that the people and services that read or write the file still can. The set-id bits are
+    // only kept with the owner and group they were given with.
     void keepOwnerAndMode()
     {
         struct stat replacement {};
-        if (::fstat(m_fd, &replacement) == 0
-            && (replacement.st_uid != m_original.st_uid || replacement.st_gid != m_original.st_gid))
-            ::fchown(m_fd, m_original.st_uid, m_original.st_gid);
-        // After a change of owner, which clears the set-id bits.
-        if (::fchmod(m_fd, m_original.st_mode & 07777) != 0)
+        if (::fstat(m_fd, &replacement) != 0) {
+            m_failed = true;
+            return;
+        }
+        if (replacement.st_uid != m_original.st_uid || replacement.st_gid != m_original.st_gid) {
+            // Failing both, the file is the user's own, with the group it gets.
+            if (::fchown(m_fd, m_original.st_uid, m_original.st_gid) != 0
+                && replacement.st_gid != m_original.st_gid)
+                ::fchown(m_fd, uid_t(-1), m_original.st_gid);
+            if (::fstat(m_fd, &replacement) != 0) {
+                m_failed = true;
+                return;
+            }
+        }
+        mode_t mode = m_original.st_mode & 07777;
+        if (replacement.st_uid != m_original.st_uid || replacement.st_gid != m_original.st_gid)
+            mode &= ~mode_t(S_ISUID | S_ISGID);
+        if (::fchmod(m_fd, mode) != 0)
             m_failed = true;
     }
 
