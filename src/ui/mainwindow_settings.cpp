@@ -38,17 +38,6 @@ bool readSettingsLines(const QString &path, QStringList &lines, TextSafety *safe
     return true;
 }
 
-bool holdsUnreadableCharacters(const QStringList &prodValues, const QStringList &devValues)
-{
-    for (const QStringList *values : { &prodValues, &devValues }) {
-        for (const QString &value : *values) {
-            if (value.contains(QChar(u'\0')) || value.contains(QChar::ReplacementCharacter))
-                return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 bool MainWindow::loadSettings()
@@ -125,16 +114,17 @@ bool MainWindow::loadSettings()
                         Qt::RichText);
         return false;
     }
-    // A value read from NUL bytes or from bytes that are not UTF-8 would be written into the
-    // files of the tree as NUL characters or as U+FFFD: the text the user wrote would be lost,
-    // and a file holding a NUL is never rewritten again, not even to switch it back.
-    if (valuesSafety != TextSafety::Rewritable && holdsUnreadableCharacters(prodValues, devValues)) {
+    // Values read from NUL bytes or from bytes that are not valid in the file's encoding would be
+    // written into the files of the tree as NUL characters, U+FFFD or other characters than
+    // those of the file: the text the user wrote would be lost, and a file holding a NUL is
+    // never rewritten again, not even to switch it back.
+    if (valuesSafety != TextSafety::Rewritable) {
         showCriticalBox(this, windowTitle(),
                         tr("Les valeurs dans le fichier ")
                                 + QCoreApplication::applicationDirPath()
-                                + tr("/values.ini ne peuvent pas être utilisées : l'une d'elles "
-                                     "contient des octets nuls ou du texte qui n'est pas en "
-                                     "UTF-8. Aucun fichier n'a été modifié."));
+                                + tr("/values.ini ne peuvent pas être utilisées : il contient des "
+                                     "octets nuls ou du texte qui n'est pas en UTF-8. Aucun "
+                                     "fichier n'a été modifié."));
         return false;
     }
     return true;

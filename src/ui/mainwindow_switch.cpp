@@ -82,8 +82,13 @@ void MainWindow::runSwitch()
     const QStringList envTo{ fromProduction ? QStringLiteral("Environnement=dev")
                                             : QStringLiteral("Environnement=prod") };
     const QString configPath = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
-    replaceValuesInFile(envFrom, envTo, configPath, form->cbSensitive->isChecked(),
-                        form->teJournal);
+    // A config.ini that cannot be written would name the old environment over a switched tree:
+    // its box has said so, and nothing is switched.
+    if (!replaceValuesInFile(envFrom, envTo, configPath, form->cbSensitive->isChecked(),
+                             form->teJournal)) {
+        prodActive = fromProduction;
+        return;
+    }
 
     // The values of the run, ready for the search in each file, for either state of
     // "Sensible à la case", which the user may change while the run lets events through.
