@@ -257,8 +257,8 @@ private Q_SLOTS:
     void settingsWithByteOrderMarkAreReadAndSwitched();
     void hugeSettingsFileIsReadInReasonableTime_data();
     void hugeSettingsFileIsReadInReasonableTime();
-    void valuesFileWithStrayBytesWritesNoneIntoTheTree_data();
-    void valuesFileWithStrayBytesWritesNoneIntoTheTree();
+    void valuesFileNotCleanTextIsRefusedBeforeAnyWrite_data();
+    void valuesFileNotCleanTextIsRefusedBeforeAnyWrite();
     void tenThousandPairsSwitchAndSwitchBack_data();
     void tenThousandPairsSwitchAndSwitchBack();
     void settingsFileThatIsNotARegularFileIsRefused_data();
@@ -794,76 +794,76 @@ void TestSettingsFaults::hugeSettingsFileIsReadInReasonableTime()
 
 // ---------------------------------------------------------------------------------------------
 
-void TestSettingsFaults::valuesFileWithStrayBytesWritesNoneIntoTheTree_data()
+void TestSettingsFaults::valuesFileNotCleanTextIsRefusedBeforeAnyWrite_data()
 {
     QTest::addColumn<QByteArray>("values");
-    QTest::addColumn<bool>("refused");
 
     const QByteArray good = valuesBytes();
-    QTest::newRow("NUL padding after the last pair")
-            << QByteArray(good + QByteArray(4096, '\0')) << false;
+    QTest::newRow("NUL padding after the last pair") << QByteArray(good + QByteArray(4096, '\0'));
     QTest::newRow("binary bytes around the pairs")
-            << QByteArray(pngLikeBytes(7) + '\n' + good + pngLikeBytes(8)) << false;
+            << QByteArray(pngLikeBytes(7) + '\n' + good + pngLikeBytes(8));
 
     QByteArray bytes = good;
     bytes.replace("prodVal=db-prod.exemple.fr\n",
                   QByteArray("prodVal=db-prod.exemple.fr") + '\0' + '\n');
-    QTest::newRow("NUL inside a production value") << bytes << true;
+    QTest::newRow("NUL inside a production value") << bytes;
 
     bytes = good;
     bytes.replace("devVal=db-dev.exemple.fr\n", QByteArray("devVal=db-dev.exemple.fr") + '\0' + '\n');
-    QTest::newRow("NUL inside a development value") << bytes << true;
+    QTest::newRow("NUL inside a development value") << bytes;
 
     // A values.ini saved in Windows-1252 by a text editor: its accented letters are no UTF-8.
     bytes = good;
     bytes.replace(QStringLiteral("devVal=hôte-dév.exemple.fr").toUtf8(),
                   QByteArray("devVal=h\xF4te-d\xE9v.exemple.fr"));
-    QTest::newRow("Windows-1252 letters in a development value") << bytes << true;
+    QTest::newRow("Windows-1252 letters in a development value") << bytes;
+
+    // Broken UTF-16 and UTF-32 that Qt's decoders take without an error: half a surrogate pair
+    // (written back as "?"), a code point past U+10FFFF (read as another character).
+    bytes = withByteOrderMark(valuesText(), QStringConverter::Utf16LE);
+    QStringEncoder toUtf16(QStringConverter::Utf16LE);
+    const QByteArray devValue = toUtf16.encode(QStringLiteral("db-dev"));
+    bytes.replace(devValue, devValue + QByteArray("\x00\xD8", 2));
+    QTest::newRow("UTF-16 value holding half a surrogate pair") << bytes;
+    bytes = withByteOrderMark(valuesText(), QStringConverter::Utf32BE);
+    QStringEncoder toUtf32(QStringConverter::Utf32BE);
+    const QByteArray devValue32 = toUtf32.encode(QStringLiteral("db-dev"));
+    bytes.replace(devValue32, devValue32 + QByteArray("\x00\x11\x00\x00", 4));
+    QTest::newRow("UTF-32 value holding a code point past U+10FFFF") << bytes;
 }
 
-void TestSettingsFaults::valuesFileWithStrayBytesWritesNoneIntoTheTree()
+void TestSettingsFaults::valuesFileNotCleanTextIsRefusedBeforeAnyWrite()
 {
     QFETCH(QByteArray, values);
-    QFETCH(bool, refused);
 
     writeConfig(configBytes());
     writeValues(values);
     startWindow();
 
-    if (refused) {
-        // A value that would write NUL characters or U+FFFD into the tree is refused at once.
-        checkBoxes({ QStringLiteral("Mirabex | Les valeurs dans le fichier ")
-                     + QCoreApplication::applicationDirPath()
-                     + QStringLiteral("/values.ini ne peuvent pas être utilisées : l'une d'elles "
-                                      "contient des octets nuls ou du texte qui n'est pas en "
-                                      "UTF-8. Aucun fichier n'a été modifié.") });
-        QVERIFY(m_window->startupFailed());
-        checkTreeUntouched();
-        checkConfigUntouched();
-        checkValuesUntouched();
-        return;
-    }
-
-    // Lines that match no key are passed over.
-    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
-    QVERIFY(!m_window->startupFailed());
-    QCOMPARE(m_window->productionValues(), prodValues());
-    QCOMPARE(m_window->developmentValues(), devValues());
-
-    click();
-    QVERIFY(m_boxes->boxes().isEmpty());
-    QCOMPARE(snapshotTree(tree()), treeInDevelopment());
-    QCOMPARE(readBytes(SettingsFiles::configPath()), withTree(configBytes(QStringLiteral("dev"))));
-    QVERIFY(!m_window->isProdActive());
-    QVERIFY(showsPicture(m_devPicture));
-
-    click();
-    QVERIFY(m_boxes->boxes().isEmpty());
-    QCOMPARE(snapshotTree(tree()), m_treeBefore);
-    QCOMPARE(readBytes(SettingsFiles::configPath()), withTree(configBytes()));
-    QVERIFY(m_window->isProdActive());
-    QVERIFY(showsPicture(m_prodPicture));
+    // Values that would write NUL characters, U+FFFD or characters the user never wrote into
+    // the tree are refused at once.
+    checkBoxes({ QStringLiteral("Mirabex | Les valeurs dans le fichier ")
+                 + QCoreApplication::applicationDirPath()
+                 + QStringLiteral("/values.ini ne peuvent pas être utilisées : il contient des "
+                                  "octets nuls ou du texte qui n'est pas en UTF-8. Aucun fichier "
+                                  "n'a été modifié.") });
+    QVERIFY(m_window->startupFailed());
+    checkTreeUntouched();
+    checkConfigUntouched();
     checkValuesUntouched();
+
+    // The same at a switch, once the program runs: nothing is written, config.ini included.
+    writeValues(valuesBytes());
+    m_boxes->clear();
+    startWindow();
+    QVERIFY(!m_window->startupFailed());
+    writeValues(values);
+    click();
+    QCOMPARE(m_boxes->boxes().size(), 1);
+    checkTreeUntouched();
+    checkConfigUntouched();
+    QVERIFY(m_window->isProdActive());
+    QVERIFY(journalLines().isEmpty());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -16,11 +16,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
 #endif
@@ -93,6 +96,24 @@ QStringList entriesOf(const QString &folder)
                                   QDir::Name);
 }
 
+// The names in a folder as the system gives them, in bytes, sorted (Qt leaves out those that are
+// not UTF-8).
+QList<QByteArray> rawEntriesOf(const QByteArray &folder)
+{
+    QList<QByteArray> names;
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.append(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 } // namespace
 
 class tst_SwitchFaults : public QObject
@@ -111,6 +132,9 @@ private Q_SLOTS:
     void fileReachedByTwoPaths_switchedOnce_data();
     void fileReachedByTwoPaths_switchedOnce();
     void settingsFilesInsideTree_keepTheirValues();
+    void configNotWritable_nothingSwitchedEnvironmentKept();
+    void linksFollowedAsTheSystemDoes_eachFileGetsItsOwnContent();
+    void leftoverTemporaryFile_notTakenForAFileOfTheTree();
 
 private:
     void makeWindow();
@@ -487,6 +511,110 @@ void tst_SwitchFaults::settingsFilesInsideTree_keepTheirValues()
     QVERIFY(readBytes(SettingsFiles::configPath()).contains("Environnement=prod"));
     QCOMPARE(readBytes(other), QByteArray("url=prod-host\nenv=prod\n"));
     QVERIFY(m_boxes->boxes().isEmpty());
+}
+
+void tst_SwitchFaults::configNotWritable_nothingSwitchedEnvironmentKept()
+{
+    writeBytes(tree() + QStringLiteral("/app.ini"), "url=prod-host\n");
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    const QByteArray config = readBytes(SettingsFiles::configPath());
+    makeWindow();
+    QVERIFY(QFile::setPermissions(SettingsFiles::configPath(), QFile::ReadOwner));
+    {
+        PermissionsEnforced enforced;
+        if (!enforced.enforced())
+            QSKIP("the permission bits cannot be made to apply to this process");
+        click();
+    }
+    QVERIFY(QFile::setPermissions(SettingsFiles::configPath(),
+                                  QFile::ReadOwner | QFile::WriteOwner));
+
+    // config.ini would name production over a tree in development: nothing is switched.
+    QCOMPARE(m_boxes->summaries(),
+             QStringList{ QStringLiteral("Erreur | Modification non prise en compte, vérifier "
+                                         "l'accès au fichier ")
+                          + SettingsFiles::configPath() });
+    QCOMPARE(readBytes(SettingsFiles::configPath()), config);
+    QCOMPARE(readBytes(tree() + QStringLiteral("/app.ini")), QByteArray("url=prod-host\n"));
+    QVERIFY(m_window->isProdActive());
+    QCOMPARE(journalLines(), configRecords());
+
+    // Writable again, the next click switches as usual.
+    m_boxes->clear();
+    click();
+    QVERIFY(m_boxes->boxes().isEmpty());
+    QCOMPARE(readBytes(tree() + QStringLiteral("/app.ini")), QByteArray("url=dev-host\n"));
+    QVERIFY(!m_window->isProdActive());
+}
+
+void tst_SwitchFaults::linksFollowedAsTheSystemDoes_eachFileGetsItsOwnContent()
+{
+    // conf is a link to a folder outside the tree, and conf/app.ini a link whose target goes up
+    // from there: "../common/app.ini" is the outside common/app.ini, not the tree's, although
+    // tidying the text "a/conf/../common" would give "a/common".
+    const QString outside = m_dir->path() + QStringLiteral("/dehors");
+    writeBytes(outside + QStringLiteral("/common/app.ini"), "hote=prod-host\nici=dehors\n");
+    QVERIFY(QDir().mkpath(outside + QStringLiteral("/conf")));
+    QVERIFY(QFile::link(QStringLiteral("../common/app.ini"),
+                        outside + QStringLiteral("/conf/app.ini")));
+    writeBytes(tree() + QStringLiteral("/a/common/app.ini"), "hote=prod-host\nici=arbre\n");
+    QVERIFY(QFile::link(QStringLiteral("../../dehors/conf"), tree() + QStringLiteral("/a/conf")));
+    // A link to a file whose name is not UTF-8.
+    const QByteArray oddName = QFile::encodeName(tree()) + "/caf\xE9.ini";
+    {
+        const int fd = ::open(oddName.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "hote=prod-host\n", 15), ssize_t(15));
+        ::close(fd);
+    }
+    QCOMPARE(::symlink("caf\xE9.ini", (QFile::encodeName(tree()) + "/lien.ini").constData()), 0);
+
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    click();
+
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QCOMPARE(readBytes(tree() + QStringLiteral("/a/common/app.ini")),
+             QByteArray("hote=dev-host\nici=arbre\n"));
+    QCOMPARE(readBytes(outside + QStringLiteral("/common/app.ini")),
+             QByteArray("hote=dev-host\nici=dehors\n"));
+    QVERIFY(QFileInfo(outside + QStringLiteral("/conf/app.ini")).isSymLink());
+    // The file with the odd name got the new content; no file appeared under another name.
+    const int fd = ::open(oddName.constData(), O_RDONLY);
+    QVERIFY(fd >= 0);
+    char buffer[64] = {};
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    QCOMPARE(QByteArray(buffer, int(got)), QByteArray("hote=dev-host\n"));
+    QVERIFY(QFileInfo(tree() + QStringLiteral("/lien.ini")).isSymLink());
+    QCOMPARE(rawEntriesOf(QFile::encodeName(tree())),
+             (QList<QByteArray>{ "a", "caf\xE9.ini", "lien.ini" }));
+    QCOMPARE(rawEntriesOf(QFile::encodeName(tree() + QStringLiteral("/a/common"))),
+             QList<QByteArray>{ "app.ini" });
+    QCOMPARE(rawEntriesOf(QFile::encodeName(outside + QStringLiteral("/common"))),
+             QList<QByteArray>{ "app.ini" });
+}
+
+void tst_SwitchFaults::leftoverTemporaryFile_notTakenForAFileOfTheTree()
+{
+    // What a rewrite killed half-way leaves beside a file: not a file of the tree.
+    const QString leftover = tree() + QStringLiteral("/.mirabex-k3x9q2");
+    writeBytes(leftover, "url=prod-host\n");
+    writeBytes(tree() + QStringLiteral("/.mirabex-notes"), "url=prod-host\n");
+    writeBytes(tree() + QStringLiteral("/app.ini"), "url=prod-host\n");
+    m_settings->writeConfig(tree(), QString(), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    click();
+
+    QCOMPARE(m_window->collectedFiles(),
+             (QStringList{ tree() + "/.mirabex-notes", tree() + "/app.ini" }));
+    QCOMPARE(readBytes(leftover), QByteArray("url=prod-host\n"));
+    QCOMPARE(readBytes(tree() + QStringLiteral("/app.ini")), QByteArray("url=dev-host\n"));
+    // And a rewrite leaves nothing beside the files.
+    QCOMPARE(entriesOf(tree()), (QStringList{ ".mirabex-k3x9q2", ".mirabex-notes", "app.ini" }));
 }
 
 QTEST_MAIN(tst_SwitchFaults)
