@@ -34,12 +34,12 @@ bool isUnreadableDirectory(const QString &directory)
 #endif
 }
 
-// ancestors: canonical paths of the directories on the way down to this one, this one
-// included, so that a link back to any of them is not walked again; canonicalDirectory: this
-// one's, or empty when it has none.
+// ancestors: the identities (see fileIdentity) of the directories on the way down to this one,
+// this one included, so that a link back to any of them (or a folder mounted again below
+// itself) is not walked again.
 void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
                     const QString &filterText, QSet<QString> &ancestors,
-                    const QString &canonicalDirectory, QStringList *unreadableDirectories)
+                    QStringList *unreadableDirectories)
 {
     if (directory.contains(u'\\'))
         directory.replace(u'\\', u'/');
@@ -66,24 +66,16 @@ void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
             if (!entry.isDir())
                 continue;
             const QString subDirectory = directory + entry.fileName() + u'/';
-            // Only a link needs the system to resolve it: asking for the canonical path of
-            // every folder costs a look-up per level of the path, which grows with the cube of
-            // the depth over a deep tree.
-            const bool link = entry.isSymLink() || entry.isJunction();
-            const QString canonical = link || canonicalDirectory.isEmpty()
-                    ? entry.canonicalFilePath()
-                    : (canonicalDirectory.endsWith(u'/') ? canonicalDirectory
-                                                         : canonicalDirectory + u'/')
-                            + entry.fileName();
-            if (!canonical.isEmpty()) {
-                if (ancestors.contains(canonical))
+            const QString identity = fileIdentity(subDirectory);
+            if (!identity.isEmpty()) {
+                if (ancestors.contains(identity))
                     continue; // a link back up the tree: walking it would never end
-                ancestors.insert(canonical);
+                ancestors.insert(identity);
             }
-            collectFilesIn(subDirectory, fileList, true, filterText, ancestors, canonical,
+            collectFilesIn(subDirectory, fileList, true, filterText, ancestors,
                            unreadableDirectories);
-            if (!canonical.isEmpty())
-                ancestors.remove(canonical);
+            if (!identity.isEmpty())
+                ancestors.remove(identity);
         }
     }
 
@@ -105,9 +97,9 @@ void collectFiles(QString directory, QStringList &fileList, bool recurse, QStrin
     top.replace(u'\\', u'/');
     if (!top.endsWith(u'/'))
         top.append(u'/');
-    const QString canonicalTop = QFileInfo(top).canonicalFilePath();
-    if (!canonicalTop.isEmpty())
-        ancestors.insert(canonicalTop);
-    collectFilesIn(std::move(directory), fileList, recurse, filterText, ancestors, canonicalTop,
+    const QString topIdentity = fileIdentity(top);
+    if (!topIdentity.isEmpty())
+        ancestors.insert(topIdentity);
+    collectFilesIn(std::move(directory), fileList, recurse, filterText, ancestors,
                    unreadableDirectories);
 }

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -135,6 +136,7 @@ private Q_SLOTS:
     void configNotWritable_nothingSwitchedEnvironmentKept();
     void linksFollowedAsTheSystemDoes_eachFileGetsItsOwnContent();
     void leftoverTemporaryFile_notTakenForAFileOfTheTree();
+    void folderMountedBelowItself_walkedOnce();
 
 private:
     void makeWindow();
@@ -615,6 +617,33 @@ void tst_SwitchFaults::leftoverTemporaryFile_notTakenForAFileOfTheTree()
     QCOMPARE(readBytes(tree() + QStringLiteral("/app.ini")), QByteArray("url=dev-host\n"));
     // And a rewrite leaves nothing beside the files.
     QCOMPARE(entriesOf(tree()), (QStringList{ ".mirabex-k3x9q2", ".mirabex-notes", "app.ini" }));
+}
+
+void tst_SwitchFaults::folderMountedBelowItself_walkedOnce()
+{
+#ifdef Q_OS_LINUX
+    // The tree mounted again inside itself: no link says so, only the folder's identity.
+    writeBytes(tree() + QStringLiteral("/app.ini"), "url=prod-host\n");
+    const QString mountPoint = tree() + QStringLiteral("/sous/miroir");
+    QVERIFY(QDir().mkpath(mountPoint));
+    if (::mount(QFile::encodeName(tree()).constData(), QFile::encodeName(mountPoint).constData(),
+                nullptr, MS_BIND, nullptr)
+        != 0)
+        QSKIP(qPrintable(QStringLiteral("a folder cannot be mounted here: ")
+                         + QString::fromLocal8Bit(std::strerror(errno))));
+    const auto unmount = qScopeGuard(
+            [&] { ::umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH); });
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    click();
+
+    QCOMPARE(m_window->collectedFiles(), QStringList{ tree() + QStringLiteral("/app.ini") });
+    QCOMPARE(readBytes(tree() + QStringLiteral("/app.ini")), QByteArray("url=dev-host\n"));
+    QVERIFY(m_boxes->boxes().isEmpty());
+#else
+    QSKIP("mounting is tried on Linux only");
+#endif
 }
 
 QTEST_MAIN(tst_SwitchFaults)
