@@ -50,7 +50,14 @@ void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
         return;
     }
 
-    const QStringList namePatterns = filterText.split(u';', Qt::KeepEmptyParts);
+    QStringList namePatterns = filterText.split(u';', Qt::KeepEmptyParts);
+    // "**" matches what "*" matches. Qt's regular-expression engine gives up on a run of many
+    // "*" (it backtracks through every way of sharing the name among them) and then matches
+    // nothing: "*************c*" left out "config.ini".
+    for (QString &pattern : namePatterns) {
+        while (pattern.contains(QLatin1String("**")))
+            pattern.replace(QLatin1String("**"), QLatin1String("*"));
+    }
     QDir dir(directory);
     dir.setNameFilters(namePatterns);
 
