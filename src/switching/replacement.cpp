@@ -26,6 +26,13 @@ QString tr(const char *text)
     return QCoreApplication::translate("MainWindow", text);
 }
 
+// Paths are shown in the journal with "\\" between their parts.
+QString displayedPath(QString path)
+{
+    path.replace(u'/', u'\\');
+    return path;
+}
+
 QString header(const char *colour, const QString &label, const QString &displayPath)
 {
     return QStringLiteral("<font color=\"%1\">%2<b>%3</b></font>")
@@ -340,8 +347,7 @@ bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toVal
 bool replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &values,
                           const QString &filePath, Journal &journal)
 {
-    QString displayPath = filePath;
-    displayPath.replace(u'/', u'\\');
+    const QString displayPath = displayedPath(filePath);
 
     // The new content is written as it is made, so that a large file is not held twice.
     Rewrite rewrite(filePath);
@@ -368,9 +374,7 @@ bool writeLinesToFile(const QString &filePath, const QStringList &lines)
 
 void recordUnreadableDirectory(const QString &directory, Journal &journal)
 {
-    QString displayPath = directory;
-    displayPath.replace(u'/', u'\\');
-    journal.appendHtml(header("red", tr("Dossier non parcouru : "), displayPath));
+    journal.appendHtml(header("red", tr("Dossier non parcouru : "), displayedPath(directory)));
     journal.appendPlainText(
             tr("Dossier illisible : les fichiers qu'il contient n'ont pas été échangés."));
 }

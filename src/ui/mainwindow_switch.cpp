@@ -129,15 +129,17 @@ void MainWindow::runSwitch()
             form->progressBar->setValue(counter);
             QCoreApplication::processEvents();
         }
-        if (handled.contains(fileIdentity(path)))
+        QString identity = fileIdentity(path);
+        if (handled.contains(identity))
             continue;
         // Each file is read once, for the check and for the replacement.
         const std::optional<QByteArray> bytes = readFileToCheck(path, &journal);
-        if (bytes && bytesHoldAnyValue(*bytes, values(form->cbSensitive->isChecked())))
-            replaceValuesInBytes(*bytes, values(form->cbSensitive->isChecked()), path, journal);
-        // Known by what the path leads to now: a rewritten file is a new file in the folder.
-        // Another hard link to the file as it was keeps the old content and is switched in turn.
-        const QString identity = fileIdentity(path);
+        // Known by what the path leads to once done: a rewritten file is a new file in the
+        // folder. Another hard link to the file as it was keeps the old content and is switched
+        // in turn.
+        if (bytes && bytesHoldAnyValue(*bytes, values(form->cbSensitive->isChecked()))
+            && replaceValuesInBytes(*bytes, values(form->cbSensitive->isChecked()), path, journal))
+            identity = fileIdentity(path);
         if (!identity.isEmpty())
             handled.insert(identity);
     }
