@@ -26,7 +26,7 @@ QString tr(const char *text)
     return QCoreApplication::translate("MainWindow", text);
 }
 
-// Paths are shown in the journal with "\\" between their parts.
+// Paths are shown in the journal with "\" between their parts.
 QString displayedPath(QString path)
 {
     path.replace(u'/', u'\\');
