@@ -8,11 +8,15 @@
 // - config.ini: the directory, filter, environment and stop on a bad Environnement= line follow
 //   the key rules line by line;
 // - values.ini: each list holds exactly the lines that give it a value, and the pairs are only
-//   complete (the run may go on) when both lists have the same, non-zero, length.
+//   complete (the run may go on) when both lists have the same, non-zero, length;
+// - config.ini: recording either environment, case counting or not, gives a file that names it
+//   (unless a line of it is refused, or its UTF-16/32 would not come back), and that keeps every
+//   line of the file as it was but for the environment line it changed or added.
 
 #include "fuzzcheck.h"
 
 #include "config/settingsgrammar.h"
+#include "switching/environmentswitch.h"
 #include "switching/textfile.h"
 
 #include <QStringEncoder>
@@ -58,7 +62,9 @@ void checkLines(const DecodedText &decoded, const QStringList &lines)
 
 void checkEncodings(const DecodedText &decoded, const QStringList &lines)
 {
-    if (decoded.safety != TextSafety::Rewritable || decoded.text.startsWith(QChar(0xFEFF)))
+    // Text that holds bytes kept from undecodable sequences has no other encoding.
+    if (decoded.safety != TextSafety::Rewritable || decoded.text.startsWith(QChar(0xFEFF))
+        || !decoded.text.isValidUtf16())
         return;
     for (const QStringConverter::Encoding encoding :
          { QStringConverter::Utf8, QStringConverter::Utf16LE, QStringConverter::Utf16BE,
@@ -155,6 +161,50 @@ void checkValues(const QStringList &lines)
         FUZZ_CHECK(!value.contains(u'\n'), "a value holds a line feed");
 }
 
+void checkEnvironmentSwitch(const QByteArray &bytes, const QStringList &lines)
+{
+    const QString mainDir = QStringLiteral("/chosen");
+    bool refused = false;
+    for (const QString &inForce : { mainDir, QString() }) {
+        ConfigSettings read;
+        read.mainDir = inForce;
+        refused = refused || readConfigLines(lines, read) != ConfigStatus::Ok;
+    }
+    // A U+FEFF that starts the text is read as a byte-order mark once written back, and a
+    // carriage return that ends a line as part of its new line end.
+    const bool startsWithMark = !lines.isEmpty() && lines.constFirst().startsWith(QChar(0xFEFF));
+    const auto withoutReturns = [](QString line) {
+        while (line.endsWith(u'\r'))
+            line.chop(1);
+        return line;
+    };
+    for (const bool toProduction : { true, false }) {
+        for (const bool caseSensitive : { true, false }) {
+            const EnvironmentSwitch switched =
+                    switchEnvironment(bytes, toProduction, caseSensitive, mainDir);
+            FUZZ_CHECK(switched.rewritable == (decodeText(bytes).safety != TextSafety::InvalidBytes),
+                       "config.ini refused for bytes that come back");
+            if (!switched.rewritable)
+                continue;
+            FUZZ_CHECK(switched.recorded || refused || startsWithMark,
+                       "the new environment was not recorded");
+            FUZZ_CHECK(switched.recorded == namesEnvironment(switched.bytes, toProduction, mainDir),
+                       "the new content does not read as recorded");
+            // Every line but those the records name is kept; at most one is added.
+            if (startsWithMark)
+                continue;
+            const QStringList now = splitLines(decodeText(switched.bytes).text);
+            FUZZ_CHECK(now.size() == lines.size() || now.size() == lines.size() + 1,
+                       "lines lost or added");
+            qsizetype changed = 0;
+            for (qsizetype i = 0; i < lines.size(); ++i)
+                changed += withoutReturns(now.at(i)) == withoutReturns(lines.at(i)) ? 0 : 1;
+            FUZZ_CHECK(changed + now.size() - lines.size() <= switched.records.size(),
+                       "a line changed without a record");
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -165,5 +215,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     checkEncodings(decoded, lines);
     checkConfig(lines);
     checkValues(lines);
+    checkEnvironmentSwitch(bytesOf(data, size), lines);
     return 0;
 }

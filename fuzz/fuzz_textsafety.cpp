@@ -2,12 +2,14 @@
 //
 // The input is the content of a file of the tree. Checked for every input:
 // - the verdict (rewritable, NUL bytes, invalid bytes) is the one of a strict decoder written
-//   here from the Unicode encoding forms: well-formed UTF-8 (no overlong form, no surrogate,
-//   nothing past U+10FFFF, nothing cut short); UTF-16 and UTF-32 after their byte-order mark with
-//   whole code units, paired surrogates and code points up to U+10FFFF;
+//   here from the Unicode encoding forms: any bytes without NUL in UTF-8 (those outside
+//   well-formed sequences are kept as they are); UTF-16 and UTF-32 after their byte-order mark
+//   with whole code units, paired surrogates and code points up to U+10FFFF;
 // - a file judged rewritable that holds no value is written back as the same bytes, apart from
 //   the line-end and byte-order-mark rules: the mark is dropped, UTF-16/32 becomes UTF-8, CRLF
 //   becomes LF and the last line gets its LF;
+// - a UTF-8 file, well formed or not, reads as the escaping decoder written here reads it, and
+//   the journal's view of its text is well-formed UTF-16;
 // - with values taken from the file's own text, the switch of the file (pre-check, new bytes,
 //   journal records, whole or written in pieces) is the one of the plain line-by-line way:
 //   decode, split, replace each line, encode; a file that is not rewritable gets no bytes.
@@ -43,49 +45,64 @@ void appendUtf8(QByteArray &out, char32_t c)
     }
 }
 
-bool wellFormedUtf8(QByteArrayView bytes)
+// The length of the well-formed sequence at i, or 0.
+qsizetype sequenceAt(QByteArrayView bytes, qsizetype i)
 {
     const qsizetype n = bytes.size();
-    auto at = [&](qsizetype i) { return static_cast<unsigned char>(bytes[i]); };
-    qsizetype i = 0;
-    while (i < n) {
-        const unsigned c = at(i);
-        if (c < 0x80) {
+    auto at = [&](qsizetype k) { return static_cast<unsigned char>(bytes[k]); };
+    const unsigned c = at(i);
+    if (c < 0x80)
+        return 1;
+    int following = 0;
+    unsigned low = 0x80;
+    unsigned high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        following = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        following = 2;
+        low = c == 0xE0 ? 0xA0 : 0x80;
+        high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        following = 3;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (i + following >= n)
+        return 0;
+    for (int k = 1; k <= following; ++k) {
+        const unsigned b = at(i + k);
+        if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF))
+            return 0;
+    }
+    return following + 1;
+}
+
+// UTF-8 read sequence by sequence, each byte outside a well-formed one as U+DC80 + (byte - 0x80).
+QString escapedUtf8(QByteArrayView bytes)
+{
+    QString text;
+    for (qsizetype i = 0; i < bytes.size();) {
+        const qsizetype length = sequenceAt(bytes, i);
+        if (length == 0) {
+            text += QChar(char16_t(0xDC00 + static_cast<unsigned char>(bytes[i])));
             ++i;
             continue;
         }
-        int following = 0;
-        unsigned low = 0x80;
-        unsigned high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            following = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            following = 2;
-            if (c == 0xE0)
-                low = 0xA0;
-            if (c == 0xED)
-                high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            following = 3;
-            if (c == 0xF0)
-                low = 0x90;
-            if (c == 0xF4)
-                high = 0x8F;
+        static const unsigned leadMasks[] = { 0, 0x7F, 0x1F, 0x0F, 0x07 };
+        char32_t c = static_cast<unsigned char>(bytes[i]) & leadMasks[length];
+        for (qsizetype k = 1; k < length; ++k)
+            c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
+        if (c < 0x10000) {
+            text += QChar(char16_t(c));
         } else {
-            return false;
+            text += QChar(char16_t(0xD800 + ((c - 0x10000) >> 10)));
+            text += QChar(char16_t(0xDC00 + ((c - 0x10000) & 0x3FF)));
         }
-        if (i + following >= n)
-            return false;
-        for (int k = 1; k <= following; ++k) {
-            const unsigned b = at(i + k);
-            const unsigned lo = k == 1 ? low : 0x80;
-            const unsigned hi = k == 1 ? high : 0xBF;
-            if (b < lo || b > hi)
-                return false;
-        }
-        i += following + 1;
+        i += length;
     }
-    return true;
+    return text;
 }
 
 // Decodes UTF-16 or UTF-32 strictly into UTF-8; nothing when the bytes are not well formed.
@@ -159,8 +176,6 @@ Expected expectedFor(const QByteArray &bytes)
     if (unit == 1) {
         if (body.contains('\0'))
             expected.verdict = Verdict::Nul;
-        else if (!wellFormedUtf8(body))
-            expected.verdict = Verdict::Invalid;
         utf8 = body.toByteArray();
     } else {
         const std::optional<QByteArray> decoded = wideToUtf8(body, unit, bigEndian);
@@ -180,6 +195,9 @@ Expected expectedFor(const QByteArray &bytes)
     utf8.replace(QByteArrayView("\r\n"), QByteArrayView("\n"));
     if (!utf8.isEmpty() && !utf8.endsWith('\n'))
         utf8.append('\n');
+    // Bytes that would read as a UTF-16 mark keep the UTF-8 one.
+    if (utf8.startsWith("\xFF\xFE") || utf8.startsWith("\xFE\xFF"))
+        utf8.prepend("\xEF\xBB\xBF");
     expected.rewritten = utf8;
     return expected;
 }
@@ -284,6 +302,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     // Nothing to replace: the bytes come back, apart from the documented rules.
+    if (!bytes.startsWith("\xFF\xFE") && !bytes.startsWith("\xFE\xFF")
+        && !bytes.startsWith(QByteArrayView("\x00\x00\xFE\xFF", 4))) {
+        QByteArrayView body = bytes;
+        for (int mark = 0; mark < 2 && body.startsWith("\xEF\xBB\xBF"); ++mark)
+            body = body.sliced(3);
+        FUZZ_CHECK(decoded.text == escapedUtf8(body), "UTF-8 bytes read otherwise than escaped");
+        FUZZ_CHECK(readableText(decoded.text).isValidUtf16(), "the journal would show broken text");
+    }
+
     const QString absent = QStringLiteral("\u2603absent\u2603");
     if (!decoded.text.contains(absent, Qt::CaseInsensitive)) {
         const SwitchValues none({ absent }, { QStringLiteral("x") }, false);

@@ -1,6 +1,7 @@
 #include "config/presencechecks.h"
 
 #include "config/messageboxes.h"
+#include "switching/textfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,6 +23,6 @@ bool checkDirectory(const QString &path)
         return true;
     showCriticalBox(nullptr, QCoreApplication::translate("MainWindow", "Erreur"),
                     QCoreApplication::translate("MainWindow", "Impossible d'ouvrir le dossier ")
-                            + path);
+                            + readableText(path));
     return false;
 }

@@ -16,6 +16,7 @@ bool takeKey(QString &line, QStringView key)
 ConfigStatus readConfigLines(const QStringList &lines, ConfigSettings &settings)
 {
     for (QString line : lines) {
+        const qsizetype size = line.size();
         ++settings.linesRead;
         if (settings.mainDir.isEmpty() && takeKey(line, mainDirKey))
             settings.mainDir = line;
@@ -30,6 +31,8 @@ ConfigStatus readConfigLines(const QStringList &lines, ConfigSettings &settings)
                 settings.prodActive = false;
             else
                 return ConfigStatus::BadEnvironment;
+            settings.environmentLine = settings.linesRead - 1;
+            settings.environmentValueStart = size - line.size();
         }
     }
     return ConfigStatus::Ok;
@@ -45,4 +48,26 @@ ValuePairs readValueLines(const QStringList &lines)
             pairs.devValues.append(line);
     }
     return pairs;
+}
+
+ValuePairs ValuePairs::usablePairs(QList<qsizetype> *leftAside) const
+{
+    ValuePairs usable;
+    const qsizetype pairs = qMin(prodValues.size(), devValues.size());
+    for (qsizetype i = 0; i < pairs; ++i) {
+        if (prodValues.at(i).isEmpty() || devValues.at(i).isEmpty()) {
+            if (leftAside)
+                leftAside->append(i);
+            continue;
+        }
+        usable.prodValues.append(prodValues.at(i));
+        usable.devValues.append(devValues.at(i));
+    }
+    return usable;
+}
+
+bool givesValue(QStringView line)
+{
+    return line.startsWith(prodValueKey, Qt::CaseInsensitive)
+            || line.startsWith(devValueKey, Qt::CaseInsensitive);
 }

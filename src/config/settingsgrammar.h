@@ -28,6 +28,10 @@ struct ConfigSettings
     std::optional<bool> prodActive; // unset until an Environnement= line says it
     int linesRead = 0;
     QStringList environmentLines; // each Environnement= line read, for the debug output
+    // The line that prodActive was last taken from (its index among the lines read), and where
+    // its value starts in it, once the keys before it were cut. -1 while there is none.
+    int environmentLine = -1;
+    qsizetype environmentValueStart = 0;
 };
 
 enum class ConfigStatus {
@@ -49,6 +53,14 @@ struct ValuePairs
     {
         return !prodValues.isEmpty() && prodValues.size() == devValues.size();
     }
+
+    // The pairs that a switch may use, both of whose values are not empty: a pair with an empty
+    // side works one way only (its other value would be deleted, and never put back). The
+    // indices of the pairs left aside are added to leftAside.
+    ValuePairs usablePairs(QList<qsizetype> *leftAside = nullptr) const;
 };
 
 ValuePairs readValueLines(const QStringList &lines);
+
+// Whether the line gives a value to one of the lists (it starts with "prodVal=" or "devVal=").
+bool givesValue(QStringView line);

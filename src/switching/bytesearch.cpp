@@ -17,6 +17,42 @@ constexpr std::array<uchar, 256> asciiLower = makeLowerTable();
 
 } // namespace
 
+qsizetype utf8SequenceLength(const uchar *p, const uchar *end)
+{
+    const uchar lead = *p;
+    if (lead < 0x80)
+        return 1;
+    // Well-formed sequences: the lead byte sets the range of the second byte.
+    qsizetype length;
+    uchar low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0; // no overlong form
+        else if (lead == 0xED)
+            high = 0x9F; // no surrogate
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90; // no overlong form
+        else if (lead == 0xF4)
+            high = 0x8F; // nothing beyond U+10FFFF
+    } else {
+        return 0;
+    }
+    if (end - p < length)
+        return 0;
+    if (p[1] < low || p[1] > high)
+        return 0;
+    for (qsizetype i = 2; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    }
+    return length;
+}
+
 bool isValidUtf8(QByteArrayView bytes)
 {
     const auto *p = reinterpret_cast<const uchar *>(bytes.data());
@@ -32,39 +68,9 @@ bool isValidUtf8(QByteArrayView bytes)
         }
         if (p == end)
             break;
-        const uchar lead = *p;
-        if (lead < 0x80) {
-            ++p;
-            continue;
-        }
-        // Well-formed sequences: the lead byte sets the range of the second byte.
-        int length;
-        uchar low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0; // no overlong form
-            else if (lead == 0xED)
-                high = 0x9F; // no surrogate
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90; // no overlong form
-            else if (lead == 0xF4)
-                high = 0x8F; // nothing beyond U+10FFFF
-        } else {
+        const qsizetype length = utf8SequenceLength(p, end);
+        if (!length)
             return false;
-        }
-        if (end - p < length)
-            return false;
-        if (p[1] < low || p[1] > high)
-            return false;
-        for (int i = 2; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-        }
         p += length;
     }
     return true;

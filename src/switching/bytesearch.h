@@ -14,6 +14,10 @@
 // Whether bytes are well-formed UTF-8: the verdict of Qt's UTF-8 decoder.
 bool isValidUtf8(QByteArrayView bytes);
 
+// The length of the well-formed UTF-8 sequence that starts at p (1 for ASCII), or 0 when the byte
+// at p starts none. p < end.
+qsizetype utf8SequenceLength(const uchar *p, const uchar *end);
+
 // Finds, in one pass over UTF-8 bytes, where one of a list of values stands.
 class ValueFinder
 {

@@ -1,7 +1,5 @@
 #include "switching/fileswitch.h"
 
-#include <QStringDecoder>
-
 #include <cstring>
 
 namespace {
@@ -28,16 +26,6 @@ bool byteSearchApplies(const QByteArray &bytes, const SwitchValues &values)
     // decoding path.
     return values.finder().isUsable() && startsAsUtf8(bytes)
             && !textBody(bytes).startsWith(utf8Mark) && values.finder().canSearch(textBody(bytes));
-}
-
-// One line of well-formed UTF-8, a U+FEFF at its start kept as a character, as it is in the
-// decoded text of the whole file.
-QString decodeLine(QByteArrayView line)
-{
-    QStringDecoder decoder(QStringConverter::Utf8,
-                           QStringConverter::Flag::Stateless
-                                   | QStringConverter::Flag::ConvertInitialBom);
-    return decoder.decode(line);
 }
 
 bool linesHoldAnyValue(const QStringList &lines, const SwitchValues &values)
@@ -116,11 +104,12 @@ SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values
         return result;
     }
 
+    // Bytes that are not well-formed UTF-8 need nothing of their own: values are well formed, so
+    // a value found in the bytes is a value of the decoded line, and the bytes around it are
+    // copied, or decoded and encoded back, as they are.
     const QByteArrayView body = textBody(bytes);
     if (body.contains('\0'))
         result.safety = TextSafety::HasNulBytes;
-    else if (!isValidUtf8(body))
-        result.safety = TextSafety::InvalidBytes;
     if (result.safety != TextSafety::Rewritable) {
         result.holdsValue = values.finder().find(body) >= 0;
         return result;
@@ -132,7 +121,12 @@ SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values
     QByteArray &out = result.bytes;
     const qsizetype whole = body.size() + body.size() / 8 + terminator.size();
     out.reserve(writer ? qMin(whole, piece + piece / 4) : whole);
+    bool started = false; // whether the start of the content has been seen
     auto handOver = [&](bool last) {
+        if (!started && !out.isEmpty()) {
+            started = true;
+            out.prepend(markToKeep(out));
+        }
         if (writer && !out.isEmpty() && (last || out.size() >= piece)) {
             writer(out);
             out.clear(); // keeps its capacity
@@ -168,13 +162,15 @@ SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values
             --lineEnd;
 
         copyLines(copied, lineStart);
-        const QString lineAsRead = decodeLine(body.sliced(lineStart, lineEnd - lineStart));
+        // A U+FEFF at the start of the line is kept as a character, as it is in the decoded
+        // text of the whole file.
+        const QString lineAsRead = decodeUtf8Escaped(body.sliced(lineStart, lineEnd - lineStart));
         records.clear();
         const QString line = replaceValuesInLine(lineAsRead, values.fromValues(), values.toValues(),
                                                  values.caseSensitive(), &records);
         for (const LineRecord &record : std::as_const(records))
             onRecord(record);
-        out.append(line.toUtf8());
+        appendUtf8Escaped(out, line);
         out.append(terminator);
         handOver(false);
 

@@ -9,8 +9,11 @@
 #include <QCoreApplication>
 #include <QFile>
 
-std::optional<QByteArray> readFileToCheck(const QString &filePath, Journal *journal)
+std::optional<QByteArray> readFileToCheck(const QString &filePath, Journal *journal,
+                                          bool *unreadable)
 {
+    if (unreadable)
+        *unreadable = false;
     // Opened first: whether a file that cannot be opened exists at all is asked only then.
     QByteArray bytes;
     if (readWholeFile(filePath, bytes))
@@ -21,6 +24,8 @@ std::optional<QByteArray> readFileToCheck(const QString &filePath, Journal *jour
     // A path longer than the system takes cannot be opened, nor asked whether it exists: the
     // file is there (the walk found it), only out of reach.
     if (isPathTooLong(filePath)) {
+        if (unreadable)
+            *unreadable = true;
         showCriticalBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier illisible"),
                         QCoreApplication::translate("MainWindow", "impossible d'ouvrir le fichier ")
                                 + filePath + u'.');
@@ -31,6 +36,8 @@ std::optional<QByteArray> readFileToCheck(const QString &filePath, Journal *jour
                        QCoreApplication::translate("MainWindow", "Le fichier ") + filePath
                                + QCoreApplication::translate("MainWindow", " n'existe pas."));
     } else {
+        if (unreadable)
+            *unreadable = true;
         showCriticalBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier illisible"),
                         QCoreApplication::translate("MainWindow", "impossible d'ouvrir le fichier ")
                                 + filePath + u'.');

@@ -15,5 +15,7 @@ bool fileHoldsAnyValue(const QStringList &fromValues, const QString &filePath, b
 
 // The first step of the check above: the bytes of the file, or nothing after the message boxes
 // of a file that no longer exists or cannot be read. The journal is brought up to date before
-// a box is shown.
-std::optional<QByteArray> readFileToCheck(const QString &filePath, Journal *journal);
+// a box is shown. unreadable, when given, tells a file that is there but could not be read from
+// one that is gone.
+std::optional<QByteArray> readFileToCheck(const QString &filePath, Journal *journal,
+                                          bool *unreadable = nullptr);

@@ -1,6 +1,7 @@
 #include "switching/replacement.h"
 
 #include "config/messageboxes.h"
+#include "switching/environmentswitch.h"
 #include "switching/filereader.h"
 #include "switching/fileswitch.h"
 #include "switching/journal.h"
@@ -43,8 +44,8 @@ void appendRecord(Journal &journal, const QString &displayPath, const LineRecord
 {
     if (record.kind == LineRecord::Kind::Modified) {
         journal.appendHtml(header("green", tr("Fichier modifié : "), displayPath));
-        journal.appendPlainText(tr("Avant : ") + record.before);
-        journal.appendPlainText(tr("Après : ") + record.after);
+        journal.appendPlainText(tr("Avant : ") + readableText(record.before));
+        journal.appendPlainText(tr("Après : ") + readableText(record.after));
     } else {
         journal.appendHtml(header("red", tr("Fichier non modifié : "), displayPath));
         journal.appendPlainText(tr("Chaine ") + record.before
@@ -341,11 +342,12 @@ bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toVal
 
     Journal records(journal);
     return replaceValuesInBytes(bytes, SwitchValues(fromValues, toValues, caseSensitive), filePath,
-                                records);
+                                records)
+            == FileOutcome::Switched;
 }
 
-bool replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &values,
-                          const QString &filePath, Journal &journal)
+FileOutcome replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &values,
+                                 const QString &filePath, Journal &journal)
 {
     const QString displayPath = displayedPath(filePath);
 
@@ -356,13 +358,40 @@ bool replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &values,
             [&](const LineRecord &record) { appendRecord(journal, displayPath, record); },
             [&](QByteArrayView piece) { rewrite.write(piece); });
     if (switched.safety != TextSafety::Rewritable) {
-        if (switched.holdsValue) {
-            journal.appendHtml(header("red", tr("Fichier non modifié : "), displayPath));
-            journal.appendPlainText(textSafetyReason(switched.safety));
-        }
-        return false;
+        if (!switched.holdsValue)
+            return FileOutcome::NoValue;
+        journal.appendHtml(header("red", tr("Fichier non modifié : "), displayPath));
+        journal.appendPlainText(textSafetyReason(switched.safety));
+        return FileOutcome::LeftIntact;
     }
-    return rewrite.commit(&journal);
+    return rewrite.commit(&journal) ? FileOutcome::Switched : FileOutcome::NotWritten;
+}
+
+EnvironmentOutcome recordEnvironment(const QString &configPath, bool toProduction,
+                                     bool caseSensitive, const QString &mainDirInForce,
+                                     Journal &journal)
+{
+    QByteArray bytes;
+    if (!readWholeFile(configPath, bytes)) {
+        journal.flush();
+        showCriticalBox(nullptr, tr("Erreur"), tr("Impossible d'ouvrir le fichier ") + configPath);
+        return EnvironmentOutcome::Failed;
+    }
+    const EnvironmentSwitch switched =
+            switchEnvironment(bytes, toProduction, caseSensitive, mainDirInForce);
+    if (!switched.rewritable)
+        return EnvironmentOutcome::NotRewritable;
+    if (!switched.recorded)
+        return EnvironmentOutcome::NotRecorded;
+    Rewrite rewrite(configPath);
+    rewrite.write(switched.bytes);
+    if (!rewrite.commit(&journal))
+        return EnvironmentOutcome::Failed;
+    // Said once on disk: a change that did not happen is not shown.
+    const QString displayPath = displayedPath(configPath);
+    for (const LineRecord &record : switched.records)
+        appendRecord(journal, displayPath, record);
+    return EnvironmentOutcome::Recorded;
 }
 
 bool writeLinesToFile(const QString &filePath, const QStringList &lines)
@@ -377,4 +406,26 @@ void recordUnreadableDirectory(const QString &directory, Journal &journal)
     journal.appendHtml(header("red", tr("Dossier non parcouru : "), displayedPath(directory)));
     journal.appendPlainText(
             tr("Dossier illisible : les fichiers qu'il contient n'ont pas été échangés."));
+}
+
+void recordUnreadableFile(const QString &filePath, Journal &journal)
+{
+    journal.appendHtml(header("red", tr("Fichier non modifié : "), displayedPath(filePath)));
+    journal.appendPlainText(tr("Fichier illisible : ses valeurs n'ont pas été échangées."));
+}
+
+void recordFailedWrite(const QString &filePath, Journal &journal)
+{
+    journal.appendHtml(header("red", tr("Fichier non modifié : "), displayedPath(filePath)));
+    journal.appendPlainText(
+            tr("Écriture impossible : le fichier garde son contenu d'avant l'échange."));
+}
+
+void recordPairLeftAside(const QString &prodValue, const QString &devValue, Journal &journal)
+{
+    journal.appendHtml(header("red", tr("Paire de valeurs non utilisée : "),
+                              QStringLiteral("prodVal=") + prodValue + QStringLiteral(" / devVal=")
+                                      + devValue));
+    journal.appendPlainText(tr("Une des deux valeurs est vide : l'échange de cette paire ne "
+                               "pourrait pas être défait par l'échange inverse."));
 }

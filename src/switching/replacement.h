@@ -16,9 +16,31 @@ class SwitchValues;
 bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toValues,
                          const QString &filePath, bool caseSensitive, QPlainTextEdit *journal);
 
+// What became of a file handed to the replacement.
+enum class FileOutcome {
+    Switched,   // written back
+    LeftIntact, // holds a value, but its text would not survive a rewrite: the journal says why
+    NoValue,    // its text would not survive a rewrite, and it holds no value: nothing to do
+    NotWritten, // the rewrite failed: the file keeps its bytes, a message box has said so
+};
+
 // The same, for a file already read into bytes.
-bool replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &values,
-                          const QString &filePath, Journal &journal);
+[[nodiscard]] FileOutcome replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &values,
+                                               const QString &filePath, Journal &journal);
+
+enum class EnvironmentOutcome {
+    Recorded,      // config.ini names the new environment
+    Failed,        // config.ini could not be read or written: a message box has said so
+    NotRewritable, // broken UTF-16 or UTF-32: writing it would alter it; nothing was written
+    NotRecorded,   // no rewrite would make it name the new environment; nothing was written
+};
+
+// Writes the new environment into config.ini (see switchEnvironment) and its changes into the
+// journal, before any file of the tree is switched.
+[[nodiscard]] EnvironmentOutcome recordEnvironment(const QString &configPath, bool toProduction,
+                                                   bool caseSensitive,
+                                                   const QString &mainDirInForce,
+                                                   Journal &journal);
 
 // Writes lines, as UTF-8, each followed by the platform's line terminator. The new content goes to
 // a temporary file beside the original, which is replaced only once every byte is on disk: on any
@@ -28,3 +50,11 @@ bool writeLinesToFile(const QString &filePath, const QStringList &lines);
 // Tells in the journal that a folder of the tree could not be listed, so that its files were
 // left in the environment they were in.
 void recordUnreadableDirectory(const QString &directory, Journal &journal);
+
+// Tells in the journal that a file was left in the environment it was in: it could not be
+// read, or could not be written back.
+void recordUnreadableFile(const QString &filePath, Journal &journal);
+void recordFailedWrite(const QString &filePath, Journal &journal);
+
+// Tells in the journal that a pair of values is not used, one of its values being empty.
+void recordPairLeftAside(const QString &prodValue, const QString &devValue, Journal &journal);

@@ -10,14 +10,19 @@
 // (UTF-16 or UTF-32, either byte order); the mark is not part of the text. Lines end at a line
 // feed; a carriage return just before the line feed is not part of the line either. Written text
 // is always UTF-8 without a byte-order mark, every line followed by the platform's terminator.
+//
+// A byte of a UTF-8 file that is not part of a well-formed sequence (a file saved in Latin-1 or
+// Windows-1252, a sequence cut short) becomes the lone surrogate U+DC80 + (byte - 0x80) in the
+// text, and is written back as that byte: such a file comes back byte for byte, and no value,
+// which is always well-formed text, can match or fold to part of it.
 
 enum class TextEncoding { Utf8, Utf8WithBom, Utf16LE, Utf16BE, Utf32LE, Utf32BE };
 
 // Whether a file's text can be rewritten without losing anything that the file holds.
 enum class TextSafety {
-    Rewritable,   // the bytes decode cleanly: reading and writing back keeps every character
+    Rewritable,   // reading and writing back keeps every byte (line ends and marks aside)
     HasNulBytes,  // NUL characters: an image, an archive, an executable...
-    InvalidBytes, // bytes that are not valid in the encoding (for example Windows-1252 text)
+    InvalidBytes, // UTF-16 or UTF-32 that is not well formed: its bytes would not come back
 };
 
 struct DecodedText
@@ -27,8 +32,28 @@ struct DecodedText
     TextSafety safety = TextSafety::Rewritable;
 };
 
-// Decodes a whole file. Undecodable bytes become U+FFFD in the text and make it unsafe.
+// Decodes a whole file. In UTF-16 and UTF-32, undecodable code units make it unsafe.
 DecodedText decodeText(const QByteArray &bytes);
+
+// UTF-8 bytes as text, each byte outside a well-formed sequence as its lone surrogate (see
+// above). A U+FEFF at the start is kept as a character.
+QString decodeUtf8Escaped(QByteArrayView bytes);
+
+// Text as UTF-8, each lone surrogate U+DC80 to U+DCFF as the byte it stands for.
+void appendUtf8Escaped(QByteArray &out, QStringView text);
+
+// The text as the journal shows it: each byte kept from an undecodable sequence as its Latin-1
+// letter (U+00A0 to U+00FF), or as U+FFFD when it stands for no printable letter.
+QString readableText(QString text);
+
+// The lines of a settings file, and whether each is clean text: free of NUL characters and of
+// bytes that are not valid in the file's encoding.
+struct TextLines
+{
+    QStringList lines;
+    QList<bool> clean;
+};
+TextLines decodeLines(const QByteArray &bytes);
 
 // Splits text into lines as described above. An empty text has no line; a text that ends with a
 // line feed has no empty line after it.
@@ -36,6 +61,11 @@ QStringList splitLines(const QString &text);
 
 // The bytes written back for these lines.
 QByteArray encodeLines(const QStringList &lines);
+
+// What must stand before bytes written as UTF-8 that start like the byte-order mark of UTF-16 or
+// UTF-32 (FF FE, FE FF, 00 00 FE FF: bytes kept from a file that had a UTF-8 mark before them):
+// the UTF-8 mark, or they would be read in another encoding the next time. Nothing otherwise.
+QByteArrayView markToKeep(QByteArrayView written);
 
 // The platform's line terminator ("\r\n" on Windows, "\n" elsewhere).
 QByteArray nativeLineTerminator();

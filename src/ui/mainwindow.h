@@ -5,8 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include "switching/textfile.h"
-
 #include <memory>
 
 struct MainWindowForm;
@@ -65,7 +63,5 @@ private:
     QStringList devValues;
 
     bool m_startupFailed = false;
-    // Whether config.ini, as last read, can be rewritten without losing any of its bytes.
-    TextSafety m_configSafety = TextSafety::Rewritable;
     bool m_switchRunning = false;
 };

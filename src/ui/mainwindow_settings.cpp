@@ -18,8 +18,9 @@
 
 namespace {
 
-// Reads the lines of a settings file; false when it cannot be opened or read to its end.
-bool readSettingsLines(const QString &path, QStringList &lines, TextSafety *safety = nullptr)
+// Reads the lines of a settings file; false when it cannot be opened or read to its end. The
+// file is read in binary: a line ends at a line feed only, a lone carriage return is text.
+bool readSettingsLines(const QString &path, TextLines &lines)
 {
     // Only a regular file (or a link to one): a FIFO would block the program, a link to a device
     // such as /dev/zero would never end.
@@ -31,10 +32,7 @@ bool readSettingsLines(const QString &path, QStringList &lines, TextSafety *safe
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return false;
-    const DecodedText decoded = decodeText(bytes);
-    lines = splitLines(decoded.text);
-    if (safety)
-        *safety = decoded.safety;
+    lines = decodeLines(bytes);
     return true;
 }
 
@@ -45,8 +43,8 @@ bool MainWindow::loadSettings()
     const QString configPath = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
     if (!checkFileExists(configPath))
         return false;
-    QStringList lines;
-    if (!readSettingsLines(configPath, lines, &m_configSafety)) {
+    TextLines lines;
+    if (!readSettingsLines(configPath, lines)) {
         showCriticalBox(this, windowTitle(), tr("impossible d'ouvrir le fichier ") + configPath);
         return false;
     }
@@ -54,9 +52,10 @@ bool MainWindow::loadSettings()
     ConfigSettings settings;
     settings.mainDir = mainDir;
     settings.filesFilter = filesFilter;
-    const ConfigStatus status = readConfigLines(lines, settings);
+    // Whatever bytes its other lines hold: only the keys count, and they are ASCII.
+    const ConfigStatus status = readConfigLines(lines.lines, settings);
     for (const QString &environment : std::as_const(settings.environmentLines))
-        qDebug().noquote() << "Environnement=" + environment;
+        qDebug().noquote() << "Environnement=" + readableText(environment);
 
     // What the lines read so far said stays in force, also when a later line is refused.
     mainDir = settings.mainDir;
@@ -95,13 +94,12 @@ bool MainWindow::loadSettings()
     const QString valuesPath = QCoreApplication::applicationDirPath() + QStringLiteral("/values.ini");
     if (!checkFileExists(valuesPath))
         return false;
-    TextSafety valuesSafety = TextSafety::Rewritable;
-    if (!readSettingsLines(valuesPath, lines, &valuesSafety)) {
+    if (!readSettingsLines(valuesPath, lines)) {
         showCriticalBox(this, windowTitle(), tr("impossible d'ouvrir le fichier ") + valuesPath);
         return false;
     }
 
-    ValuePairs pairs = readValueLines(lines);
+    ValuePairs pairs = readValueLines(lines.lines);
     const bool complete = pairs.isComplete();
     prodValues = std::move(pairs.prodValues);
     devValues = std::move(pairs.devValues);
@@ -115,16 +113,19 @@ bool MainWindow::loadSettings()
         return false;
     }
     // Values read from NUL bytes or from bytes that are not valid in the file's encoding would be
-    // written into the files of the tree as NUL characters, U+FFFD or other characters than
-    // those of the file: the text the user wrote would be lost, and a file holding a NUL is
-    // never rewritten again, not even to switch it back.
-    if (valuesSafety != TextSafety::Rewritable) {
+    // written into the files of the tree as NUL characters, or as bytes other than those the
+    // user meant: the text would be lost, and a file holding a NUL is never rewritten again, not
+    // even to switch it back. Other lines (comments) may hold anything.
+    for (qsizetype i = 0; i < lines.lines.size(); ++i) {
+        if (lines.clean.at(i) || !givesValue(lines.lines.at(i)))
+            continue;
         showCriticalBox(this, windowTitle(),
                         tr("Les valeurs dans le fichier ")
                                 + QCoreApplication::applicationDirPath()
-                                + tr("/values.ini ne peuvent pas être utilisées : il contient des "
-                                     "octets nuls ou du texte qui n'est pas en UTF-8. Aucun "
-                                     "fichier n'a été modifié."));
+                                + tr("/values.ini ne peuvent pas être utilisées : la ligne %1 "
+                                     "contient des octets nuls ou des caractères mal encodés. "
+                                     "Aucun fichier n'a été modifié.")
+                                          .arg(i + 1));
         return false;
     }
     return true;

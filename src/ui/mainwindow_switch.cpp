@@ -3,6 +3,7 @@
 #include "ui/mainwindow.h"
 
 #include "config/messageboxes.h"
+#include "config/settingsgrammar.h"
 #include "switching/filecollector.h"
 #include "switching/filereader.h"
 #include "switching/fileswitch.h"
@@ -57,18 +58,6 @@ void MainWindow::runSwitch()
     if (!loadSettings())
         return;
 
-    // The new environment is recorded in config.ini before any file is switched. When that file
-    // could not be rewritten without losing some of its bytes, switching the files would leave
-    // the tree in one environment and config.ini naming the other: nothing is done.
-    if (m_configSafety != TextSafety::Rewritable) {
-        showCriticalBox(this, windowTitle(),
-                        tr("L'environnement ne peut pas être enregistré dans le fichier ")
-                                + QCoreApplication::applicationDirPath()
-                                + tr("/config.ini : il contient des octets nuls ou du texte qui "
-                                     "n'est pas en UTF-8. Aucun fichier n'a été modifié."));
-        return;
-    }
-
     const QString filterText = form->leFilterFiles->text();
     foundFiles.clear();
     QStringList unreadableDirectories;
@@ -77,23 +66,41 @@ void MainWindow::runSwitch()
     const bool fromProduction = prodActive;
     prodActive = !prodActive;
 
-    const QStringList envFrom{ fromProduction ? QStringLiteral("Environnement=prod")
-                                              : QStringLiteral("Environnement=dev") };
-    const QStringList envTo{ fromProduction ? QStringLiteral("Environnement=dev")
-                                            : QStringLiteral("Environnement=prod") };
+    // The new environment is recorded in config.ini before any file is switched: a tree in one
+    // environment with config.ini naming the other would be switched the wrong way, or twice
+    // the same way, by the next run.
+    Journal journal(form->teJournal);
     const QString configPath = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
-    // A config.ini that cannot be written would name the old environment over a switched tree:
-    // its box has said so, and nothing is switched.
-    if (!replaceValuesInFile(envFrom, envTo, configPath, form->cbSensitive->isChecked(),
-                             form->teJournal)) {
+    const EnvironmentOutcome recorded = recordEnvironment(
+            configPath, !fromProduction, form->cbSensitive->isChecked(), mainDir, journal);
+    if (recorded != EnvironmentOutcome::Recorded) {
         prodActive = fromProduction;
+        journal.flush();
+        if (recorded == EnvironmentOutcome::NotRewritable)
+            showCriticalBox(this, windowTitle(),
+                            tr("L'environnement ne peut pas être enregistré dans le fichier ")
+                                    + configPath
+                                    + tr(" : son texte UTF-16 ou UTF-32 est abîmé, sa réécriture "
+                                         "l'altérerait. Aucun fichier n'a été modifié."));
+        else if (recorded == EnvironmentOutcome::NotRecorded)
+            showCriticalBox(this, windowTitle(),
+                            tr("L'environnement ne peut pas être enregistré dans le fichier ")
+                                    + configPath
+                                    + tr(" : sa ligne Environnement= ne peut pas être réécrite. "
+                                         "Aucun fichier n'a été modifié."));
         return;
     }
 
+    // A pair with an empty value would only work one way: the switch back could not undo it.
+    QList<qsizetype> leftAside;
+    const ValuePairs usable = ValuePairs{ prodValues, devValues }.usablePairs(&leftAside);
+    for (const qsizetype pair : std::as_const(leftAside))
+        recordPairLeftAside(prodValues.at(pair), devValues.at(pair), journal);
+
     // The values of the run, ready for the search in each file, for either state of
     // "Sensible à la case", which the user may change while the run lets events through.
-    const QStringList &fromValues = fromProduction ? prodValues : devValues;
-    const QStringList &toValues = fromProduction ? devValues : prodValues;
+    const QStringList &fromValues = fromProduction ? usable.prodValues : usable.devValues;
+    const QStringList &toValues = fromProduction ? usable.devValues : usable.prodValues;
     std::optional<SwitchValues> valuesBySensitivity[2];
     auto values = [&](bool caseSensitive) -> const SwitchValues & {
         std::optional<SwitchValues> &slot = valuesBySensitivity[caseSensitive ? 1 : 0];
@@ -114,10 +121,19 @@ void MainWindow::runSwitch()
             handled.insert(identity);
     }
 
-    Journal journal(form->teJournal);
     // A folder that could not be listed is said before the files: its files keep their values.
-    for (const QString &directory : std::as_const(unreadableDirectories))
+    // One reached by two paths (a link to it) is said once.
+    QSet<QString> unreadableIdentities;
+    qsizetype foldersLeftBehind = 0;
+    for (const QString &directory : std::as_const(unreadableDirectories)) {
+        const QString identity = fileIdentity(directory);
+        if (!identity.isEmpty() && unreadableIdentities.contains(identity))
+            continue;
+        unreadableIdentities.insert(identity);
         recordUnreadableDirectory(directory, journal);
+        ++foldersLeftBehind;
+    }
+    int filesLeftBehind = 0;
     form->progressBar->show();
     form->progressBar->setRange(0, static_cast<int>(foundFiles.size()));
     const QStringList files = foundFiles;
@@ -133,13 +149,34 @@ void MainWindow::runSwitch()
         if (handled.contains(identity))
             continue;
         // Each file is read once, for the check and for the replacement.
-        const std::optional<QByteArray> bytes = readFileToCheck(path, &journal);
-        // Known by what the path leads to once done: a rewritten file is a new file in the
-        // folder. Another hard link to the file as it was keeps the old content and is switched
-        // in turn.
-        if (bytes && bytesHoldAnyValue(*bytes, values(form->cbSensitive->isChecked()))
-            && replaceValuesInBytes(*bytes, values(form->cbSensitive->isChecked()), path, journal))
-            identity = fileIdentity(path);
+        bool unreadable = false;
+        const std::optional<QByteArray> bytes = readFileToCheck(path, &journal, &unreadable);
+        if (unreadable) {
+            recordUnreadableFile(path, journal);
+            ++filesLeftBehind;
+        }
+        if (bytes && bytesHoldAnyValue(*bytes, values(form->cbSensitive->isChecked()))) {
+            switch (replaceValuesInBytes(*bytes, values(form->cbSensitive->isChecked()), path,
+                                         journal)) {
+            case FileOutcome::Switched:
+                // Known by what the path leads to once done: a rewritten file is a new file in
+                // the folder. Another hard link to the file as it was keeps the old content and
+                // is switched in turn.
+                identity = fileIdentity(path);
+                break;
+            case FileOutcome::NotWritten:
+                // Nothing was written: another name of the same file is tried in its turn.
+                recordFailedWrite(path, journal);
+                ++filesLeftBehind;
+                identity.clear();
+                break;
+            case FileOutcome::LeftIntact:
+                ++filesLeftBehind;
+                break;
+            case FileOutcome::NoValue:
+                break;
+            }
+        }
         if (!identity.isEmpty())
             handled.insert(identity);
     }
@@ -147,4 +184,15 @@ void MainWindow::runSwitch()
 
     showEnvironment();
     form->progressBar->hide();
+
+    if (filesLeftBehind > 0 || foldersLeftBehind > 0) {
+        QString text = tr("L'échange n'est pas complet : une partie de l'arborescence est restée ")
+                + (fromProduction ? tr("en production.") : tr("en développement."));
+        if (filesLeftBehind > 0)
+            text += u'\n' + tr("Fichiers non échangés : %1").arg(filesLeftBehind);
+        if (foldersLeftBehind > 0)
+            text += u'\n' + tr("Dossiers non parcourus : %1").arg(foldersLeftBehind);
+        text += u'\n' + tr("Le journal les nomme, en rouge.");
+        showWarningBox(this, windowTitle(), text);
+    }
 }

@@ -41,3 +41,15 @@ void MessageBoxWatcher::poll()
     else
         box->reject();
 }
+
+QString leftBehindSummary(int files, int folders, bool fromProduction)
+{
+    QString text = QStringLiteral("Mirabex | L'échange n'est pas complet : une partie de "
+                                  "l'arborescence est restée ")
+            + (fromProduction ? QStringLiteral("en production.") : QStringLiteral("en développement."));
+    if (files > 0)
+        text += QStringLiteral("\nFichiers non échangés : %1").arg(files);
+    if (folders > 0)
+        text += QStringLiteral("\nDossiers non parcourus : %1").arg(folders);
+    return text + QStringLiteral("\nLe journal les nomme, en rouge.");
+}

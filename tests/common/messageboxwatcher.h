@@ -46,3 +46,7 @@ private:
     QTimer m_timer;
     QList<SeenMessageBox> m_boxes;
 };
+
+// "title | text" of the warning that ends a run which left files or folders (counted apart) in
+// the environment it switched from.
+QString leftBehindSummary(int files, int folders, bool fromProduction = true);

@@ -71,8 +71,8 @@ QString configNotRewritableBox()
     return summary(QStringLiteral("Mirabex"),
                    QStringLiteral("L'environnement ne peut pas être enregistré dans le fichier ")
                            + appDir()
-                           + QStringLiteral("/config.ini : il contient des octets nuls ou du texte "
-                                            "qui n'est pas en UTF-8. Aucun fichier n'a été "
+                           + QStringLiteral("/config.ini : son texte UTF-16 ou UTF-32 est abîmé, sa "
+                                            "réécriture l'altérerait. Aucun fichier n'a été "
                                             "modifié."));
 }
 
@@ -446,6 +446,12 @@ void TestSettingsFaults::unusableSettingsAtStartupEndTheProgramWithABox_data()
                                     QStringLiteral("Impossible d'ouvrir le dossier ") + tree
                                             + QChar(u'\0') + QStringLiteral("/sous-dossier")),
                             mainDirBox() };
+    // Bytes that are not UTF-8 in the path: the box shows them as Latin-1 letters.
+    QTest::newRow("config.ini with a Latin-1 MainDir= path")
+            << QByteArray("MainDir=/srv/caf\xE9\nEnvironnement=prod\n") << valuesBytes()
+            << QStringList{ summary(QStringLiteral("Erreur"),
+                                    QStringLiteral("Impossible d'ouvrir le dossier /srv/café")),
+                            mainDirBox() };
     // A line that never ends: the box shows the start and the end of the path, at once.
     const QByteArray endless = "/" + QByteArray(1024 * 1024, 'x') + "/fin";
     const QString shownPath = QStringLiteral("Impossible d'ouvrir le dossier ").left(800)
@@ -502,39 +508,53 @@ void TestSettingsFaults::unusableSettingsAtSwitchChangeNoByte_data()
 {
     QTest::addColumn<QByteArray>("config");
     QTest::addColumn<QByteArray>("values");
-    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("box"); // none: the file is used, the tree switched
+    QTest::addColumn<QByteArray>("configAfterTwoRuns");
 
+    // config.ini is switched whatever its other lines hold: its bytes come back, but for the
+    // line ends (LF) and the environment line, added when there is none.
+    const auto lineFeeds = [](QByteArray bytes) {
+        bytes.replace("\r\n", "\n");
+        return bytes.isEmpty() || bytes.endsWith('\n') ? bytes : bytes + '\n';
+    };
+    const QByteArray added = "Environnement=prod\n";
     const QString tree = QString::fromLatin1(treeMark);
-    const QString refused = configNotRewritableBox();
-    QTest::newRow("config.ini binary") << pngLikeBytes(3) << valuesBytes() << refused;
+    QTest::newRow("config.ini binary")
+            << pngLikeBytes(3) << valuesBytes() << QString() << lineFeeds(pngLikeBytes(3)) + added;
+    const QByteArray aroundGoodLines = pngLikeBytes(4) + '\n' + configBytes() + pngLikeBytes(5);
     QTest::newRow("config.ini binary around good lines")
-            << QByteArray(pngLikeBytes(4) + '\n' + configBytes() + pngLikeBytes(5))
-            << valuesBytes() << refused;
+            << aroundGoodLines << valuesBytes() << QString() << lineFeeds(aroundGoodLines);
+    const QByteArray withoutMark = utf16WithoutMark(configText(tree, QStringLiteral("\r\n")));
     QTest::newRow("config.ini in UTF-16 without byte-order mark")
-            << utf16WithoutMark(configText(tree, QStringLiteral("\r\n"))) << valuesBytes()
-            << refused;
+            << withoutMark << valuesBytes() << QString() << lineFeeds(withoutMark) + added;
+    // Its MainDir= is not read again while the directory taken at start-up stays in force.
+    const QString withNul =
+            configText(QStringLiteral("/ailleurs")) + QChar(u'\0') + QStringLiteral("\n");
     QTest::newRow("config.ini in UTF-16 holding a NUL character")
-            << withByteOrderMark(configText(tree) + QChar(u'\0') + QStringLiteral("\n"),
-                                 QStringConverter::Utf16LE)
-            << valuesBytes() << refused;
+            << withByteOrderMark(withNul, QStringConverter::Utf16LE) << valuesBytes() << QString()
+            << withNul.toUtf8();
     QTest::newRow("config.ini in UTF-16 cut short in the middle of a character")
             << QByteArray(withByteOrderMark(configText(tree), QStringConverter::Utf16LE) + 'x')
-            << valuesBytes() << refused;
+            << valuesBytes() << configNotRewritableBox() << QByteArray();
     // What a system that stopped while the file was being saved leaves behind.
+    const QByteArray padded = configBytes() + QByteArray(4096, '\0');
     QTest::newRow("config.ini with NUL padding after the last line")
-            << QByteArray(configBytes() + QByteArray(4096, '\0')) << valuesBytes() << refused;
+            << padded << valuesBytes() << QString() << lineFeeds(padded);
+    const QByteArray nulInFilter = "MainDir=" + treeMark + "\nFilesFilter=*.ini" + QByteArray(1, '\0')
+            + "\nEnvironnement=prod\n";
     QTest::newRow("config.ini with a NUL byte at the end of the filter")
-            << QByteArray("MainDir=" + treeMark + "\nFilesFilter=*.ini" + QByteArray(1, '\0')
-                          + "\nEnvironnement=prod\n")
-            << valuesBytes() << refused;
+            << nulInFilter << valuesBytes() << QString() << nulInFilter;
+    const QByteArray nulInEnvironment =
+            "MainDir=" + treeMark + "\nEnvironnement=prod" + QByteArray(1, '\0') + "\n";
     QTest::newRow("config.ini with a NUL byte at the end of the environment")
-            << QByteArray("MainDir=" + treeMark + "\nEnvironnement=prod" + QByteArray(1, '\0')
-                          + "\n")
-            << valuesBytes() << refused;
-    QTest::newRow("values.ini empty") << configBytes() << QByteArray() << valuesBox();
-    QTest::newRow("values.ini binary") << configBytes() << pngLikeBytes(6) << valuesBox();
+            << nulInEnvironment << valuesBytes() << QString() << nulInEnvironment;
+    QTest::newRow("values.ini empty")
+            << configBytes() << QByteArray() << valuesBox() << QByteArray();
+    QTest::newRow("values.ini binary")
+            << configBytes() << pngLikeBytes(6) << valuesBox() << QByteArray();
     QTest::newRow("values.ini in UTF-16 without byte-order mark")
-            << configBytes() << utf16WithoutMark(valuesText(QStringLiteral("\r\n"))) << valuesBox();
+            << configBytes() << utf16WithoutMark(valuesText(QStringLiteral("\r\n"))) << valuesBox()
+            << QByteArray();
 }
 
 void TestSettingsFaults::unusableSettingsAtSwitchChangeNoByte()
@@ -542,6 +562,7 @@ void TestSettingsFaults::unusableSettingsAtSwitchChangeNoByte()
     QFETCH(QByteArray, config);
     QFETCH(QByteArray, values);
     QFETCH(QString, box);
+    QFETCH(QByteArray, configAfterTwoRuns);
 
     // A good start, then one of the files spoilt while the window is open.
     writeConfig(configBytes());
@@ -555,12 +576,20 @@ void TestSettingsFaults::unusableSettingsAtSwitchChangeNoByte()
 
     click();
 
+    if (box.isEmpty()) {
+        QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+        QCOMPARE(snapshotTree(tree()), treeInDevelopment());
+        click();
+        QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+        QCOMPARE(snapshotTree(tree()), m_treeBefore);
+        QCOMPARE(readBytes(SettingsFiles::configPath()), withTree(configAfterTwoRuns));
+        return;
+    }
     checkBoxes({ box });
     checkTreeUntouched();
     checkConfigUntouched();
     checkValuesUntouched();
     QVERIFY(journalLines().isEmpty());
-    QVERIFY(m_window->collectedFiles().isEmpty());
     QVERIFY(m_window->isProdActive());
     QVERIFY(showsPicture(m_prodPicture));
     QVERIFY(child<QProgressBar>("progressBar")->isHidden());
@@ -571,6 +600,7 @@ void TestSettingsFaults::unusableSettingsAtSwitchChangeNoByte()
     QCOMPARE(m_window->statusBar()->currentMessage(),
              QStringLiteral("Dossier de recherche : ") + tree());
     if (box == valuesBox()) {
+        QVERIFY(m_window->collectedFiles().isEmpty());
         QVERIFY(m_window->productionValues().isEmpty());
         QVERIFY(m_window->developmentValues().isEmpty());
     } else {
@@ -601,25 +631,25 @@ void TestSettingsFaults::configEmptiedAfterStartupKeepsTheSettingsInForce()
 
     // An empty config.ini says nothing: the directory in force (taken from MainDir= while none
     // was set), the filter field and the environment shown stay as they are, and the tree is
-    // switched. There is no Environnement= line to rewrite, so the file stays empty.
+    // switched. There is no Environnement= line to rewrite: the run writes one.
     writeConfig(QByteArray());
     click();
 
     QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
     QCOMPARE(snapshotTree(tree()), treeInDevelopment());
-    QCOMPARE(readBytes(SettingsFiles::configPath()), QByteArray());
+    QCOMPARE(readBytes(SettingsFiles::configPath()), QByteArray("Environnement=dev\n"));
     QVERIFY(!m_window->isProdActive());
     QVERIFY(showsPicture(m_devPicture));
     QCOMPARE(m_window->mainDirectory(), tree());
     QCOMPARE(child<QLineEdit>("leFilterFiles")->text(), filterText);
-    QVERIFY(!journalLines().isEmpty());
-    QVERIFY(!journalLines().constFirst().contains(QLatin1String("config.ini")));
+    QCOMPARE(journalLines().mid(1, 2), (QStringList{ QStringLiteral("Avant : "),
+                                                     QStringLiteral("Après : Environnement=dev") }));
 
     click();
 
     QVERIFY(m_boxes->boxes().isEmpty());
     QCOMPARE(snapshotTree(tree()), m_treeBefore);
-    QCOMPARE(readBytes(SettingsFiles::configPath()), QByteArray());
+    QCOMPARE(readBytes(SettingsFiles::configPath()), QByteArray("Environnement=prod\n"));
     QVERIFY(m_window->isProdActive());
     QVERIFY(showsPicture(m_prodPicture));
     checkValuesUntouched();
@@ -797,26 +827,30 @@ void TestSettingsFaults::hugeSettingsFileIsReadInReasonableTime()
 void TestSettingsFaults::valuesFileNotCleanTextIsRefusedBeforeAnyWrite_data()
 {
     QTest::addColumn<QByteArray>("values");
+    QTest::addColumn<int>("badLine"); // 0: only lines that give no value hold such bytes
 
     const QByteArray good = valuesBytes();
-    QTest::newRow("NUL padding after the last pair") << QByteArray(good + QByteArray(4096, '\0'));
-    QTest::newRow("binary bytes around the pairs")
-            << QByteArray(pngLikeBytes(7) + '\n' + good + pngLikeBytes(8));
+    QTest::newRow("NUL padding after the last pair: used")
+            << QByteArray(good + QByteArray(4096, '\0')) << 0;
+    QTest::newRow("binary bytes around the pairs: used")
+            << QByteArray(pngLikeBytes(7) + '\n' + good + pngLikeBytes(8)) << 0;
+    QTest::newRow("Windows-1252 letters in a comment: used")
+            << QByteArray("; valeurs de l'\xE9quipe\n" + good) << 0;
 
     QByteArray bytes = good;
     bytes.replace("prodVal=db-prod.exemple.fr\n",
                   QByteArray("prodVal=db-prod.exemple.fr") + '\0' + '\n');
-    QTest::newRow("NUL inside a production value") << bytes;
+    QTest::newRow("NUL inside a production value") << bytes << 1;
 
     bytes = good;
     bytes.replace("devVal=db-dev.exemple.fr\n", QByteArray("devVal=db-dev.exemple.fr") + '\0' + '\n');
-    QTest::newRow("NUL inside a development value") << bytes;
+    QTest::newRow("NUL inside a development value") << bytes << 2;
 
     // A values.ini saved in Windows-1252 by a text editor: its accented letters are no UTF-8.
     bytes = good;
     bytes.replace(QStringLiteral("devVal=hôte-dév.exemple.fr").toUtf8(),
                   QByteArray("devVal=h\xF4te-d\xE9v.exemple.fr"));
-    QTest::newRow("Windows-1252 letters in a development value") << bytes;
+    QTest::newRow("Windows-1252 letters in a development value") << bytes << 6;
 
     // Broken UTF-16 and UTF-32 that Qt's decoders take without an error: half a surrogate pair
     // (written back as "?"), a code point past U+10FFFF (read as another character).
@@ -824,29 +858,39 @@ void TestSettingsFaults::valuesFileNotCleanTextIsRefusedBeforeAnyWrite_data()
     QStringEncoder toUtf16(QStringConverter::Utf16LE);
     const QByteArray devValue = toUtf16.encode(QStringLiteral("db-dev"));
     bytes.replace(devValue, devValue + QByteArray("\x00\xD8", 2));
-    QTest::newRow("UTF-16 value holding half a surrogate pair") << bytes;
+    QTest::newRow("UTF-16 value holding half a surrogate pair") << bytes << 2;
     bytes = withByteOrderMark(valuesText(), QStringConverter::Utf32BE);
     QStringEncoder toUtf32(QStringConverter::Utf32BE);
     const QByteArray devValue32 = toUtf32.encode(QStringLiteral("db-dev"));
     bytes.replace(devValue32, devValue32 + QByteArray("\x00\x11\x00\x00", 4));
-    QTest::newRow("UTF-32 value holding a code point past U+10FFFF") << bytes;
+    QTest::newRow("UTF-32 value holding a code point past U+10FFFF") << bytes << 2;
 }
 
 void TestSettingsFaults::valuesFileNotCleanTextIsRefusedBeforeAnyWrite()
 {
     QFETCH(QByteArray, values);
+    QFETCH(int, badLine);
 
     writeConfig(configBytes());
     writeValues(values);
     startWindow();
+    if (badLine == 0) {
+        QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+        click();
+        QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+        QCOMPARE(snapshotTree(tree()), treeInDevelopment());
+        checkValuesUntouched();
+        return;
+    }
 
-    // Values that would write NUL characters, U+FFFD or characters the user never wrote into
-    // the tree are refused at once.
+    // Values that would write NUL characters, or characters the user never wrote, into the tree
+    // are refused at once.
     checkBoxes({ QStringLiteral("Mirabex | Les valeurs dans le fichier ")
                  + QCoreApplication::applicationDirPath()
-                 + QStringLiteral("/values.ini ne peuvent pas être utilisées : il contient des "
-                                  "octets nuls ou du texte qui n'est pas en UTF-8. Aucun fichier "
-                                  "n'a été modifié.") });
+                 + QStringLiteral("/values.ini ne peuvent pas être utilisées : la ligne %1 "
+                                  "contient des octets nuls ou des caractères mal encodés. Aucun "
+                                  "fichier n'a été modifié.")
+                           .arg(badLine) });
     QVERIFY(m_window->startupFailed());
     checkTreeUntouched();
     checkConfigUntouched();

@@ -47,6 +47,15 @@ QStringList switchedRecords(const QString &path, const QString &before, const QS
              QStringLiteral("Après : ") + after };
 }
 
+// A file left in the old environment, as the journal names it.
+QStringList leftRecords(const QString &path, bool unreadable)
+{
+    return { QStringLiteral("Fichier non modifié : ") + displayed(path),
+             unreadable ? QStringLiteral("Fichier illisible : ses valeurs n'ont pas été échangées.")
+                        : QStringLiteral("Écriture impossible : le fichier garde son contenu "
+                                         "d'avant l'échange.") };
+}
+
 QStringList configRecords()
 {
     return switchedRecords(SettingsFiles::configPath(), QStringLiteral("Environnement=prod"),
@@ -237,7 +246,10 @@ void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn()
     m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
     makeWindow();
     QString journalAtBox;
-    m_boxes->onBox = [&](const SeenMessageBox &) { journalAtBox = journalLines().join(u'\n'); };
+    m_boxes->onBox = [&](const SeenMessageBox &box) {
+        if (box.icon == QMessageBox::Critical)
+            journalAtBox = journalLines().join(u'\n');
+    };
     if (!tmpfs) {
         limit = std::make_unique<FileSizeLimit>(100 * 1024);
         if (!limit->active())
@@ -247,9 +259,12 @@ void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn()
     limit.reset();
 
     QCOMPARE(m_boxes->summaries(),
-             QStringList{ QStringLiteral("Erreur | Modification non prise en compte, vérifier "
-                                         "l'accès au fichier ")
-                          + bigPath });
+             (QStringList{ QStringLiteral("Erreur | Modification non prise en compte, vérifier "
+                                          "l'accès au fichier ")
+                                   + bigPath,
+                           leftBehindSummary(1, 0) }));
+    QCOMPARE(m_boxes->boxes().constLast().icon, QMessageBox::Warning);
+    QCOMPARE(m_boxes->boxes().constLast().parent.data(), m_window.get());
     QCOMPARE(m_boxes->boxes().constFirst().icon, QMessageBox::Critical);
     // The big file keeps every byte, and nothing is left beside it.
     QCOMPARE(readBytes(bigPath), big);
@@ -262,6 +277,7 @@ void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn()
     const QStringList expected = configRecords()
             + switchedRecords(bigPath, QStringLiteral("url=prod-host"),
                               QStringLiteral("url=dev-host"))
+            + leftRecords(bigPath, false)
             + switchedRecords(tree() + QStringLiteral("/b.ini"), QStringLiteral("url=prod-host"),
                               QStringLiteral("url=dev-host"))
             + switchedRecords(tree() + QStringLiteral("/c.ini"),
@@ -321,6 +337,7 @@ void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenR
                      "Erreur | Impossible d'ouvrir le fichier " + removed,
                      "Fichier non trouvé | Le fichier " + removed + " n'existe pas.",
                      "Fichier illisible | impossible d'ouvrir le fichier " + becameFolder + ".",
+                     leftBehindSummary(2, 0),
              }));
     // Nothing comes back where something vanished; what changed is switched from what it holds.
     QVERIFY(!QFileInfo::exists(removed));
@@ -334,9 +351,10 @@ void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenR
     QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner));
     QCOMPARE(readBytes(locked), QByteArray("url=prod-host\n"));
     QCOMPARE(journalLines(),
-             configRecords()
+             configRecords() + leftRecords(locked, true)
                      + switchedRecords(filled, QStringLiteral("url=prod-host"),
-                                       QStringLiteral("url=dev-host")));
+                                       QStringLiteral("url=dev-host"))
+                     + leftRecords(becameFolder, true));
     QCOMPARE(entriesOf(tree()), (QStringList{ "a", "c.ini", "d.ini", "e.ini", "f.ini" }));
 }
 
@@ -360,6 +378,8 @@ void tst_SwitchFaults::unreadableFilesAndFolders_leftIntactAndShown()
     writeBytes(topReadable, "url=prod-host\n");
 
     QVERIFY(QFile::setPermissions(lockedFile, QFile::WriteOwner));
+    // Reached a second time through a link, a folder is still named and counted once.
+    QVERIFY(QFile::link(lockedFolders.at(0), tree() + QStringLiteral("/zz-lien")));
     for (qsizetype i = 0; i < lockedFolders.size(); ++i)
         QVERIFY(QFile::setPermissions(lockedFolders.at(i), folderRights.at(i)));
 
@@ -374,8 +394,8 @@ void tst_SwitchFaults::unreadableFilesAndFolders_leftIntactAndShown()
     }
 
     QCOMPARE(m_boxes->summaries(),
-             QStringList{ "Fichier illisible | impossible d'ouvrir le fichier " + lockedFile
-                          + "." });
+             (QStringList{ "Fichier illisible | impossible d'ouvrir le fichier " + lockedFile + ".",
+                           leftBehindSummary(1, 3) }));
     QCOMPARE(m_boxes->boxes().constFirst().icon, QMessageBox::Critical);
     QStringList expected = configRecords();
     for (const QString &folder : lockedFolders) {
@@ -385,6 +405,7 @@ void tst_SwitchFaults::unreadableFilesAndFolders_leftIntactAndShown()
     }
     expected += switchedRecords(readable, QStringLiteral("url=prod-host"),
                                 QStringLiteral("url=dev-host"));
+    expected += leftRecords(lockedFile, true);
     expected += switchedRecords(topReadable, QStringLiteral("url=prod-host"),
                                 QStringLiteral("url=dev-host"));
     QCOMPARE(journalLines(), expected);
@@ -540,7 +561,7 @@ void tst_SwitchFaults::configNotWritable_nothingSwitchedEnvironmentKept()
     QCOMPARE(readBytes(SettingsFiles::configPath()), config);
     QCOMPARE(readBytes(tree() + QStringLiteral("/app.ini")), QByteArray("url=prod-host\n"));
     QVERIFY(m_window->isProdActive());
-    QCOMPARE(journalLines(), configRecords());
+    QVERIFY(journalLines().isEmpty());
 
     // Writable again, the next click switches as usual.
     m_boxes->clear();

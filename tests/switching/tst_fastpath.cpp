@@ -500,6 +500,8 @@ void tst_FastPath::fileRows()
     pinned("value with carriage return", "a\r\nb\r\n", { u"a\r"_s }, { u"z"_s });
     pinned("value with byte-order mark", "\xEF\xBB\xBF" "a\xEF\xBB\xBF" "b\n", { u"a\uFEFFb"_s }, { u"c"_s });
     pinned("value with the second byte-order mark", "\xEF\xBB\xBF\xEF\xBB\xBF" "a=1\n", { u"\uFEFFa"_s }, { u"b"_s });
+    pinned("Latin-1 text around ASCII values", "caf\xE9=Prod\r\n\xE9t\xE9 prod\xFF\n", { u"prod"_s, u"T"_s }, { u"dév"_s, u"x"_s });
+    pinned("UTF-8 mark, then bytes that read as a UTF-16 mark", "\xEF\xBB\xBF\xFF\xFEk=1\n", { u"k"_s }, { u"j"_s });
     pinned("replacement character for an invalid byte", "a\xE9z\n", { u"a\uFFFDz"_s }, { u"c"_s });
     pinned("value cut by a NUL", QByteArrayView("ab\0cd", 5), { u"b\0c"_s }, { u"x"_s });
     pinned("UTF-16 LE file", "\xFF\xFEk\0=\0\n\0", { u"K="_s }, { u"j"_s });

@@ -702,6 +702,25 @@ void tst_Replacement::writeBack_data()
     QTest::newRow("UTF-8 characters kept")
             << u8("clé=été prod € \U0001F600\n").toUtf8()
             << u8("clé=été dev € \U0001F600\n").toUtf8() << 1 << true;
+    // Bytes that are not UTF-8 (Latin-1, Windows-1252, a sequence cut short) come back as they were.
+    QTest::newRow("Windows-1252 text holding the value")
+            << QByteArray("caf\xE9 a=prod\n") << QByteArray("caf\xE9 a=dev\n") << 1 << true;
+    QTest::newRow("Windows-1252 text without the value")
+            << QByteArray("caf\xE9 a=1\n") << QByteArray("caf\xE9 a=1\n") << 0 << true;
+    QTest::newRow("Windows-1252 text, value on another line than the bad byte")
+            << QByteArray("url=prod\r\nnom=CAF\xC9\r\n") << QByteArray("url=dev\nnom=CAF\xC9\n")
+            << 1 << true;
+    QTest::newRow("UTF-8 sequence cut at the end of the file")
+            << QByteArray("url=prod\nnom=caf\xC3") << QByteArray("url=dev\nnom=caf\xC3\n") << 1
+            << true;
+    QTest::newRow("UTF-8 encoded surrogate")
+            << QByteArray("url=prod\xED\xA0\x80\n") << QByteArray("url=dev\xED\xA0\x80\n") << 1
+            << true;
+    QTest::newRow("overlong UTF-8 sequence")
+            << QByteArray("url=prod\xC0\xAF\n") << QByteArray("url=dev\xC0\xAF\n") << 1 << true;
+    QTest::newRow("bad byte after a UTF-8 byte-order mark")
+            << QByteArray("\xEF\xBB\xBFurl=prod;caf\xE9\n") << QByteArray("url=dev;caf\xE9\n")
+            << 1 << true;
     QTest::newRow("value replaced without a journal")
             << QByteArray("a=prod\r\nb=prod") << QByteArray("a=dev\nb=dev\n") << 0 << false;
     QTest::newRow("file without the value, without a journal")
@@ -753,24 +772,6 @@ void tst_Replacement::unsafeFilesLeftIntact_data()
 
     const auto invalid = TextSafety::InvalidBytes;
     const auto nul = TextSafety::HasNulBytes;
-    QTest::newRow("Windows-1252 text holding the value")
-            << QByteArray("caf\xE9 host-prod\n") << true << true << invalid;
-    QTest::newRow("Windows-1252 text without the value")
-            << QByteArray("caf\xE9 host-dev\n") << true << false << invalid;
-    QTest::newRow("Windows-1252 text, value on another line than the bad byte")
-            << QByteArray("url=host-prod\r\nnom=caf\xE9\r\n") << true << true << invalid;
-    QTest::newRow("Windows-1252 text, value in another case with case ignored")
-            << QByteArray("CAF\xC9 HOST-PROD\n") << false << true << invalid;
-    QTest::newRow("Windows-1252 text, value in another case with case respected")
-            << QByteArray("CAF\xC9 HOST-PROD\n") << true << false << invalid;
-    QTest::newRow("UTF-8 sequence cut at the end of the file")
-            << QByteArray("url=host-prod\nnom=caf\xC3") << true << true << invalid;
-    QTest::newRow("UTF-8 encoded surrogate")
-            << QByteArray("url=host-prod\xED\xA0\x80\n") << true << true << invalid;
-    QTest::newRow("overlong UTF-8 sequence")
-            << QByteArray("url=host-prod\xC0\xAF\n") << true << true << invalid;
-    QTest::newRow("bad byte after a UTF-8 byte-order mark")
-            << QByteArray("\xEF\xBB\xBFurl=host-prod;caf\xE9\n") << true << true << invalid;
     QTest::newRow("NUL bytes holding the value")
             << QByteArray("host-prod\0\x01\x02\n", 13) << true << true << nul;
     QTest::newRow("NUL bytes without the value")
