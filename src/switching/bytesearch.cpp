@@ -126,8 +126,21 @@ bool ValueFinder::canSearch(QByteArrayView bytes) const
 {
     if (m_caseSensitive)
         return true;
-    return !bytes.contains(QByteArrayView("\xC5\xBF", 2))
-            && !bytes.contains(QByteArrayView("\xE2\x84\xAA", 3));
+    // One quick pass for each lead byte: Qt's general substring search is many times slower.
+    const auto holds = [&](QByteArrayView sequence) {
+        const char *at = bytes.data();
+        const char *const end = bytes.data() + bytes.size();
+        while (end - at >= sequence.size()) {
+            at = static_cast<const char *>(std::memchr(at, sequence.at(0), size_t(end - at)));
+            if (!at || end - at < sequence.size())
+                return false;
+            if (std::memcmp(at, sequence.data(), size_t(sequence.size())) == 0)
+                return true;
+            ++at;
+        }
+        return false;
+    };
+    return !holds(QByteArrayView("\xC5\xBF", 2)) && !holds(QByteArrayView("\xE2\x84\xAA", 3));
 }
 
 qsizetype ValueFinder::find(QByteArrayView bytes, qsizetype from) const
