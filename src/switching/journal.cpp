@@ -5,7 +5,6 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QRegularExpression>
 #include <QTextDocumentFragment>
 
 #include <optional>
@@ -47,14 +46,6 @@ ReadHtml readHtml(const QString &html, QTextDocument *document)
     return read;
 }
 
-// A journal header, "<font color=...>label<b>path</b></font>" with an HTML-escaped path.
-struct Header
-{
-    QString colour;
-    QString label;
-    QString path;
-};
-
 // The text of a header whose reading as HTML keeps it as it is: printable characters, and blanks
 // that are single spaces between other characters (HTML reading would merge or drop others).
 bool readsAsWritten(const QString &text)
@@ -70,70 +61,44 @@ bool readsAsWritten(const QString &text)
     return true;
 }
 
-std::optional<Header> parseHeader(const QString &html)
+QLatin1String colourName(Journal::Colour colour)
 {
-    static const QRegularExpression shape(QStringLiteral(
-            "^<font color=\"([a-z]+)\">([^<>&]+ )<b>([^<>]+)</b></font>$"));
-    const QRegularExpressionMatch match = shape.match(html);
-    if (!match.hasMatch())
-        return std::nullopt;
-    Header header{ match.captured(1), match.captured(2), match.captured(3) };
-    // Only the entities that escaping a path produces.
-    QString path;
-    for (qsizetype i = 0; i < header.path.size();) {
-        if (header.path.at(i) != u'&') {
-            path += header.path.at(i++);
-            continue;
-        }
-        static const std::pair<QStringView, QChar> entities[] = {
-            { u"&amp;", u'&' }, { u"&lt;", u'<' }, { u"&gt;", u'>' }, { u"&quot;", u'"' }
-        };
-        bool known = false;
-        for (const auto &[entity, character] : entities) {
-            if (QStringView(header.path).sliced(i).startsWith(entity)) {
-                path += character;
-                i += entity.size();
-                known = true;
-                break;
-            }
-        }
-        if (!known)
-            return std::nullopt;
-    }
-    header.path = path;
-    if (!readsAsWritten(header.label.chopped(1)) || !readsAsWritten(header.path))
-        return std::nullopt;
-    return header;
+    return colour == Journal::Colour::Green ? QLatin1String("green") : QLatin1String("red");
 }
 
 } // namespace
 
+QString Journal::headerHtml(Colour colour, const QString &label, const QString &path)
+{
+    return QStringLiteral("<font color=\"%1\">%2<b>%3</b></font>")
+            .arg(colourName(colour), label, path.toHtmlEscaped());
+}
+
 // The formats that reading a header as HTML gives its label and its path, by colour and label:
-// read once from a header with a plain path, then used for every path.
-std::optional<Journal::HeaderFormats> Journal::headerFormats(const QString &colour,
-                                                             const QString &label,
+// read once from a header with a plain path, then used for every path. Nothing when reading as
+// HTML would not keep the label as it is.
+std::optional<Journal::HeaderFormats> Journal::headerFormats(Colour colour, const QString &label,
                                                              QTextDocument *document)
 {
-    const QString key = colour + u'\n' + label;
+    const QString key = colourName(colour) + u'\n' + label;
     const auto known = m_headerFormats.constFind(key);
     if (known != m_headerFormats.constEnd())
         return *known;
     std::optional<HeaderFormats> formats;
-    const ReadHtml read = readHtml(QStringLiteral("<font color=\"%1\">%2<b>x</b></font>")
-                                           .arg(colour, label.toHtmlEscaped()),
-                                   document);
-    if (read.asRuns && read.runs.size() == 2 && read.runs.at(0).first == label
+    const ReadHtml read = readHtml(headerHtml(colour, label, QStringLiteral("x")), document);
+    if (label.endsWith(u' ') && readsAsWritten(label.chopped(1)) && read.asRuns
+        && read.runs.size() == 2 && read.runs.at(0).first == label
         && read.runs.at(1).first == u"x")
         formats = HeaderFormats{ read.runs.at(0).second, read.runs.at(1).second };
     m_headerFormats.insert(key, formats);
     return formats;
 }
 
-void Journal::add(const QString &text, bool html)
+void Journal::add(Paragraph &&paragraph)
 {
     if (!m_edit)
         return;
-    m_pending.append({ text, html });
+    m_pending.append(std::move(paragraph));
     if (m_pending.size() >= maximumPending)
         flush();
 }
@@ -148,7 +113,9 @@ void Journal::flush()
     // character format of its cursor for the paragraphs after it.
     while (next < m_pending.size() && document->isEmpty()) {
         const Paragraph &first = m_pending.at(next++);
-        if (first.html)
+        if (first.kind == Kind::Header)
+            m_edit->appendHtml(headerHtml(first.colour, first.text, first.path));
+        else if (first.kind == Kind::Html)
             m_edit->appendHtml(first.text);
         else
             m_edit->appendPlainText(first.text);
@@ -178,18 +145,29 @@ void Journal::flush()
     while (next < m_pending.size()) {
         const Paragraph &paragraph = m_pending.at(next++);
         cursor.insertBlock(blockFormat, charFormat);
-        if (paragraph.html) {
-            // A journal header reads as its label and its path with the formats of its colour.
-            if (const std::optional<Header> header = parseHeader(paragraph.text)) {
-                if (const auto formats = headerFormats(header->colour, header->label, document)) {
-                    cursor.insertText(header->label, formats->label);
-                    cursor.insertText(header->path, formats->path);
+        QString html;
+        if (paragraph.kind == Kind::Header) {
+            // A header reads as its label and its path with the formats of its colour, unless
+            // HTML would not keep its path as it is.
+            if (paragraph.path != m_lastPath || m_lastPath.isNull()) {
+                m_lastPath = paragraph.path;
+                m_lastPathReadsAsWritten = readsAsWritten(m_lastPath);
+            }
+            if (m_lastPathReadsAsWritten) {
+                if (const auto formats = headerFormats(paragraph.colour, paragraph.text, document)) {
+                    cursor.insertText(paragraph.text, formats->label);
+                    cursor.insertText(paragraph.path, formats->path);
                     continue;
                 }
             }
-            // Any other HTML is read once for the paragraphs that repeat it.
-            if (paragraph.text != lastHtml) {
-                lastHtml = paragraph.text;
+            html = headerHtml(paragraph.colour, paragraph.text, paragraph.path);
+        } else if (paragraph.kind == Kind::Html) {
+            html = paragraph.text;
+        }
+        if (!html.isNull()) {
+            // HTML is read once for the paragraphs that repeat it.
+            if (html != lastHtml) {
+                lastHtml = html;
                 lastRead = readHtml(lastHtml, document);
             }
             if (lastRead.asRuns) {
@@ -205,7 +183,8 @@ void Journal::flush()
         // A paragraph ending with a carriage return would join with that line feed into one
         // line end, so it is not followed in the same text.
         QString text = paragraph.text;
-        while (next < m_pending.size() && !m_pending.at(next).html && !text.endsWith(u'\r')) {
+        while (next < m_pending.size() && m_pending.at(next).kind == Kind::Plain
+               && !text.endsWith(u'\r')) {
             text += u'\n';
             text += m_pending.at(next++).text;
         }

@@ -23,27 +23,45 @@ public:
     Journal(const Journal &) = delete;
     Journal &operator=(const Journal &) = delete;
 
-    void appendHtml(const QString &html) { add(html, true); }
-    void appendPlainText(const QString &text) { add(text, false); }
+    enum class Colour { Green, Red };
+
+    // A record header: the label in the colour, then the path in bold, shown as
+    // appendHtml("<font color=...>label<b>path</b></font>"), the path HTML-escaped, shows it.
+    void appendHeader(Colour colour, const QString &label, const QString &path)
+    {
+        add({ Kind::Header, label, path, colour });
+    }
+    void appendHtml(const QString &html) { add({ Kind::Html, html, {}, Colour::Green }); }
+    void appendPlainText(const QString &text) { add({ Kind::Plain, text, {}, Colour::Green }); }
     void flush();
+    // Forgets the paragraphs not added yet, as if they had been added and the journal cleared.
+    void dropPending() { m_pending.clear(); }
+
+    // The HTML of a header, as appendHtml() takes it.
+    static QString headerHtml(Colour colour, const QString &label, const QString &path);
 
 private:
+    enum class Kind { Plain, Html, Header };
     struct Paragraph
     {
-        QString text;
-        bool html;
+        Kind kind;
+        QString text; // the text, the HTML, or the label of a header
+        QString path; // of a header
+        Colour colour;
     };
-    void add(const QString &text, bool html);
+    void add(Paragraph &&paragraph);
 
     struct HeaderFormats
     {
         QTextCharFormat label;
         QTextCharFormat path;
     };
-    std::optional<HeaderFormats> headerFormats(const QString &colour, const QString &label,
+    std::optional<HeaderFormats> headerFormats(Colour colour, const QString &label,
                                                QTextDocument *document);
 
     QPlainTextEdit *m_edit;
     QList<Paragraph> m_pending;
     QHash<QString, std::optional<HeaderFormats>> m_headerFormats;
+    QString m_lastPath; // the path of the last header, and whether HTML keeps it as it is
+    bool m_lastPathReadsAsWritten = false;
 };

@@ -13,6 +13,11 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
@@ -34,23 +39,70 @@ QString displayedPath(QString path)
     return path;
 }
 
-QString header(const char *colour, const QString &label, const QString &displayPath)
-{
-    return QStringLiteral("<font color=\"%1\">%2<b>%3</b></font>")
-            .arg(QLatin1String(colour), label, displayPath.toHtmlEscaped());
-}
-
 void appendRecord(Journal &journal, const QString &displayPath, const LineRecord &record)
 {
     if (record.kind == LineRecord::Kind::Modified) {
-        journal.appendHtml(header("green", tr("Fichier modifié : "), displayPath));
+        journal.appendHeader(Journal::Colour::Green, tr("Fichier modifié : "), displayPath);
         journal.appendPlainText(tr("Avant : ") + readableText(record.before));
         journal.appendPlainText(tr("Après : ") + readableText(record.after));
     } else {
-        journal.appendHtml(header("red", tr("Fichier non modifié : "), displayPath));
+        journal.appendHeader(Journal::Colour::Red, tr("Fichier non modifié : "), displayPath);
         journal.appendPlainText(tr("Chaine ") + record.before
                                 + tr(" non identifiée bien que présente."));
     }
+}
+
+// From this size on, a file is switched on another core while this thread puts its records into
+// the journal: for a file of hundreds of thousands of records, the journal is most of the work.
+constexpr qsizetype largeFile = qsizetype(4) << 20;
+
+SwitchedFile switchAlongsideJournal(const QByteArray &bytes, const SwitchValues &values,
+                                    const std::function<void(const LineRecord &)> &onRecord,
+                                    const std::function<void(QByteArrayView)> &writer)
+{
+    constexpr qsizetype batchSize = 1024;
+    constexpr qsizetype mostWaiting = 16 * batchSize; // keeps the memory they take bounded
+    std::mutex mutex;
+    std::condition_variable changed;
+    QList<LineRecord> waiting;
+    bool done = false;
+    SwitchedFile result;
+    std::thread worker([&] {
+        QList<LineRecord> batch;
+        const auto handOver = [&](bool last) {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return waiting.size() < mostWaiting; });
+            waiting += std::move(batch);
+            batch.clear();
+            done = last;
+            lock.unlock();
+            changed.notify_all();
+        };
+        result = switchFileBytes(
+                bytes, values,
+                [&](const LineRecord &record) {
+                    batch.append(record);
+                    if (batch.size() >= batchSize)
+                        handOver(false);
+                },
+                writer);
+        handOver(true);
+    });
+    QList<LineRecord> taken;
+    for (bool finished = false; !finished;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return done || !waiting.isEmpty(); });
+            taken.swap(waiting);
+            finished = done;
+        }
+        changed.notify_all();
+        for (const LineRecord &record : std::as_const(taken))
+            onRecord(record);
+        taken.clear();
+    }
+    worker.join();
+    return result;
 }
 
 void showWriteFailure(const QString &filePath, Journal *journal)
@@ -353,14 +405,17 @@ FileOutcome replaceValuesInBytes(const QByteArray &bytes, const SwitchValues &va
 
     // The new content is written as it is made, so that a large file is not held twice.
     Rewrite rewrite(filePath);
-    const SwitchedFile switched = switchFileBytes(
-            bytes, values,
-            [&](const LineRecord &record) { appendRecord(journal, displayPath, record); },
-            [&](QByteArrayView piece) { rewrite.write(piece); });
+    const auto onRecord = [&](const LineRecord &record) {
+        appendRecord(journal, displayPath, record);
+    };
+    const auto writer = [&](QByteArrayView piece) { rewrite.write(piece); };
+    const SwitchedFile switched = bytes.size() >= largeFile
+            ? switchAlongsideJournal(bytes, values, onRecord, writer)
+            : switchFileBytes(bytes, values, onRecord, writer);
     if (switched.safety != TextSafety::Rewritable) {
         if (!switched.holdsValue)
             return FileOutcome::NoValue;
-        journal.appendHtml(header("red", tr("Fichier non modifié : "), displayPath));
+        journal.appendHeader(Journal::Colour::Red, tr("Fichier non modifié : "), displayPath);
         journal.appendPlainText(textSafetyReason(switched.safety));
         return FileOutcome::LeftIntact;
     }
@@ -403,29 +458,29 @@ bool writeLinesToFile(const QString &filePath, const QStringList &lines)
 
 void recordUnreadableDirectory(const QString &directory, Journal &journal)
 {
-    journal.appendHtml(header("red", tr("Dossier non parcouru : "), displayedPath(directory)));
+    journal.appendHeader(Journal::Colour::Red, tr("Dossier non parcouru : "), displayedPath(directory));
     journal.appendPlainText(
             tr("Dossier illisible : les fichiers qu'il contient n'ont pas été échangés."));
 }
 
 void recordUnreadableFile(const QString &filePath, Journal &journal)
 {
-    journal.appendHtml(header("red", tr("Fichier non modifié : "), displayedPath(filePath)));
+    journal.appendHeader(Journal::Colour::Red, tr("Fichier non modifié : "), displayedPath(filePath));
     journal.appendPlainText(tr("Fichier illisible : ses valeurs n'ont pas été échangées."));
 }
 
 void recordFailedWrite(const QString &filePath, Journal &journal)
 {
-    journal.appendHtml(header("red", tr("Fichier non modifié : "), displayedPath(filePath)));
+    journal.appendHeader(Journal::Colour::Red, tr("Fichier non modifié : "), displayedPath(filePath));
     journal.appendPlainText(
             tr("Écriture impossible : le fichier garde son contenu d'avant l'échange."));
 }
 
 void recordPairLeftAside(const QString &prodValue, const QString &devValue, Journal &journal)
 {
-    journal.appendHtml(header("red", tr("Paire de valeurs non utilisée : "),
+    journal.appendHeader(Journal::Colour::Red, tr("Paire de valeurs non utilisée : "),
                               QStringLiteral("prodVal=") + prodValue + QStringLiteral(" / devVal=")
-                                      + devValue));
+                                      + devValue);
     journal.appendPlainText(tr("Une des deux valeurs est vide : l'échange de cette paire ne "
                                "pourrait pas être défait par l'échange inverse."));
 }

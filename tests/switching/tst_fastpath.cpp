@@ -18,6 +18,7 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -234,8 +235,10 @@ QString switchMismatch(const QByteArray &bytes, const QStringList &fromValues,
 // The journal's paragraphs: headers as a switch writes them, and plain lines.
 struct Paragraph
 {
-    QString text;
+    QString text; // the label of a header
     bool html;
+    std::optional<Journal::Colour> header = std::nullopt;
+    QString path = QString();
 };
 
 QList<Paragraph> randomParagraphs(QRandomGenerator &rng, int count)
@@ -267,20 +270,28 @@ QList<Paragraph> randomParagraphs(QRandomGenerator &rng, int count)
         for (int n = rng.bounded(8); n > 0; --n)
             path += pathPieces.at(rng.bounded(pathPieces.size()));
         const bool green = rng.bounded(2);
-        paragraphs.append({ QStringLiteral("<font color=\"%1\">%2<b>%3</b></font>")
-                                    .arg(green ? u"green"_s : u"red"_s,
-                                         green ? u"Fichier modifié : "_s : u"Fichier non modifié : "_s,
-                                         path.toHtmlEscaped()),
-                            true });
+        paragraphs.append({ green ? u"Fichier modifié : "_s : u"Fichier non modifié : "_s, false,
+                            green ? Journal::Colour::Green : Journal::Colour::Red, path });
     }
     return paragraphs;
 }
 
-// Adds a paragraph to a Journal or directly to a QPlainTextEdit.
-template<typename Target>
-void appendTo(Target &target, const Paragraph &paragraph)
+// Adds a paragraph to a Journal or directly to a QPlainTextEdit, a header as its HTML.
+void appendTo(Journal &target, const Paragraph &paragraph)
 {
-    if (paragraph.html)
+    if (paragraph.header)
+        target.appendHeader(*paragraph.header, paragraph.text, paragraph.path);
+    else if (paragraph.html)
+        target.appendHtml(paragraph.text);
+    else
+        target.appendPlainText(paragraph.text);
+}
+
+void appendTo(QPlainTextEdit &target, const Paragraph &paragraph)
+{
+    if (paragraph.header)
+        target.appendHtml(Journal::headerHtml(*paragraph.header, paragraph.text, paragraph.path));
+    else if (paragraph.html)
         target.appendHtml(paragraph.text);
     else
         target.appendPlainText(paragraph.text);
