@@ -12,6 +12,36 @@ bool readWholeFile(const QString &path, QByteArray &bytes);
 // the file cannot be reached.
 QString fileIdentity(const QString &path);
 
+// What the system says of a file at one moment: its identity (see fileIdentity) and what changes
+// when it is written (size, modification and change times). Two equal stamps taken at two moments
+// say the file was not written in between, unless it was written twice within the resolution of
+// its times: changedRecently() tells a stamp too close to a moment to be sure of that.
+struct FileStamp
+{
+    bool valid = false;
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modified = 0; // nanoseconds
+    qint64 changed = 0;  // nanoseconds
+
+    QString identity() const;
+    bool operator==(const FileStamp &other) const;
+    bool operator!=(const FileStamp &other) const { return !(*this == other); }
+    // Whether the file was changed within a clock tick or so of when (nanoseconds, as now()).
+    bool changedRecently(qint64 when) const;
+};
+FileStamp fileStamp(const QString &path);
+// The time the system gives files, in nanoseconds.
+qint64 fileClockNow();
+
+// Reads a whole file, as readWholeFile does, with the stamp of the file when it was opened. False
+// when the file could not be read.
+// A file larger than maxSize is not read. The bytes stand for the file only as long as its stamp
+// stays the same: what changes the file while it is read changes the stamp.
+bool readWholeFileStamped(const QString &path, QByteArray &bytes, FileStamp &stamp,
+                          qint64 maxSize);
+
 // Whether the system refuses this path as too long to be opened at all (PATH_MAX).
 bool isPathTooLong(const QString &path);
 

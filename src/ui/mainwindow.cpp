@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "switching/journal.h"
 #include "ui/fenapropos.h"
 #include "ui/mainwindowform.h"
 
@@ -77,5 +78,8 @@ void MainWindow::on_action_propos_de_Mirabex_triggered()
 
 void MainWindow::on_pbClearLog_clicked()
 {
+    // A run that let this click through may hold paragraphs not shown yet: they go too.
+    if (m_runJournal)
+        m_runJournal->dropPending();
     form->teJournal->clear();
 }

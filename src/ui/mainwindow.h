@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class Journal;
 struct MainWindowForm;
 
 // The program's only window: the environment indicator, the journal, the switch command and the
@@ -64,4 +65,6 @@ private:
 
     bool m_startupFailed = false;
     bool m_switchRunning = false;
+    // The journal of the run going through its files, whose paragraphs may wait to be shown.
+    Journal *m_runJournal = nullptr;
 };

@@ -9,11 +9,13 @@
 #include "switching/fileswitch.h"
 #include "switching/journal.h"
 #include "switching/precheck.h"
+#include "switching/readahead.h"
 #include "switching/replacement.h"
 #include "ui/mainwindowform.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -45,6 +47,21 @@ public:
 private:
     bool &m_running;
     QPushButton *m_button;
+};
+
+// How often, at most, the journal is brought up to date while a run lets events through.
+constexpr qint64 journalRefreshMs = 40;
+
+// Makes the run's journal known to the window for as long as the run goes through its files.
+class JournalInUse
+{
+public:
+    JournalInUse(Journal *&inUse, Journal &journal) : m_inUse(inUse) { m_inUse = &journal; }
+    ~JournalInUse() { m_inUse = nullptr; }
+    Q_DISABLE_COPY_MOVE(JournalInUse)
+
+private:
+    Journal *&m_inUse;
 };
 
 } // namespace
@@ -101,12 +118,10 @@ void MainWindow::runSwitch()
     // "Sensible à la case", which the user may change while the run lets events through.
     const QStringList &fromValues = fromProduction ? usable.prodValues : usable.devValues;
     const QStringList &toValues = fromProduction ? usable.devValues : usable.prodValues;
-    std::optional<SwitchValues> valuesBySensitivity[2];
+    const SwitchValues valuesBySensitivity[2] = { SwitchValues(fromValues, toValues, false),
+                                                  SwitchValues(fromValues, toValues, true) };
     auto values = [&](bool caseSensitive) -> const SwitchValues & {
-        std::optional<SwitchValues> &slot = valuesBySensitivity[caseSensitive ? 1 : 0];
-        if (!slot)
-            slot.emplace(fromValues, toValues, caseSensitive);
-        return *slot;
+        return valuesBySensitivity[caseSensitive ? 1 : 0];
     };
 
     // Each file is switched once: a file reached by a second path (a link to it, a folder linked
@@ -137,25 +152,58 @@ void MainWindow::runSwitch()
     form->progressBar->show();
     form->progressBar->setRange(0, static_cast<int>(foundFiles.size()));
     const QStringList files = foundFiles;
+    // The next files are read and searched on the other core while this loop rewrites files and
+    // fills the journal.
+    ReadAhead readAhead(
+            files,
+            [&](const QByteArray &bytes, bool caseSensitive) {
+                return bytesHoldAnyValue(bytes, values(caseSensitive));
+            },
+            form->cbSensitive->isChecked());
     int counter = 0;
+    // The journal is brought up to date for the user at most every few hundredths of a second:
+    // each update costs as much as a change of its whole document, and more again for
+    // assistive technology. A click on "Vider le journal" drops what waits (see
+    // on_pbClearLog_clicked).
+    QElapsedTimer sinceJournalShown;
+    sinceJournalShown.start();
+    const JournalInUse journalInUse(m_runJournal, journal);
     for (const QString &path : files) {
         ++counter;
         if (counter % 10 == 0) {
-            journal.flush();
+            if (sinceJournalShown.elapsed() >= journalRefreshMs) {
+                journal.flush();
+                sinceJournalShown.restart();
+            }
             form->progressBar->setValue(counter);
             QCoreApplication::processEvents();
+            readAhead.setCaseSensitive(form->cbSensitive->isChecked());
         }
-        QString identity = fileIdentity(path);
+        const FileStamp stamp = fileStamp(path);
+        std::optional<ReadAhead::File> ahead = readAhead.take(counter - 1, stamp);
+        QString identity = stamp.valid ? stamp.identity() : fileIdentity(path);
         if (handled.contains(identity))
             continue;
-        // Each file is read once, for the check and for the replacement.
+        // Each file is read once, for the check and for the replacement: ahead of its turn when
+        // it has not changed since, now otherwise.
         bool unreadable = false;
-        const std::optional<QByteArray> bytes = readFileToCheck(path, &journal, &unreadable);
+        std::optional<QByteArray> bytes;
+        bool holdsValue = false;
+        const bool caseSensitive = form->cbSensitive->isChecked();
+        if (ahead) {
+            bytes = std::move(ahead->bytes);
+            holdsValue = ahead->caseSensitive == caseSensitive
+                    ? ahead->holdsValue
+                    : bytesHoldAnyValue(*bytes, values(caseSensitive));
+        } else {
+            bytes = readFileToCheck(path, &journal, &unreadable);
+            holdsValue = bytes && bytesHoldAnyValue(*bytes, values(caseSensitive));
+        }
         if (unreadable) {
             recordUnreadableFile(path, journal);
             ++filesLeftBehind;
         }
-        if (bytes && bytesHoldAnyValue(*bytes, values(form->cbSensitive->isChecked()))) {
+        if (holdsValue) {
             switch (replaceValuesInBytes(*bytes, values(form->cbSensitive->isChecked()), path,
                                          journal)) {
             case FileOutcome::Switched:

@@ -16,6 +16,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <memory>
@@ -322,6 +323,9 @@ void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenR
         QVERIFY(QDir().mkpath(becameFolder));
         writeBytes(appeared, "url=prod-host\n");
     };
+    // Old enough for the run to read the files ahead of their turn: those that change meanwhile
+    // must be read again.
+    QThread::msleep(100);
     {
         PermissionsEnforced enforced;
         if (!enforced.enforced())

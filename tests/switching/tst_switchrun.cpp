@@ -50,6 +50,7 @@ private Q_SLOTS:
     void progressBarSteps_data();
     void progressBarSteps();
     void clickDuringRunStartsNoSecondRun();
+    void journalClearedDuringRunGoesOnFromEmpty();
     void failedReloadChangesNothing();
     void configInWindows1252IsSwitched();
     void fileVanishedDuringRun();
@@ -308,6 +309,27 @@ void tst_SwitchRun::clickDuringRunStartsNoSecondRun()
     for (int i = 0; i < 30; ++i)
         QCOMPARE(readBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0'))),
                  QByteArray("x=dev-host\n"));
+}
+
+void tst_SwitchRun::journalClearedDuringRunGoesOnFromEmpty()
+{
+    for (int i = 0; i < 30; ++i)
+        writeBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0')),
+                   "x=prod-host\n");
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    // Clicked when the run first lets events through, before the tenth file: what came before,
+    // shown or not yet, goes.
+    QTimer::singleShot(0, this, [&] {
+        QTest::mouseClick(child<QPushButton>("pbClearLog"), Qt::LeftButton);
+    });
+    click();
+
+    const QStringList lines = journalLines();
+    QCOMPARE(lines.size(), 3 * 21);
+    QCOMPARE(lines.constFirst(),
+             QStringLiteral("Fichier modifié : ") + displayed(tree() + QStringLiteral("/f09.ini")));
 }
 
 void tst_SwitchRun::failedReloadChangesNothing()
