@@ -5,10 +5,17 @@
 //               [--insensitive] [--scale F]
 //
 // The trees live in a tmpfs folder (/dev/shm) unless --dir names another one. Each run works on a
-// fresh copy of the generated tree; Mirabex and the pipeline alternate. The window runs in a child
-// process (this same program, with --run-mirabex) so that its peak memory is its own.
+// fresh copy of the generated tree; Mirabex and the pipelines alternate. The window runs in a
+// child process (this same program, with --run-mirabex) so that its peak memory is its own.
+//
+// Two peers: the case-sensitive pipeline, and for the runs with "Sensible à la case" unticked the
+// case-insensitive one (grep -i, sed's I flag, LC_ALL=C); each row's ratio is against the peer of
+// its mode. --desktop runs the window on the real X11 platform with accessibility on, as on a
+// desktop with assistive technology: start it inside bench/desktop-session.sh, which provides a
+// display, a session bus, the accessibility bus and a client that listens to the window.
 
 #include "treegenerator.h"
+#include "switching/journal.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -22,7 +29,9 @@
 #include <QProcess>
 #include <QStringDecoder>
 #include <QProgressBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QTextStream>
 
 #include <algorithm>
@@ -39,11 +48,14 @@ double median(QList<double> values)
     return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
 }
 
+long peakKilobytes();
+
 // In the child: the real window, a click on "Échanger les valeurs", the time until the progress
 // bar is hidden again.
 int runMirabex(int argc, char *argv[], bool caseSensitive)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!qEnvironmentVariableIsSet("MIRABEX_BENCH_DESKTOP"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     MainWindow window;
     if (window.startupFailed())
@@ -53,23 +65,65 @@ int runMirabex(int argc, char *argv[], bool caseSensitive)
     auto *button = window.findChild<QPushButton *>(QStringLiteral("pushButton"));
     auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QElapsedTimer timer;
+    // A run that leaves binary files holding values in the old environment ends with a warning
+    // box: it is closed at once, and the run counts as done when it shows.
+    qint64 atBox = -1;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            if (atBox < 0)
+                atBox = timer.nsecsElapsed();
+            box->accept();
+        }
+    });
+    closer.start(1);
     timer.start();
     button->click();
-    const qint64 elapsed = timer.nsecsElapsed();
+    const qint64 elapsed = atBox >= 0 ? atBox : timer.nsecsElapsed();
     if (!bar->isHidden())
         return 3;
     const int blocks = window.findChild<QPlainTextEdit *>(QStringLiteral("teJournal"))->blockCount();
     // The peak resident memory of this process since it started this program (ru_maxrss would
     // also count the memory of the benchmark that forked it).
-    long peakKb = 0;
+    const long peakKb = peakKilobytes();
+    std::printf("%lld %ld %d\n", static_cast<long long>(elapsed), peakKb, blocks);
+    return 0;
+}
+
+long peakKilobytes()
+{
     QFile status(QStringLiteral("/proc/self/status"));
     if (status.open(QIODevice::ReadOnly)) {
         for (const QByteArray &line : status.readAll().split('\n')) {
             if (line.startsWith("VmHWM:"))
-                peakKb = line.mid(6).trimmed().split(' ').value(0).toLong();
+                return line.mid(6).trimmed().split(' ').value(0).toLong();
         }
     }
-    std::printf("%lld %ld %d\n", static_cast<long long>(elapsed), peakKb, blocks);
+    return 0;
+}
+
+// In the child: the floor of the journal, the time and memory that records of the shape of the
+// big file's take in the window's journal alone, added as a switch adds them.
+int runJournalFloor(int argc, char *argv[], int records)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QPlainTextEdit edit;
+    edit.setReadOnly(true);
+    edit.setUndoRedoEnabled(false);
+    const QString path = QStringLiteral("\\dev\\shm\\mirabex-bench\\work\\master\\gros.log");
+    QElapsedTimer timer;
+    timer.start();
+    {
+        Journal journal(&edit);
+        for (int i = 0; i < records; ++i) {
+            journal.appendHeader(Journal::Colour::Green, QStringLiteral("Fichier modifié : "), path);
+            journal.appendPlainText(QStringLiteral("Avant : url=db-prod-00.exemple.frma_base"));
+            journal.appendPlainText(QStringLiteral("Après : url=db-recette-00.exemple.frma_base"));
+        }
+    }
+    std::printf("%lld %ld %d\n", static_cast<long long>(timer.nsecsElapsed()), peakKilobytes(),
+                edit.blockCount());
     return 0;
 }
 
@@ -143,7 +197,7 @@ bool comparable(const QByteArray &bytes)
 
 struct CaseResult
 {
-    QList<double> mirabex, peer, floor;
+    QList<double> mirabex, peer, insensitivePeer, floor;
     long peakKb = 0;
     int journalBlocks = 0;
     int compared = 0, differing = 0;
@@ -156,6 +210,8 @@ int main(int argc, char *argv[])
     for (int i = 1; i < argc; ++i) {
         if (qstrcmp(argv[i], "--run-mirabex") == 0)
             return runMirabex(argc, argv, i + 1 < argc && qstrcmp(argv[i + 1], "sensitive") == 0);
+        if (qstrcmp(argv[i], "--run-journal-floor") == 0 && i + 1 < argc)
+            return runJournalFloor(argc, argv, QByteArray(argv[i + 1]).toInt());
     }
 
     QCoreApplication app(argc, argv);
@@ -168,6 +224,9 @@ int main(int argc, char *argv[])
     parser.addOption({ "scale", "Scale the sizes (for a quick look).", "f", "1" });
     parser.addOption({ "insensitive", "Only with \"Sensible à la case\" unticked." });
     parser.addOption({ "sensitive", "Only with \"Sensible à la case\" ticked." });
+    parser.addOption({ "desktop",
+                       "Run the window on the X11 platform with accessibility on (inside "
+                       "bench/desktop-session.sh)." });
     parser.addOption({ "generate-only",
                        "Generate the first case's tree, name it in the settings and stop (for a profiler)." });
     parser.process(app);
@@ -178,6 +237,13 @@ int main(int argc, char *argv[])
     const quint32 seed = parser.value("seed").toUInt();
     const QString which = parser.value("case");
     const QString appDir = QCoreApplication::applicationDirPath();
+    const bool desktop = parser.isSet("desktop");
+    if (desktop && (qEnvironmentVariableIsEmpty("DISPLAY")
+                    || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))) {
+        out << "--desktop needs a display and a session bus: run it inside "
+               "bench/desktop-session.sh" << Qt::endl;
+        return 1;
+    }
 
     struct Case { QString name; bool caseSensitive; };
     QList<Case> cases;
@@ -190,13 +256,20 @@ int main(int argc, char *argv[])
         if (!onlySensitive)
             cases.append({ "medium", false });
     }
-    for (const char *name : { "large", "bigfile", "nothing" }) {
+    if (want("large")) {
+        if (!onlyInsensitive)
+            cases.append({ "large", true });
+        if (!onlySensitive)
+            cases.append({ "large", false });
+    }
+    for (const char *name : { "bigfile", "nothing" }) {
         if (want(name))
             cases.append({ QString::fromLatin1(name), !onlyInsensitive });
     }
 
-    out << "case                  files      MB  Mirabex s   peer s   floor s  Mirabex/peer  "
-           "Mirabex/floor  peak MB  journal  compared/differing" << Qt::endl;
+    out << (desktop ? "On the X11 platform, accessibility on\n" : "On the offscreen platform\n")
+        << "case                  files      MB  Mirabex s   peer s peer-i s   floor s  "
+           "Mirabex/peer  Mirabex/floor  peak MB  journal  compared/differing" << Qt::endl;
     for (const Case &c : std::as_const(cases)) {
         QDir(base).removeRecursively();
         const QString master = base + QStringLiteral("/master");
@@ -225,6 +298,10 @@ int main(int argc, char *argv[])
         const QString script = base + QStringLiteral("/script.sed");
         writeFile(patterns, (productionValues.join(u'\n') + u'\n').toUtf8());
         writeFile(script, sedScript(tree.pairs));
+        QByteArray insensitiveScript = sedScript(tree.pairs);
+        insensitiveScript.replace("/g\n", "/gI\n");
+        const QString scriptI = base + QStringLiteral("/script-i.sed");
+        writeFile(scriptI, insensitiveScript);
         writeFile(appDir + QStringLiteral("/values.ini"), values.toUtf8());
         writeFile(appDir + QStringLiteral("/config.ini"),
                   (QStringLiteral("MainDir=") + work + QStringLiteral("\nEnvironnement=prod\n")).toUtf8());
@@ -240,6 +317,10 @@ int main(int argc, char *argv[])
         CaseResult result;
         const QString peerCommand = QStringLiteral("LC_ALL=C.UTF-8 grep -rlZF -f %1 %2 | xargs -0 -r sed -i -f %3")
                                             .arg(quoted(patterns), quoted(work), quoted(script));
+        const QString peerWork = base + QStringLiteral("/peer-i");
+        const QString insensitivePeerCommand =
+                QStringLiteral("LC_ALL=C grep -rlZiF -f %1 %2 | xargs -0 -r sed -i -f %3")
+                        .arg(quoted(patterns), quoted(peerWork), quoted(scriptI));
         for (int run = 0; run < runs; ++run) {
             // Mirabex on a fresh copy.
             QDir(work).removeRecursively();
@@ -248,6 +329,14 @@ int main(int argc, char *argv[])
                       (QStringLiteral("MainDir=") + work + QStringLiteral("\nEnvironnement=prod\n")).toUtf8());
             shell(QStringLiteral("sync"));
             QProcess child;
+            if (desktop) {
+                QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+                environment.insert(QStringLiteral("MIRABEX_BENCH_DESKTOP"), QStringLiteral("1"));
+                environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+                environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"),
+                                   QStringLiteral("1"));
+                child.setProcessEnvironment(environment);
+            }
             child.start(QCoreApplication::applicationFilePath(),
                         { QStringLiteral("--run-mirabex"),
                           c.caseSensitive ? QStringLiteral("sensitive") : QStringLiteral("insensitive") });
@@ -275,6 +364,15 @@ int main(int argc, char *argv[])
             shell(QStringLiteral("find %1 -type f -print0 | xargs -0 cat > /dev/null").arg(quoted(work)),
                   &seconds);
             result.floor.append(seconds);
+            if (!c.caseSensitive) {
+                QDir(peerWork).removeRecursively();
+                shell(QStringLiteral("cp -a %1 %2").arg(quoted(master), quoted(peerWork)));
+                shell(QStringLiteral("sync"));
+                if (!shell(insensitivePeerCommand, &seconds))
+                    return 1;
+                result.insensitivePeer.append(seconds);
+                QDir(peerWork).removeRecursively();
+            }
 
             if (run == 0) {
                 QDirIterator it(work, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -298,20 +396,37 @@ int main(int argc, char *argv[])
         }
 
         const double m = median(result.mirabex), p = median(result.peer), f = median(result.floor);
-        out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11/%12")
+        const double pi = c.caseSensitive ? 0.0 : median(result.insensitivePeer);
+        out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12/%13")
                        .arg(c.name + (c.caseSensitive ? QStringLiteral(" (case)") : QStringLiteral(" (no case)")), -20)
                        .arg(tree.files, 7)
                        .arg(double(tree.bytes) / 1e6, 7, 'f', 1)
                        .arg(m, 10, 'f', 3)
                        .arg(p, 8, 'f', 3)
+                       .arg(c.caseSensitive ? QStringLiteral("-") : QString::number(pi, 'f', 3), 8)
                        .arg(f, 9, 'f', 3)
-                       .arg(m / p, 13, 'f', 2)
+                       .arg(m / (c.caseSensitive ? p : pi), 13, 'f', 2)
                        .arg(m / f, 14, 'f', 2)
                        .arg(double(result.peakKb) / 1024, 8, 'f', 0)
                        .arg(result.journalBlocks, 8)
                        .arg(result.compared, 10)
                        .arg(result.differing)
             << Qt::endl;
+        if (c.name == QLatin1String("bigfile")) {
+            // What the journal alone costs for records of that number and shape.
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(),
+                        { QStringLiteral("--run-journal-floor"),
+                          QString::number(result.journalBlocks / 3) });
+            child.waitForFinished(-1);
+            const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+            if (fields.size() == 3)
+                out << QStringLiteral("  the journal alone: %1 paragraphs in %2 s, peak %3 MB")
+                                .arg(QString::fromLatin1(fields.at(2)))
+                                .arg(fields.at(0).toDouble() / 1e9, 0, 'f', 3)
+                                .arg(fields.at(1).toDouble() / 1024, 0, 'f', 0)
+                    << Qt::endl;
+        }
     }
     QDir(base).removeRecursively();
     QFile::remove(appDir + QStringLiteral("/config.ini"));

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Runs a command as on a desktop where assistive technology is on: a display (Xvfb), a session
+# bus, the accessibility bus, and a client that listens to the applications as a screen reader
+# does (it reads the text around each change and follows the focus).
+# Usage: bench/desktop-session.sh COMMAND [ARGUMENT...]
+#   e.g. bench/desktop-session.sh build/bench/bench/switchbench --desktop --case medium
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+sh "$here/../scripts/install-dependencies.sh" xvfb xauth dbus at-spi2-core python3-pyatspi \
+    gir1.2-atspi-2.0
+display=:$((90 + $$ % 100))
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null' EXIT
+sleep 1
+export DISPLAY="$display"
+dbus-run-session -- sh -c '
+    /usr/libexec/at-spi-bus-launcher --launch-immediately &
+    bus=$!
+    sleep 1
+    /usr/bin/python3 "$0" &
+    listener=$!
+    sleep 2
+    status=0
+    "$@" || status=$?
+    kill $listener $bus 2>/dev/null
+    exit $status' "$here/a11y-listener.py" "$@"
