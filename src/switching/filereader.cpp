@@ -150,10 +150,7 @@ bool readWholeFileStamped(const QString &path, QByteArray &bytes, FileStamp &sta
 QString fileIdentity(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    struct stat status {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return {};
-    return QString::number(quint64(status.st_dev)) + u':' + QString::number(quint64(status.st_ino));
+    return fileStamp(path).identity();
 #else
     return QFileInfo(path).canonicalFilePath();
 #endif

@@ -61,6 +61,8 @@ private Q_SLOTS:
 
 private:
     void makeWindow();
+    // count files f00.ini... holding "x=prod-host", their settings, and the window.
+    void makeTreeOfFiles(int count);
     void click();
     QStringList journalLines() const;
     QString tree() const { return m_dir->path() + QStringLiteral("/arbre"); }
@@ -97,6 +99,16 @@ void tst_SwitchRun::makeWindow()
 {
     m_window = std::make_unique<MainWindow>();
     QVERIFY(!m_window->startupFailed());
+}
+
+void tst_SwitchRun::makeTreeOfFiles(int count)
+{
+    for (int i = 0; i < count; ++i)
+        writeBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0')),
+                   "x=prod-host\n");
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
 }
 
 void tst_SwitchRun::click()
@@ -281,12 +293,7 @@ void tst_SwitchRun::progressBarSteps()
 
 void tst_SwitchRun::clickDuringRunStartsNoSecondRun()
 {
-    for (int i = 0; i < 30; ++i)
-        writeBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0')),
-                   "x=prod-host\n");
-    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
-    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
-    makeWindow();
+    makeTreeOfFiles(30);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 
@@ -313,12 +320,7 @@ void tst_SwitchRun::clickDuringRunStartsNoSecondRun()
 
 void tst_SwitchRun::journalClearedDuringRunGoesOnFromEmpty()
 {
-    for (int i = 0; i < 30; ++i)
-        writeBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0')),
-                   "x=prod-host\n");
-    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
-    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
-    makeWindow();
+    makeTreeOfFiles(30);
     // Clicked when the run first lets events through, before the tenth file: what came before,
     // shown or not yet, goes.
     QTimer::singleShot(0, this, [&] {
