@@ -17,7 +17,7 @@
 
 #include "config/settingsgrammar.h"
 #include "switching/environmentswitch.h"
-#include "switching/textfile.h"
+#include "switching/textformat.h"
 
 #include <QStringEncoder>
 

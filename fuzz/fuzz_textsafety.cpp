@@ -18,7 +18,7 @@
 
 #include "switching/fileswitch.h"
 #include "switching/linereplacer.h"
-#include "switching/textfile.h"
+#include "switching/textformat.h"
 
 #include <optional>
 

@@ -1,7 +1,8 @@
 #include "switching/environmentswitch.h"
 
 #include "config/settingsgrammar.h"
-#include "switching/textfile.h"
+#include "switching/filesystem.h"
+#include "switching/textformat.h"
 
 namespace {
 
@@ -83,4 +84,32 @@ bool namesEnvironment(const QByteArray &configBytes, bool production, const QStr
 {
     const QStringList lines = decodeLines(configBytes).lines;
     return linesName(lines, production, mainDirInForce) && linesName(lines, production, QString());
+}
+
+EnvironmentWrite recordEnvironment(const QString &configPath, bool toProduction,
+                                   bool caseSensitive, const QString &mainDirInForce)
+{
+    EnvironmentWrite result;
+    QByteArray bytes;
+    if (!readWholeFile(configPath, bytes)) {
+        result.outcome = EnvironmentOutcome::Unreadable;
+        return result;
+    }
+    EnvironmentSwitch switched = switchEnvironment(bytes, toProduction, caseSensitive, mainDirInForce);
+    if (!switched.rewritable) {
+        result.outcome = EnvironmentOutcome::NotRewritable;
+        return result;
+    }
+    if (!switched.recorded) {
+        result.outcome = EnvironmentOutcome::NotRecorded;
+        return result;
+    }
+    result.write = rewriteFile(configPath, switched.bytes);
+    if (!result.write) {
+        result.outcome = EnvironmentOutcome::NotWritten;
+        return result;
+    }
+    // Said once on disk: a change that did not happen is not shown.
+    result.records = std::move(switched.records);
+    return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "switching/linereplacer.h"
+#include "switching/rewrite.h"
 
 #include <QByteArray>
 #include <QList>
@@ -36,3 +37,24 @@ struct EnvironmentSwitch
 // with mainDirInForce and with no directory yet.
 [[nodiscard]] bool namesEnvironment(const QByteArray &configBytes, bool production,
                                     const QString &mainDirInForce);
+
+// What became of config.ini at the start of a switch.
+enum class EnvironmentOutcome {
+    Recorded,      // config.ini names the new environment
+    Unreadable,    // config.ini could not be read
+    NotWritten,    // the rewrite failed (see write): config.ini keeps its bytes
+    NotRewritable, // broken UTF-16 or UTF-32: writing it would alter it; nothing was written
+    NotRecorded,   // no rewrite would make it name the new environment; nothing was written
+};
+
+struct EnvironmentWrite
+{
+    EnvironmentOutcome outcome = EnvironmentOutcome::Recorded;
+    WriteResult write;
+    QList<LineRecord> records; // the changes written, once they are on disk
+};
+
+// Writes the new environment into config.ini (see switchEnvironment).
+[[nodiscard]] EnvironmentWrite recordEnvironment(const QString &configPath, bool toProduction,
+                                                 bool caseSensitive,
+                                                 const QString &mainDirInForce);

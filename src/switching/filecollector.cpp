@@ -1,38 +1,13 @@
 #include "switching/filecollector.h"
 
-#include "switching/filereader.h"
+#include "switching/filesystem.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 namespace {
-
-// Whether the directory's entries can be listed and reached. A directory that no longer exists
-// is not unreadable: it has nothing left to switch.
-bool isUnreadableDirectory(const QString &directory)
-{
-#ifdef Q_OS_UNIX
-    // Opening "<directory>/." needs both the right to list and the right to go through.
-    const int fd = ::open(QFile::encodeName(directory + u'.').constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::close(fd);
-        return false;
-    }
-    return errno != ENOENT && errno != ENOTDIR;
-#else
-    const QFileInfo info(directory);
-    return info.exists() && !info.isReadable();
-#endif
-}
 
 // ancestors: the identities (see fileIdentity) of the directories on the way down to this one,
 // this one included, so that a link back to any of them (or a folder mounted again below

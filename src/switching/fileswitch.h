@@ -1,8 +1,9 @@
 #pragma once
 
-#include "switching/bytesearch.h"
 #include "switching/linereplacer.h"
-#include "switching/textfile.h"
+#include "switching/rewrite.h"
+#include "switching/textformat.h"
+#include "switching/valuefinder.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -29,7 +30,7 @@ private:
 
 // Whether a line of the file whose bytes these are holds one of the values (exact case, or any
 // case when case is ignored): the answer of decoding the file and testing each line.
-bool bytesHoldAnyValue(const QByteArray &bytes, const SwitchValues &values);
+[[nodiscard]] bool bytesHoldAnyValue(const QByteArray &bytes, const SwitchValues &values);
 
 struct SwitchedFile
 {
@@ -44,6 +45,29 @@ struct SwitchedFile
 // copied as they are, without being decoded. With a writer, the new content is handed to it in
 // pieces as it is made, instead of being kept whole in the result; whether the text is
 // rewritable is known before the first piece.
-SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values,
+[[nodiscard]] SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values,
                              const std::function<void(const LineRecord &)> &onRecord,
                              const std::function<void(QByteArrayView)> &writer = {});
+
+// What became of a file switched in place.
+enum class FileOutcome {
+    Switched,   // written back
+    LeftIntact, // holds a value, but its text would not survive a rewrite (see safety)
+    NoValue,    // its text would not survive a rewrite, and it holds no value: nothing to do
+    NotWritten, // the rewrite failed (see write): the file keeps its bytes
+};
+
+struct FileSwitch
+{
+    FileOutcome outcome = FileOutcome::Switched;
+    TextSafety safety = TextSafety::Rewritable;
+    WriteResult write;
+};
+
+// Switches a file already read into bytes and writes it back in place (see Rewrite): the records
+// go to onRecord, in order, on the calling thread. A large file is switched on another core
+// while this thread hands its records on. A file whose text would not survive the rewrite (NUL
+// bytes, bytes that are not valid in its encoding) is never written.
+[[nodiscard]] FileSwitch switchFileInPlace(const QByteArray &bytes, const SwitchValues &values,
+                                           const QString &filePath,
+                                           const std::function<void(const LineRecord &)> &onRecord);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "switching/filereader.h"
+#include "switching/filesystem.h"
 
 #include <QByteArray>
 #include <QStringList>

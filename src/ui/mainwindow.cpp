@@ -1,6 +1,6 @@
 #include "ui/mainwindow.h"
 
-#include "switching/journal.h"
+#include "switching/gui/journal.h"
 #include "ui/fenapropos.h"
 #include "ui/mainwindowform.h"
 

@@ -1,16 +1,13 @@
-// One switch run: the tree moves from the environment in force to the other one.
+// One switch run, as the window shows it: the run's progress in the progress bar, its records in
+// the journal, its failures in boxes.
 
 #include "ui/mainwindow.h"
 
-#include "config/messageboxes.h"
-#include "config/settingsgrammar.h"
-#include "switching/filecollector.h"
-#include "switching/filereader.h"
-#include "switching/fileswitch.h"
-#include "switching/journal.h"
-#include "switching/precheck.h"
-#include "switching/readahead.h"
-#include "switching/replacement.h"
+#include "config/gui/messageboxes.h"
+#include "switching/gui/journal.h"
+#include "switching/gui/precheck.h"
+#include "switching/gui/replacement.h"
+#include "switching/switchrun.h"
 #include "ui/mainwindowform.h"
 
 #include <QCheckBox>
@@ -20,9 +17,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSet>
-
-#include <optional>
 
 namespace {
 
@@ -52,7 +46,7 @@ private:
 // How often, at most, the journal is brought up to date while a run lets events through.
 constexpr qint64 journalRefreshMs = 40;
 
-// Makes the run's journal known to the window for as long as the run goes through its files.
+// Makes the run's journal known to the window for as long as the run lasts.
 class JournalInUse
 {
 public:
@@ -62,6 +56,70 @@ public:
 
 private:
     Journal *&m_inUse;
+};
+
+// What the run reports, put into the journal, the progress bar and the boxes.
+class RunShown : public SwitchObserver
+{
+public:
+    RunShown(const MainWindowForm &form, Journal &journal) : m_form(form), m_journal(journal)
+    {
+        m_sinceJournalShown.start();
+    }
+
+    void lineRecorded(const QString &path, const LineRecord &record) override
+    {
+        recordLine(path, record, m_journal);
+    }
+    void pairLeftAside(const QString &prodValue, const QString &devValue) override
+    {
+        recordPairLeftAside(prodValue, devValue, m_journal);
+    }
+    void folderNotRead(const QString &directory) override
+    {
+        recordUnreadableDirectory(directory, m_journal);
+    }
+    void filesStarting(qsizetype count) override
+    {
+        m_form.progressBar->show();
+        m_form.progressBar->setRange(0, static_cast<int>(count));
+    }
+    void progress(qsizetype done) override
+    {
+        // The journal is brought up to date for the user at most every few hundredths of a
+        // second: each update costs as much as a change of its whole document, and more again
+        // for assistive technology. A click on "Vider le journal" drops what waits (see
+        // on_pbClearLog_clicked).
+        if (m_sinceJournalShown.elapsed() >= journalRefreshMs) {
+            m_journal.flush();
+            m_sinceJournalShown.restart();
+        }
+        m_form.progressBar->setValue(static_cast<int>(done));
+        QCoreApplication::processEvents();
+    }
+    bool caseSensitive() const override { return m_form.cbSensitive->isChecked(); }
+    void fileNotRead(const QString &path, bool missing) override
+    {
+        m_journal.flush();
+        showReadFailure(path, missing);
+        if (!missing)
+            recordUnreadableFile(path, m_journal);
+    }
+    void fileLeftBehind(const QString &path, const FileSwitch &result) override
+    {
+        if (result.outcome == FileOutcome::LeftIntact) {
+            recordLeftIntact(path, result.safety, m_journal);
+            return;
+        }
+        m_journal.flush();
+        showWriteFailure(path);
+        recordFailedWrite(path, m_journal);
+    }
+
+private:
+    const MainWindowForm &m_form;
+    Journal &m_journal;
+    QElapsedTimer m_sinceJournalShown;
 };
 
 } // namespace
@@ -75,171 +133,67 @@ void MainWindow::runSwitch()
     if (!loadSettings())
         return;
 
-    const QString filterText = form->leFilterFiles->text();
-    foundFiles.clear();
-    QStringList unreadableDirectories;
-    collectFiles(mainDir, foundFiles, recurseSubdirs, filterText, &unreadableDirectories);
+    const QString folder = QCoreApplication::applicationDirPath();
+    SwitchRequest request;
+    request.mainDir = mainDir;
+    request.recurse = recurseSubdirs;
+    request.filterText = form->leFilterFiles->text();
+    request.fromProduction = prodActive;
+    request.pairs = { prodValues, devValues };
+    request.configPath = folder + QStringLiteral("/config.ini");
+    request.valuesPath = folder + QStringLiteral("/values.ini");
 
-    const bool fromProduction = prodActive;
-    prodActive = !prodActive;
-
-    // The new environment is recorded in config.ini before any file is switched: a tree in one
-    // environment with config.ini naming the other would be switched the wrong way, or twice
-    // the same way, by the next run.
+    prodActive = !request.fromProduction;
     Journal journal(form->teJournal);
-    const QString configPath = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
-    const EnvironmentOutcome recorded = recordEnvironment(
-            configPath, !fromProduction, form->cbSensitive->isChecked(), mainDir, journal);
-    if (recorded != EnvironmentOutcome::Recorded) {
-        prodActive = fromProduction;
-        journal.flush();
-        if (recorded == EnvironmentOutcome::NotRewritable)
+    RunShown shown(*form, journal);
+    SwitchRun run;
+    {
+        const JournalInUse journalInUse(m_runJournal, journal);
+        run = switchTree(request, shown);
+    }
+    foundFiles = run.files;
+    journal.flush();
+
+    if (run.environment.outcome != EnvironmentOutcome::Recorded) {
+        prodActive = request.fromProduction;
+        const QString &configPath = request.configPath;
+        switch (run.environment.outcome) {
+        case EnvironmentOutcome::Unreadable:
+            showCriticalBox(nullptr, tr("Erreur"), tr("Impossible d'ouvrir le fichier ") + configPath);
+            break;
+        case EnvironmentOutcome::NotWritten:
+            showWriteFailure(configPath);
+            break;
+        case EnvironmentOutcome::NotRewritable:
             showCriticalBox(this, windowTitle(),
                             tr("L'environnement ne peut pas être enregistré dans le fichier ")
                                     + configPath
                                     + tr(" : son texte UTF-16 ou UTF-32 est abîmé, sa réécriture "
                                          "l'altérerait. Aucun fichier n'a été modifié."));
-        else if (recorded == EnvironmentOutcome::NotRecorded)
+            break;
+        case EnvironmentOutcome::NotRecorded:
             showCriticalBox(this, windowTitle(),
                             tr("L'environnement ne peut pas être enregistré dans le fichier ")
                                     + configPath
                                     + tr(" : sa ligne Environnement= ne peut pas être réécrite. "
                                          "Aucun fichier n'a été modifié."));
+            break;
+        case EnvironmentOutcome::Recorded:
+            break;
+        }
         return;
     }
-
-    // A pair with an empty value would only work one way: the switch back could not undo it.
-    QList<qsizetype> leftAside;
-    const ValuePairs usable = ValuePairs{ prodValues, devValues }.usablePairs(&leftAside);
-    for (const qsizetype pair : std::as_const(leftAside))
-        recordPairLeftAside(prodValues.at(pair), devValues.at(pair), journal);
-
-    // The values of the run, ready for the search in each file, for either state of
-    // "Sensible à la case", which the user may change while the run lets events through.
-    const QStringList &fromValues = fromProduction ? usable.prodValues : usable.devValues;
-    const QStringList &toValues = fromProduction ? usable.devValues : usable.prodValues;
-    const SwitchValues valuesBySensitivity[2] = { SwitchValues(fromValues, toValues, false),
-                                                  SwitchValues(fromValues, toValues, true) };
-    auto values = [&](bool caseSensitive) -> const SwitchValues & {
-        return valuesBySensitivity[caseSensitive ? 1 : 0];
-    };
-
-    // Each file is switched once: a file reached by a second path (a link to it, a folder linked
-    // from elsewhere in the tree) would otherwise have its values looked for again in what the
-    // first pass wrote. The program's own settings files are not files of the tree:
-    // config.ini only gets its environment line, and values.ini must keep both sets of values.
-    QSet<QString> handled;
-    for (const QString &settingsFile :
-         { configPath, QCoreApplication::applicationDirPath() + QStringLiteral("/values.ini") }) {
-        const QString identity = fileIdentity(settingsFile);
-        if (!identity.isEmpty())
-            handled.insert(identity);
-    }
-
-    // A folder that could not be listed is said before the files: its files keep their values.
-    // One reached by two paths (a link to it) is said once.
-    QSet<QString> unreadableIdentities;
-    qsizetype foldersLeftBehind = 0;
-    for (const QString &directory : std::as_const(unreadableDirectories)) {
-        const QString identity = fileIdentity(directory);
-        if (!identity.isEmpty() && unreadableIdentities.contains(identity))
-            continue;
-        unreadableIdentities.insert(identity);
-        recordUnreadableDirectory(directory, journal);
-        ++foldersLeftBehind;
-    }
-    int filesLeftBehind = 0;
-    form->progressBar->show();
-    form->progressBar->setRange(0, static_cast<int>(foundFiles.size()));
-    const QStringList files = foundFiles;
-    // The next files are read and searched on the other core while this loop rewrites files and
-    // fills the journal.
-    ReadAhead readAhead(
-            files,
-            [&](const QByteArray &bytes, bool caseSensitive) {
-                return bytesHoldAnyValue(bytes, values(caseSensitive));
-            },
-            form->cbSensitive->isChecked());
-    int counter = 0;
-    // The journal is brought up to date for the user at most every few hundredths of a second:
-    // each update costs as much as a change of its whole document, and more again for
-    // assistive technology. A click on "Vider le journal" drops what waits (see
-    // on_pbClearLog_clicked).
-    QElapsedTimer sinceJournalShown;
-    sinceJournalShown.start();
-    const JournalInUse journalInUse(m_runJournal, journal);
-    for (const QString &path : files) {
-        ++counter;
-        if (counter % 10 == 0) {
-            if (sinceJournalShown.elapsed() >= journalRefreshMs) {
-                journal.flush();
-                sinceJournalShown.restart();
-            }
-            form->progressBar->setValue(counter);
-            QCoreApplication::processEvents();
-            readAhead.setCaseSensitive(form->cbSensitive->isChecked());
-        }
-        const FileStamp stamp = fileStamp(path);
-        std::optional<ReadAhead::File> ahead = readAhead.take(counter - 1, stamp);
-        QString identity = stamp.valid ? stamp.identity() : fileIdentity(path);
-        if (handled.contains(identity))
-            continue;
-        // Each file is read once, for the check and for the replacement: ahead of its turn when
-        // it has not changed since, now otherwise.
-        bool unreadable = false;
-        std::optional<QByteArray> bytes;
-        bool holdsValue = false;
-        const bool caseSensitive = form->cbSensitive->isChecked();
-        if (ahead) {
-            bytes = std::move(ahead->bytes);
-            holdsValue = ahead->caseSensitive == caseSensitive
-                    ? ahead->holdsValue
-                    : bytesHoldAnyValue(*bytes, values(caseSensitive));
-        } else {
-            bytes = readFileToCheck(path, &journal, &unreadable);
-            holdsValue = bytes && bytesHoldAnyValue(*bytes, values(caseSensitive));
-        }
-        if (unreadable) {
-            recordUnreadableFile(path, journal);
-            ++filesLeftBehind;
-        }
-        if (holdsValue) {
-            switch (replaceValuesInBytes(*bytes, values(form->cbSensitive->isChecked()), path,
-                                         journal)) {
-            case FileOutcome::Switched:
-                // Known by what the path leads to once done: a rewritten file is a new file in
-                // the folder. Another hard link to the file as it was keeps the old content and
-                // is switched in turn.
-                identity = fileIdentity(path);
-                break;
-            case FileOutcome::NotWritten:
-                // Nothing was written: another name of the same file is tried in its turn.
-                recordFailedWrite(path, journal);
-                ++filesLeftBehind;
-                identity.clear();
-                break;
-            case FileOutcome::LeftIntact:
-                ++filesLeftBehind;
-                break;
-            case FileOutcome::NoValue:
-                break;
-            }
-        }
-        if (!identity.isEmpty())
-            handled.insert(identity);
-    }
-    journal.flush();
 
     showEnvironment();
     form->progressBar->hide();
 
-    if (filesLeftBehind > 0 || foldersLeftBehind > 0) {
+    if (run.filesLeftBehind > 0 || run.foldersLeftBehind > 0) {
         QString text = tr("L'échange n'est pas complet : une partie de l'arborescence est restée ")
-                + (fromProduction ? tr("en production.") : tr("en développement."));
-        if (filesLeftBehind > 0)
-            text += u'\n' + tr("Fichiers non échangés : %1").arg(filesLeftBehind);
-        if (foldersLeftBehind > 0)
-            text += u'\n' + tr("Dossiers non parcourus : %1").arg(foldersLeftBehind);
+                + (request.fromProduction ? tr("en production.") : tr("en développement."));
+        if (run.filesLeftBehind > 0)
+            text += u'\n' + tr("Fichiers non échangés : %1").arg(run.filesLeftBehind);
+        if (run.foldersLeftBehind > 0)
+            text += u'\n' + tr("Dossiers non parcourus : %1").arg(run.foldersLeftBehind);
         text += u'\n' + tr("Le journal les nomme, en rouge.");
         showWarningBox(this, windowTitle(), text);
     }

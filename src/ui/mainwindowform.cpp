@@ -130,21 +130,20 @@ void MainWindowForm::setupUi(QMainWindow *window)
 
 void MainWindowForm::retranslateUi(QMainWindow *window)
 {
-    const auto tr = [](const char *text) { return QCoreApplication::translate("MainWindow", text); };
-    window->setWindowTitle(tr("Mirabex"));
-    actionQuitter->setText(tr("Quitter"));
-    action_propos_de_Mirabex->setText(tr("À propos de Mirabex..."));
-    main_tabWidget->setTabText(main_tabWidget->indexOf(main_tab), tr("Environnement actuel"));
-    main_tabWidget->setTabText(main_tabWidget->indexOf(journal_tab), tr("Journal"));
-    cbSubdirs->setText(tr("Traiter les sous dossiers"));
-    label->setText(tr("Filtre fichiers :"));
-    pbClearLog->setText(tr("Vider le journal"));
-    pushButton->setText(tr("Échanger les valeurs"));
-    pbDirChoice->setText(tr("Changer de dossier"));
-    cbSensitive->setText(tr("Sensible à la case"));
+    window->setWindowTitle(QCoreApplication::translate("MainWindow", "Mirabex"));
+    actionQuitter->setText(QCoreApplication::translate("MainWindow", "Quitter"));
+    action_propos_de_Mirabex->setText(QCoreApplication::translate("MainWindow", "À propos de Mirabex..."));
+    main_tabWidget->setTabText(main_tabWidget->indexOf(main_tab), QCoreApplication::translate("MainWindow", "Environnement actuel"));
+    main_tabWidget->setTabText(main_tabWidget->indexOf(journal_tab), QCoreApplication::translate("MainWindow", "Journal"));
+    cbSubdirs->setText(QCoreApplication::translate("MainWindow", "Traiter les sous dossiers"));
+    label->setText(QCoreApplication::translate("MainWindow", "Filtre fichiers :"));
+    pbClearLog->setText(QCoreApplication::translate("MainWindow", "Vider le journal"));
+    pushButton->setText(QCoreApplication::translate("MainWindow", "Échanger les valeurs"));
+    pbDirChoice->setText(QCoreApplication::translate("MainWindow", "Changer de dossier"));
+    cbSensitive->setText(QCoreApplication::translate("MainWindow", "Sensible à la case"));
 #if QT_CONFIG(tooltip)
-    leFilterFiles->setToolTip(tr("Séparer les valeurs avec ;"));
+    leFilterFiles->setToolTip(QCoreApplication::translate("MainWindow", "Séparer les valeurs avec ;"));
 #endif
-    menuFichier->setTitle(tr("Fichier"));
-    menu->setTitle(tr("?"));
+    menuFichier->setTitle(QCoreApplication::translate("MainWindow", "Fichier"));
+    menu->setTitle(QCoreApplication::translate("MainWindow", "?"));
 }

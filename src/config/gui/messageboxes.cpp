@@ -1,4 +1,4 @@
-#include "config/messageboxes.h"
+#include "config/gui/messageboxes.h"
 
 namespace {
 

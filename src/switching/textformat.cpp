@@ -1,10 +1,13 @@
-#include "switching/textfile.h"
+#include "switching/textformat.h"
 
-#include "switching/bytesearch.h"
+#include "switching/filesystem.h"
+#include "switching/valuefinder.h"
 
 #include <QCoreApplication>
 #include <QStringDecoder>
 #include <QStringEncoder>
+
+#include <cstring>
 
 namespace {
 
@@ -55,6 +58,34 @@ qsizetype findByteOrderMark(QByteArrayView bytes, TextEncoding &encoding,
 }
 
 } // namespace
+
+TextEncoding encodingOf(QByteArrayView bytes, qsizetype *markSize)
+{
+    TextEncoding encoding = TextEncoding::Utf8;
+    QStringConverter::Encoding converter = QStringConverter::Utf8;
+    const qsizetype size = findByteOrderMark(bytes, encoding, converter);
+    if (markSize)
+        *markSize = size;
+    return encoding;
+}
+
+LineSpan lineFrom(QByteArrayView text, qsizetype from)
+{
+    return lineFrom(
+            from, text.size(), 1,
+            [&](qsizetype at) -> qsizetype {
+                const void *found = std::memchr(text.data() + at, '\n', size_t(text.size() - at));
+                return found ? static_cast<const char *>(found) - text.data() : -1;
+            },
+            [&](qsizetype at) { return text.at(at) == '\r'; });
+}
+
+LineSpan lineFrom(QStringView text, qsizetype from)
+{
+    return lineFrom(
+            from, text.size(), 1, [&](qsizetype at) { return text.indexOf(u'\n', at); },
+            [&](qsizetype at) { return text.at(at) == u'\r'; });
+}
 
 DecodedText decodeText(const QByteArray &bytes)
 {
@@ -175,26 +206,25 @@ TextLines decodeLines(const QByteArray &bytes)
             value |= quint32(uchar(body.at(at + k))) << (8 * (bigEndian ? unit - 1 - k : k));
         return value;
     };
-    qsizetype start = 0;
-    while (start < body.size()) {
-        qsizetype end = start;
-        while (end + unit <= body.size() && unitAt(end) != u'\n')
-            end += unit;
-        const bool ended = end + unit <= body.size();
-        if (!ended)
-            end = body.size();
-        qsizetype lineEnd = end;
-        if (ended && lineEnd - start >= unit && unitAt(lineEnd - unit) == u'\r')
-            lineEnd -= unit;
-        const QByteArrayView raw = body.sliced(start, lineEnd - start);
+    const auto nextFeed = [&](qsizetype at) -> qsizetype {
+        for (; at + unit <= body.size(); at += unit) {
+            if (unitAt(at) == u'\n')
+                return at;
+        }
+        return -1;
+    };
+    const auto isReturn = [&](qsizetype at) { return unitAt(at) == u'\r'; };
+    for (qsizetype start = 0; start < body.size();) {
+        const LineSpan line = lineFrom(start, body.size(), unit, nextFeed, isReturn);
+        const QByteArrayView raw = body.sliced(start, line.end - start);
         QStringDecoder decoder(converter, start == 0 ? QStringConverter::Flag::Stateless
                                                      : QStringConverter::Flag::Stateless
                                                              | QStringConverter::Flag::ConvertInitialBom);
-        const QString line = decoder.decode(raw);
-        result.lines.append(line);
-        result.clean.append(!decoder.hasError() && decodesExactly(raw, line, converter)
-                            && !line.contains(QChar(u'\0')));
-        start = end + unit;
+        const QString text = decoder.decode(raw);
+        result.lines.append(text);
+        result.clean.append(!decoder.hasError() && decodesExactly(raw, text, converter)
+                            && !text.contains(QChar(u'\0')));
+        start = line.next;
     }
     return result;
 }
@@ -202,29 +232,12 @@ TextLines decodeLines(const QByteArray &bytes)
 QStringList splitLines(const QString &text)
 {
     QStringList lines;
-    qsizetype start = 0;
-    const qsizetype size = text.size();
-    while (start < size) {
-        qsizetype end = text.indexOf(u'\n', start);
-        const bool lastWithoutFeed = end < 0;
-        if (lastWithoutFeed)
-            end = size;
-        qsizetype lineEnd = end;
-        if (!lastWithoutFeed && lineEnd > start && text.at(lineEnd - 1) == u'\r')
-            --lineEnd;
-        lines.append(text.sliced(start, lineEnd - start));
-        start = end + 1;
+    for (qsizetype start = 0; start < text.size();) {
+        const LineSpan line = lineFrom(QStringView(text), start);
+        lines.append(text.sliced(start, line.end - start));
+        start = line.next;
     }
     return lines;
-}
-
-QByteArray nativeLineTerminator()
-{
-#ifdef Q_OS_WIN
-    return QByteArrayLiteral("\r\n");
-#else
-    return QByteArrayLiteral("\n");
-#endif
 }
 
 QByteArray encodeLines(const QStringList &lines)
@@ -244,9 +257,9 @@ QByteArray encodeLines(const QStringList &lines)
 
 QByteArrayView markToKeep(QByteArrayView written)
 {
-    if (written.startsWith("\xFF\xFE") || written.startsWith("\xFE\xFF")
-        || written.startsWith(QByteArrayView("\x00\x00\xFE\xFF", 4)))
-        return QByteArrayView("\xEF\xBB\xBF", 3);
+    const TextEncoding encoding = encodingOf(written);
+    if (encoding != TextEncoding::Utf8 && encoding != TextEncoding::Utf8WithBom)
+        return byteOrderMarks[0].bytes;
     return {};
 }
 

@@ -6,7 +6,11 @@
 // Each shows its own "Erreur" box, without a parent, before it returns false.
 
 // True when something (a file or a directory) exists at path.
-bool checkFileExists(const QString &path);
+[[nodiscard]] bool checkFileExists(const QString &path);
 
 // True when the directory exists.
-bool checkDirectory(const QString &path);
+[[nodiscard]] bool checkDirectory(const QString &path);
+
+// The boxes of the two checks, for a caller that has already found the file or folder missing.
+void showMissingFileBox(const QString &path);
+void showMissingFolderBox(const QString &path);

@@ -3,9 +3,23 @@
 #include <QByteArray>
 #include <QString>
 
+#include <limits>
+
+// What the program asks of the file system: whole reads, the stamp and identity of a file, whether
+// a folder can be listed, the platform's line terminator. The system calls live in one file per
+// platform (filesystem_unix.cpp, filesystem_windows.cpp).
+
+struct FileStamp;
+
 // Reads a whole file into bytes. False when it cannot be opened (missing, a directory, no right
-// to read) or when reading stops before its end; bytes then hold nothing to be used.
-bool readWholeFile(const QString &path, QByteArray &bytes);
+// to read), when it is larger than maxSize or when reading stops before its end; bytes then hold
+// nothing to be used. With a stamp, the stamp of the file when it was opened (see FileStamp).
+[[nodiscard]] bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp = nullptr,
+                                 qint64 maxSize = std::numeric_limits<qint64>::max());
+[[nodiscard]] inline bool readWholeFile(const QString &path, QByteArray &bytes)
+{
+    return readFileBytes(path, bytes);
+}
 
 // What tells one file from another whatever the path that leads to it (a link, a hard link, a
 // folder reached twice): device and inode, or the canonical path where there are none. Empty when
@@ -35,15 +49,29 @@ FileStamp fileStamp(const QString &path);
 // The time the system gives files, in nanoseconds.
 qint64 fileClockNow();
 
-// Reads a whole file, as readWholeFile does, with the stamp of the file when it was opened. False
-// when the file could not be read.
-// A file larger than maxSize is not read. The bytes stand for the file only as long as its stamp
-// stays the same: what changes the file while it is read changes the stamp.
-bool readWholeFileStamped(const QString &path, QByteArray &bytes, FileStamp &stamp,
-                          qint64 maxSize);
+// Reads a whole file, as readWholeFile does, with the stamp of the file when it was opened. The
+// bytes stand for the file only as long as its stamp stays the same: what changes the file while
+// it is read changes the stamp.
+[[nodiscard]] inline bool readWholeFileStamped(const QString &path, QByteArray &bytes,
+                                               FileStamp &stamp, qint64 maxSize)
+{
+    return readFileBytes(path, bytes, &stamp, maxSize);
+}
 
 // Whether the system refuses this path as too long to be opened at all (PATH_MAX).
 bool isPathTooLong(const QString &path);
+
+// Whether a file that could not be read is gone, rather than there but out of reach. A path
+// longer than the system takes cannot be opened, nor asked whether it exists: the file is there
+// (the walk found it), only out of reach.
+bool isMissingFile(const QString &path);
+
+// Whether the directory's entries cannot be listed and reached. A directory that no longer exists
+// is not unreadable: it has nothing left to switch.
+bool isUnreadableDirectory(const QString &directory);
+
+// The platform's line terminator ("\r\n" on Windows, "\n" elsewhere).
+QByteArray nativeLineTerminator();
 
 // The start of the names of the temporary files that the program writes beside a file it
 // rewrites (".mirabex-" and six letters or digits). One left by a program that was killed

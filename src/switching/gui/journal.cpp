@@ -1,4 +1,4 @@
-#include "switching/journal.h"
+#include "switching/gui/journal.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -74,23 +74,17 @@ QString Journal::headerHtml(Colour colour, const QString &label, const QString &
             .arg(colourName(colour), label, path.toHtmlEscaped());
 }
 
-// The formats that reading a header as HTML gives its label and its path, by colour and label:
-// read once from a header with a plain path, then used for every path. Nothing when reading as
-// HTML would not keep the label as it is.
-std::optional<Journal::HeaderFormats> Journal::headerFormats(Colour colour, const QString &label,
-                                                             QTextDocument *document)
+// The formats of a header's label and path: its colour, and bold for the path, as reading its HTML
+// gives them. Nothing when reading as HTML would not keep the label as it is (blanks that it
+// would merge or drop): the header is then read as HTML.
+std::optional<Journal::HeaderFormats> Journal::headerFormats(Colour colour, const QString &label)
 {
-    const QString key = colourName(colour) + u'\n' + label;
-    const auto known = m_headerFormats.constFind(key);
-    if (known != m_headerFormats.constEnd())
-        return *known;
-    std::optional<HeaderFormats> formats;
-    const ReadHtml read = readHtml(headerHtml(colour, label, QStringLiteral("x")), document);
-    if (label.endsWith(u' ') && readsAsWritten(label.chopped(1)) && read.asRuns
-        && read.runs.size() == 2 && read.runs.at(0).first == label
-        && read.runs.at(1).first == u"x")
-        formats = HeaderFormats{ read.runs.at(0).second, read.runs.at(1).second };
-    m_headerFormats.insert(key, formats);
+    if (!label.endsWith(u' ') || !readsAsWritten(label.chopped(1)))
+        return std::nullopt;
+    HeaderFormats formats;
+    formats.label.setForeground(QColor(colourName(colour)));
+    formats.path = formats.label;
+    formats.path.setFontWeight(QFont::Bold);
     return formats;
 }
 
@@ -154,7 +148,7 @@ void Journal::flush()
                 m_lastPathReadsAsWritten = readsAsWritten(m_lastPath);
             }
             if (m_lastPathReadsAsWritten) {
-                if (const auto formats = headerFormats(paragraph.colour, paragraph.text, document)) {
+                if (const auto formats = headerFormats(paragraph.colour, paragraph.text)) {
                     cursor.insertText(paragraph.text, formats->label);
                     cursor.insertText(paragraph.path, formats->path);
                     continue;

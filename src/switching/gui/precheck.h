@@ -19,3 +19,6 @@ bool fileHoldsAnyValue(const QStringList &fromValues, const QString &filePath, b
 // one that is gone.
 std::optional<QByteArray> readFileToCheck(const QString &filePath, Journal *journal,
                                           bool *unreadable = nullptr);
+
+// The boxes of a file that could not be read: gone (missing), or there but out of reach.
+void showReadFailure(const QString &filePath, bool missing);

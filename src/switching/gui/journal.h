@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QHash>
 #include <QList>
 #include <QString>
 #include <QTextCharFormat>
@@ -8,7 +7,6 @@
 #include <optional>
 
 class QPlainTextEdit;
-class QTextDocument;
 
 // Paragraphs for the journal, added together. Adding a paragraph to a QPlainTextEdit costs as
 // much as a change of its document; a switch adds tens of thousands of them. The paragraphs are
@@ -56,12 +54,10 @@ private:
         QTextCharFormat label;
         QTextCharFormat path;
     };
-    std::optional<HeaderFormats> headerFormats(Colour colour, const QString &label,
-                                               QTextDocument *document);
+    static std::optional<HeaderFormats> headerFormats(Colour colour, const QString &label);
 
     QPlainTextEdit *m_edit;
     QList<Paragraph> m_pending;
-    QHash<QString, std::optional<HeaderFormats>> m_headerFormats;
     QString m_lastPath; // the path of the last header, and whether HTML keeps it as it is
     bool m_lastPathReadsAsWritten = false;
 };

@@ -1,4 +1,4 @@
-#include "switching/bytesearch.h"
+#include "switching/valuefinder.h"
 
 #include <cstring>
 #include <limits>

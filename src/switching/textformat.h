@@ -32,6 +32,21 @@ struct DecodedText
     TextSafety safety = TextSafety::Rewritable;
 };
 
+// The encoding that the byte-order mark at the start of bytes names (UTF-8 without one), and the
+// mark's size.
+TextEncoding encodingOf(QByteArrayView bytes, qsizetype *markSize = nullptr);
+
+// The UTF-8 text of bytes after their UTF-8 byte-order mark, if any. Empty when a mark names
+// UTF-16 or UTF-32.
+inline QByteArrayView utf8Body(QByteArrayView bytes)
+{
+    qsizetype markSize = 0;
+    const TextEncoding encoding = encodingOf(bytes, &markSize);
+    if (encoding != TextEncoding::Utf8 && encoding != TextEncoding::Utf8WithBom)
+        return {};
+    return bytes.sliced(markSize);
+}
+
 // Decodes a whole file. In UTF-16 and UTF-32, undecodable code units make it unsafe.
 DecodedText decodeText(const QByteArray &bytes);
 
@@ -55,6 +70,34 @@ struct TextLines
 };
 TextLines decodeLines(const QByteArray &bytes);
 
+// Where a line ends, the one rule of every path that splits text or bytes into lines.
+struct LineSpan
+{
+    qsizetype start = 0;
+    qsizetype end = 0;  // past the line's last unit: before the line feed, and the carriage
+                        // return just before it
+    qsizetype next = 0; // where the next line starts: past the line feed, or the text's size
+};
+
+// The line that starts at from, in a text of size positions whose code units take unit positions
+// each. nextFeed(from) gives where the next line feed at or after from stands, or -1;
+// isReturn(at) whether a carriage return stands at at. A last line without a line feed keeps
+// the carriage return it ends with.
+template<typename NextFeed, typename IsReturn>
+LineSpan lineFrom(qsizetype from, qsizetype size, qsizetype unit, NextFeed nextFeed,
+                  IsReturn isReturn)
+{
+    const qsizetype feed = nextFeed(from);
+    if (feed < 0)
+        return { from, size, size };
+    qsizetype end = feed;
+    if (end - from >= unit && isReturn(end - unit))
+        end -= unit;
+    return { from, end, feed + unit };
+}
+LineSpan lineFrom(QByteArrayView text, qsizetype from);
+LineSpan lineFrom(QStringView text, qsizetype from);
+
 // Splits text into lines as described above. An empty text has no line; a text that ends with a
 // line feed has no empty line after it.
 QStringList splitLines(const QString &text);
@@ -66,9 +109,6 @@ QByteArray encodeLines(const QStringList &lines);
 // UTF-32 (FF FE, FE FF, 00 00 FE FF: bytes kept from a file that had a UTF-8 mark before them):
 // the UTF-8 mark, or they would be read in another encoding the next time. Nothing otherwise.
 QByteArrayView markToKeep(QByteArrayView written);
-
-// The platform's line terminator ("\r\n" on Windows, "\n" elsewhere).
-QByteArray nativeLineTerminator();
 
 // A French sentence telling why a file whose text is not rewritable was left intact.
 QString textSafetyReason(TextSafety safety);

@@ -1,20 +1,15 @@
-#include "switching/filereader.h"
+// The file system as Unix offers it: the system calls themselves.
 
-#include <QDateTime>
+#include "switching/filesystem.h"
+
 #include <QFile>
-#include <QFileInfo>
 
-#include <limits>
-
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
-#endif
 
-#ifdef Q_OS_UNIX
 namespace {
 
 FileStamp stampOf(const struct stat &status)
@@ -30,59 +25,30 @@ FileStamp stampOf(const struct stat &status)
 }
 
 } // namespace
-#endif
-
-QString FileStamp::identity() const
-{
-    if (!valid)
-        return {};
-    return QString::number(device) + u':' + QString::number(inode);
-}
-
-bool FileStamp::operator==(const FileStamp &other) const
-{
-    return valid == other.valid && device == other.device && inode == other.inode
-            && size == other.size && modified == other.modified && changed == other.changed;
-}
-
-bool FileStamp::changedRecently(qint64 when) const
-{
-    // File times come from a clock that may lag the real one by a tick (a few milliseconds).
-    constexpr qint64 margin = 50 * 1000000;
-    return !valid || changed >= when - margin || modified >= when - margin;
-}
 
 qint64 fileClockNow()
 {
-#ifdef Q_OS_UNIX
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-#else
-    return QDateTime::currentMSecsSinceEpoch() * 1000000;
-#endif
 }
 
 FileStamp fileStamp(const QString &path)
 {
-#ifdef Q_OS_UNIX
     struct stat status {};
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return {};
     return stampOf(status);
-#else
-    Q_UNUSED(path);
-    return {}; // never trusted: a file read ahead is read again
-#endif
 }
 
-namespace {
+QString fileIdentity(const QString &path)
+{
+    return fileStamp(path).identity();
+}
 
-bool readWhole(const QString &path, QByteArray &bytes, FileStamp *stamp,
-               qint64 maxSize = std::numeric_limits<qint64>::max())
+bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qint64 maxSize)
 {
     bytes.clear();
-#ifdef Q_OS_UNIX
     // The system calls themselves: a switch reads tens of thousands of small files, and QFile
     // asks for their size and state more than once each.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
@@ -123,59 +89,27 @@ bool readWhole(const QString &path, QByteArray &bytes, FileStamp *stamp,
     ::close(fd);
     bytes.resize(ok ? size : 0);
     return ok;
-#else
-    if (stamp)
-        *stamp = {};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > maxSize)
-        return false;
-    bytes = file.readAll();
-    return file.error() == QFileDevice::NoError;
-#endif
-}
-
-} // namespace
-
-bool readWholeFile(const QString &path, QByteArray &bytes)
-{
-    return readWhole(path, bytes, nullptr);
-}
-
-bool readWholeFileStamped(const QString &path, QByteArray &bytes, FileStamp &stamp,
-                          qint64 maxSize)
-{
-    return readWhole(path, bytes, &stamp, maxSize);
-}
-
-QString fileIdentity(const QString &path)
-{
-#ifdef Q_OS_UNIX
-    return fileStamp(path).identity();
-#else
-    return QFileInfo(path).canonicalFilePath();
-#endif
 }
 
 bool isPathTooLong(const QString &path)
 {
-#ifdef Q_OS_UNIX
     struct stat status {};
     return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ENAMETOOLONG;
-#else
-    Q_UNUSED(path);
-    return false;
-#endif
 }
 
-bool isTemporaryFileName(const QString &name)
+bool isUnreadableDirectory(const QString &directory)
 {
-    constexpr qsizetype prefixLength = sizeof(temporaryFilePrefix) - 1;
-    if (name.size() != prefixLength + 6 || !name.startsWith(QLatin1String(temporaryFilePrefix)))
+    // Opening "<directory>/." needs both the right to list and the right to go through.
+    const int fd = ::open(QFile::encodeName(directory + u'.').constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
         return false;
-    for (qsizetype i = prefixLength; i < name.size(); ++i) {
-        const char16_t c = name.at(i).unicode();
-        if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')))
-            return false;
     }
-    return true;
+    return errno != ENOENT && errno != ENOTDIR;
+}
+
+QByteArray nativeLineTerminator()
+{
+    return QByteArrayLiteral("\n");
 }

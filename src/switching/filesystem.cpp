@@ -1,0 +1,41 @@
+#include "switching/filesystem.h"
+
+#include <QFile>
+
+QString FileStamp::identity() const
+{
+    if (!valid)
+        return {};
+    return QString::number(device) + u':' + QString::number(inode);
+}
+
+bool FileStamp::operator==(const FileStamp &other) const
+{
+    return valid == other.valid && device == other.device && inode == other.inode
+            && size == other.size && modified == other.modified && changed == other.changed;
+}
+
+bool FileStamp::changedRecently(qint64 when) const
+{
+    // File times come from a clock that may lag the real one by a tick (a few milliseconds).
+    constexpr qint64 margin = 50 * 1000000;
+    return !valid || changed >= when - margin || modified >= when - margin;
+}
+
+bool isTemporaryFileName(const QString &name)
+{
+    constexpr qsizetype prefixLength = sizeof(temporaryFilePrefix) - 1;
+    if (name.size() != prefixLength + 6 || !name.startsWith(QLatin1String(temporaryFilePrefix)))
+        return false;
+    for (qsizetype i = prefixLength; i < name.size(); ++i) {
+        const char16_t c = name.at(i).unicode();
+        if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')))
+            return false;
+    }
+    return true;
+}
+
+bool isMissingFile(const QString &path)
+{
+    return !isPathTooLong(path) && !QFile::exists(path);
+}

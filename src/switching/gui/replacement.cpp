@@ -1,0 +1,120 @@
+#include "switching/gui/replacement.h"
+
+#include "config/gui/messageboxes.h"
+#include "config/gui/presencechecks.h"
+#include "switching/filesystem.h"
+#include "switching/fileswitch.h"
+#include "switching/gui/journal.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+// Paths are shown in the journal with "\" between their parts.
+QString displayedPath(QString path)
+{
+    path.replace(u'/', u'\\');
+    return path;
+}
+
+} // namespace
+
+void recordLine(const QString &filePath, const LineRecord &record, Journal &journal)
+{
+    if (record.kind == LineRecord::Kind::Modified) {
+        journal.appendHeader(Journal::Colour::Green, QCoreApplication::translate("MainWindow", "Fichier modifié : "),
+                             displayedPath(filePath));
+        journal.appendPlainText(QCoreApplication::translate("MainWindow", "Avant : ") + readableText(record.before));
+        journal.appendPlainText(QCoreApplication::translate("MainWindow", "Après : ") + readableText(record.after));
+    } else {
+        journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
+                             displayedPath(filePath));
+        journal.appendPlainText(QCoreApplication::translate("MainWindow", "Chaine ") + record.before
+                                + QCoreApplication::translate("MainWindow", " non identifiée bien que présente."));
+    }
+}
+
+void recordLeftIntact(const QString &filePath, TextSafety safety, Journal &journal)
+{
+    journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
+                         displayedPath(filePath));
+    journal.appendPlainText(textSafetyReason(safety));
+}
+
+void showWriteFailure(const QString &filePath)
+{
+    showCriticalBox(nullptr, QCoreApplication::translate("MainWindow", "Erreur"),
+                    QCoreApplication::translate("MainWindow", "Modification non prise en compte, vérifier l'accès au fichier ")
+                            + filePath);
+}
+
+bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toValues,
+                         const QString &filePath, bool caseSensitive, QPlainTextEdit *journal)
+{
+    // A read that stopped half-way must not be written back as if it were the whole file.
+    QByteArray bytes;
+    if (!readWholeFile(filePath, bytes)) {
+        showMissingFileBox(filePath);
+        return false;
+    }
+
+    Journal records(journal);
+    const FileSwitch switched = switchFileInPlace(
+            bytes, SwitchValues(fromValues, toValues, caseSensitive), filePath,
+            [&](const LineRecord &record) { recordLine(filePath, record, records); });
+    switch (switched.outcome) {
+    case FileOutcome::Switched:
+        return true;
+    case FileOutcome::LeftIntact:
+        recordLeftIntact(filePath, switched.safety, records);
+        break;
+    case FileOutcome::NotWritten:
+        records.flush();
+        showWriteFailure(filePath);
+        break;
+    case FileOutcome::NoValue:
+        break;
+    }
+    return false;
+}
+
+bool writeLinesToFile(const QString &filePath, const QStringList &lines)
+{
+    if (rewriteFile(filePath, encodeLines(lines)))
+        return true;
+    showWriteFailure(filePath);
+    return false;
+}
+
+void recordUnreadableDirectory(const QString &directory, Journal &journal)
+{
+    journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Dossier non parcouru : "),
+                         displayedPath(directory));
+    journal.appendPlainText(QCoreApplication::translate("MainWindow", 
+            "Dossier illisible : les fichiers qu'il contient n'ont pas été échangés."));
+}
+
+void recordUnreadableFile(const QString &filePath, Journal &journal)
+{
+    journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
+                         displayedPath(filePath));
+    journal.appendPlainText(QCoreApplication::translate("MainWindow", "Fichier illisible : ses valeurs n'ont pas été échangées."));
+}
+
+void recordFailedWrite(const QString &filePath, Journal &journal)
+{
+    journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
+                         displayedPath(filePath));
+    journal.appendPlainText(QCoreApplication::translate("MainWindow", 
+            "Écriture impossible : le fichier garde son contenu d'avant l'échange."));
+}
+
+void recordPairLeftAside(const QString &prodValue, const QString &devValue, Journal &journal)
+{
+    journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Paire de valeurs non utilisée : "),
+                         QStringLiteral("prodVal=") + prodValue + QStringLiteral(" / devVal=")
+                                 + devValue);
+    journal.appendPlainText(QCoreApplication::translate("MainWindow", "Une des deux valeurs est vide : l'échange de cette "
+                                           "paire ne pourrait pas être défait par l'échange "
+                                           "inverse."));
+}
