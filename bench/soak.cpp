@@ -381,8 +381,7 @@ void Soak::step()
                 fail(QStringLiteral("the resident memory grew from %1 after switch %2 to %3 at "
                                     "the end (limit %4)")
                              .arg(megabytes(m_afterWarmUp->rssKb), QString::number(warmUp),
-                                  megabytes(end.rssKb),
-                                  megabytes(limitKb)));
+                                  megabytes(end.rssKb), megabytes(limitKb)));
                 return;
             }
         }
@@ -463,9 +462,8 @@ bool Soak::runOneSwitch()
 
     // The tree. Back in production (every second switch) it must be byte for byte the tree as it
     // was generated; in development, the generated tree with the values turned.
-    const QString difference =
-            compareTree(m_root, toDevelopment ? m_tree.development : m_tree.production, &m_tree,
-                        toDevelopment);
+    const QString difference = compareTree(
+            m_root, toDevelopment ? m_tree.development : m_tree.production, &m_tree, toDevelopment);
     m_checkSeconds += double(timer.nsecsElapsed()) / 1e9;
     if (!difference.isEmpty()) {
         fail(QStringLiteral("the tree differs from the one expected in %1:\n%2")
@@ -531,7 +529,9 @@ void Soak::printSummary()
     double sum = 0;
     for (double s : std::as_const(sorted))
         sum += s;
-    auto ms = [](double seconds) { return QString::number(1000 * seconds, 'f', 1) + QStringLiteral(" ms"); };
+    auto ms = [](double seconds) {
+        return QString::number(1000 * seconds, 'f', 1) + QStringLiteral(" ms");
+    };
     auto meanOf = [this](qsizetype from, qsizetype to) {
         double total = 0;
         for (qsizetype i = from; i < to; ++i)
@@ -543,10 +543,12 @@ void Soak::printSummary()
     auto row = [](const QString &name, const QString &value) {
         out << "  " << QStringLiteral("%1").arg(name, -30) << value << Qt::endl;
     };
-    row(QStringLiteral("result"), m_status == Passed ? QStringLiteral("PASSED")
-                                  : m_status == Interrupted ? QStringLiteral("INTERRUPTED")
-                                                            : QStringLiteral("FAILED"));
-    row(QStringLiteral("switches done"), QStringLiteral("%1 of %2").arg(m_done).arg(m_options.switches));
+    row(QStringLiteral("result"),
+        m_status == Passed                ? QStringLiteral("PASSED")
+                : m_status == Interrupted ? QStringLiteral("INTERRUPTED")
+                                          : QStringLiteral("FAILED"));
+    row(QStringLiteral("switches done"),
+        QStringLiteral("%1 of %2").arg(m_done).arg(m_options.switches));
     row(QStringLiteral("files"),
         QStringLiteral("%1 (%2 with values, %3 outside the filter, %4 KB)")
                 .arg(m_tree.files)
@@ -558,8 +560,8 @@ void Soak::printSummary()
         const qsizetype n = sorted.size();
         row(QStringLiteral("time per switch: mean"), ms(sum / double(n)));
         row(QStringLiteral("  median / min / max"),
-            ms(sorted.at(n / 2)) + QStringLiteral(" / ") + ms(sorted.first()) + QStringLiteral(" / ")
-                    + ms(sorted.last()));
+            ms(sorted.at(n / 2)) + QStringLiteral(" / ") + ms(sorted.first())
+                    + QStringLiteral(" / ") + ms(sorted.last()));
         const qsizetype part = std::min<qsizetype>(100, n);
         row(QStringLiteral("  first / last %1").arg(part),
             ms(meanOf(0, part)) + QStringLiteral(" / ") + ms(meanOf(n - part, n)));
@@ -568,14 +570,14 @@ void Soak::printSummary()
     row(QStringLiteral("RSS / HWM at start"),
         megabytes(m_atStart.rssKb) + QStringLiteral(" / ") + megabytes(m_atStart.hwmKb));
     if (m_afterWarmUp)
-        row(QStringLiteral("RSS / HWM after switch %1")
-                    .arg(m_options.switches >= 200 ? 100 : 10),
+        row(QStringLiteral("RSS / HWM after switch %1").arg(m_options.switches >= 200 ? 100 : 10),
             megabytes(m_afterWarmUp->rssKb) + QStringLiteral(" / ")
                     + megabytes(m_afterWarmUp->hwmKb));
     row(QStringLiteral("RSS / HWM at the end"),
         megabytes(m_atEnd.rssKb) + QStringLiteral(" / ") + megabytes(m_atEnd.hwmKb));
     if (m_options.keepJournal)
-        row(QStringLiteral("journal at the end"), QStringLiteral("%1 paragraphs").arg(m_journalBlocksAtEnd));
+        row(QStringLiteral("journal at the end"),
+            QStringLiteral("%1 paragraphs").arg(m_journalBlocksAtEnd));
     row(QStringLiteral("Qt warnings"), QString::number(warningMessages));
 }
 
@@ -637,8 +639,9 @@ int main(int argc, char *argv[])
     } else {
         root = QFileInfo(options.dir).absoluteFilePath();
         const QDir dir(root);
-        if (dir.exists() && !dir.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System
-                                          | QDir::NoDotAndDotDot)) {
+        if (dir.exists()
+            && !dir.isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System
+                            | QDir::NoDotAndDotDot)) {
             out << "--dir: " << root << " is not empty; give a new or empty folder." << Qt::endl;
             return SetupFailed;
         }

@@ -89,7 +89,8 @@ const char *const valueTemplates[] = {
 };
 
 const char *const folders[] = {
-    "", "appli", "appli/conf", "appli/conf/modèles", "batch", "batch/nuit", "web", "Données communes",
+    "",      "appli",      "appli/conf", "appli/conf/modèles",
+    "batch", "batch/nuit", "web",        "Données communes",
 };
 
 const char *const extensions[] = { "ini", "xml", "properties", "json", "yaml", "conf", "txt" };
@@ -108,7 +109,7 @@ struct GeneratedFile
     QByteArray production;
     unsigned int mode = 0644;
     bool matched = true; // by the files filter
-    int records = 0;     // values replaced per line, summed over the lines
+    int records = 0; // values replaced per line, summed over the lines
 };
 
 // Each file comes from its own generator, so that any one can be made again on its own.
@@ -165,9 +166,11 @@ GeneratedFile generateFile(int index, quint32 seed, const QList<QPair<QString, Q
     if (withValues) {
         const int valueLines = 1 + random.bounded(6);
         for (int v = 0; v < valueLines; ++v) {
-            QString line = QString::fromUtf8(valueTemplates[random.bounded(int(std::size(valueTemplates)))]);
+            QString line = QString::fromUtf8(
+                    valueTemplates[random.bounded(int(std::size(valueTemplates)))]);
             for (const char *marker : { "%1", "%2", "%3" })
-                line.replace(QLatin1String(marker), pairs.at(random.bounded(int(pairs.size()))).first);
+                line.replace(QLatin1String(marker),
+                             pairs.at(random.bounded(int(pairs.size()))).first);
             // Anywhere, the first and the last line included.
             lines.insert(random.bounded(int(lines.size()) + 1), line.toUtf8());
         }
@@ -197,7 +200,9 @@ FileState stateOf(const QByteArray &bytes, unsigned int mode)
 
 unsigned int modeOf(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
         return 0;
     return info.st_mode & 07777;
@@ -368,7 +373,9 @@ QString compareTree(const QString &root, const TreeState &expected, const SoakTr
     }
     for (auto it = found.files.cbegin(); it != found.files.cend(); ++it) {
         if (!expected.files.contains(it.key()))
-            extra.append(QStringLiteral("  extra file: %1 (%2 bytes)").arg(it.key()).arg(it.value().size));
+            extra.append(QStringLiteral("  extra file: %1 (%2 bytes)")
+                                 .arg(it.key())
+                                 .arg(it.value().size));
     }
     for (const QString &folder : expected.folders) {
         if (!found.folders.contains(folder))

@@ -33,12 +33,12 @@ struct TreeState
 struct SoakTree
 {
     QList<QPair<QString, QString>> pairs; // (production, development)
-    QString filesFilter;                   // for FilesFilter=
-    TreeState production;                  // as generated
-    TreeState development;                 // as it must be after one switch
+    QString filesFilter; // for FilesFilter=
+    TreeState production; // as generated
+    TreeState development; // as it must be after one switch
     int files = 0;
     int folders = 0;
-    int switchedFiles = 0;    // files the switch rewrites
+    int switchedFiles = 0; // files the switch rewrites
     int filteredOutFiles = 0; // files that hold values but that the filter leaves out
     qint64 bytes = 0;
     int recordsPerSwitch = 0; // values replaced per line, summed over the lines of the tree

@@ -3,6 +3,8 @@
 //
 //   switchbench [--case medium|large|bigfile|nothing|all] [--runs N] [--dir FOLDER] [--seed N]
 //               [--insensitive] [--scale F]
+//   switchbench --many-pairs | --huge-settings | --peak-memory | --deep-tree [--dir FOLDER]
+//               [--scale F]
 //
 // The trees live in a tmpfs folder (/dev/shm) unless --dir names another one. Each run works on a
 // fresh copy of the generated tree; Mirabex and the pipelines alternate. The window runs in a
@@ -13,9 +15,13 @@
 // its mode. --desktop runs the window on the real X11 platform with accessibility on, as on a
 // desktop with assistive technology: start it inside bench/desktop-session.sh, which provides a
 // display, a session bus, the accessibility bus and a client that listens to the window.
+//
+// The other modes time the window alone, in a child process, over what the peer cases do not
+// cover: 10,000 pairs, settings files of 100 MB, a file of 1 GiB (with the memory that its switch
+// takes over what the window held before), 500 folders one inside the other.
 
 #include "treegenerator.h"
-#include "switching/journal.h"
+#include "switching/gui/journal.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -25,6 +31,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QStringDecoder>
@@ -36,6 +43,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -48,7 +56,8 @@ double median(QList<double> values)
     return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
 }
 
-long peakKilobytes();
+// A field of /proc/self/status in kB: "VmHWM:" the peak resident memory, "VmRSS:" the present.
+long statusKilobytes(const char *field = "VmHWM:");
 
 // In the child: the real window, a click on "Échanger les valeurs", the time until the progress
 // bar is hidden again.
@@ -82,23 +91,67 @@ int runMirabex(int argc, char *argv[], bool caseSensitive)
     const qint64 elapsed = atBox >= 0 ? atBox : timer.nsecsElapsed();
     if (!bar->isHidden())
         return 3;
-    const int blocks = window.findChild<QPlainTextEdit *>(QStringLiteral("teJournal"))->blockCount();
+    const int blocks =
+            window.findChild<QPlainTextEdit *>(QStringLiteral("teJournal"))->blockCount();
     // The peak resident memory of this process since it started this program (ru_maxrss would
     // also count the memory of the benchmark that forked it).
-    const long peakKb = peakKilobytes();
+    const long peakKb = statusKilobytes();
     std::printf("%lld %ld %d\n", static_cast<long long>(elapsed), peakKb, blocks);
     return 0;
 }
 
-long peakKilobytes()
+long statusKilobytes(const char *field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (status.open(QIODevice::ReadOnly)) {
         for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).trimmed().split(' ').value(0).toLong();
+            if (line.startsWith(field))
+                return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLong();
         }
     }
+    return 0;
+}
+
+// In the child: the window built (its load of the settings timed), then a switch and a switch
+// back, the first with the processor time of this process and the peak of its resident memory
+// (set back to the present size just before, where the system allows it).
+int runTimed(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QElapsedTimer timer;
+    timer.start();
+    MainWindow window;
+    const qint64 startup = timer.nsecsElapsed();
+    if (window.startupFailed())
+        return 2;
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("pushButton"));
+    bool boxShown = false; // no run of these modes shows a box: one closed is a failure
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            boxShown = true;
+            box->reject();
+        }
+    });
+    closer.start(1);
+    const long residentKb = statusKilobytes("VmRSS:");
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    const bool peakReset = clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
+    clearRefs.close();
+    const std::clock_t processor = std::clock();
+    timer.restart();
+    button->click();
+    const qint64 switched = timer.nsecsElapsed();
+    const double processorS = double(std::clock() - processor) / CLOCKS_PER_SEC;
+    const long peakKb = peakReset ? statusKilobytes() : 0;
+    timer.restart();
+    button->click();
+    const qint64 back = timer.nsecsElapsed();
+    if (boxShown)
+        return 4;
+    std::printf("%.3f %.3f %.3f %.3f %ld %ld\n", double(startup) / 1e9, double(switched) / 1e9,
+                processorS, double(back) / 1e9, residentKb, peakKb);
     return 0;
 }
 
@@ -117,12 +170,13 @@ int runJournalFloor(int argc, char *argv[], int records)
     {
         Journal journal(&edit);
         for (int i = 0; i < records; ++i) {
-            journal.appendHeader(Journal::Colour::Green, QStringLiteral("Fichier modifié : "), path);
+            journal.appendHeader(Journal::Colour::Green, QStringLiteral("Fichier modifié : "),
+                                 path);
             journal.appendPlainText(QStringLiteral("Avant : url=db-prod-00.exemple.frma_base"));
             journal.appendPlainText(QStringLiteral("Après : url=db-recette-00.exemple.frma_base"));
         }
     }
-    std::printf("%lld %ld %d\n", static_cast<long long>(timer.nsecsElapsed()), peakKilobytes(),
+    std::printf("%lld %ld %d\n", static_cast<long long>(timer.nsecsElapsed()), statusKilobytes(),
                 edit.blockCount());
     return 0;
 }
@@ -179,8 +233,139 @@ QByteArray sedScript(const QList<QPair<QString, QString>> &pairs)
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
+    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// One row of the window-alone modes: the settings next to this program, then runTimed in a child.
+bool timedRow(const QString &label, const QByteArray &config, const QByteArray &values,
+              qint64 fileBytes = 0)
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    writeFile(appDir + QStringLiteral("/config.ini"), config);
+    writeFile(appDir + QStringLiteral("/values.ini"), values);
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--run-timed") });
+    child.waitForFinished(-1);
+    const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+    if (child.exitCode() != 0 || fields.size() != 6) {
+        out << label << ": the window's run failed (" << child.exitCode() << ")" << Qt::endl;
+        return false;
+    }
+    const double resident = fields.at(4).toDouble() / 1024, peak = fields.at(5).toDouble() / 1024;
+    out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+                    .arg(label, -32)
+                    .arg(QString::fromLatin1(fields.at(0)), 10)
+                    .arg(QString::fromLatin1(fields.at(1)), 9)
+                    .arg(QString::fromLatin1(fields.at(2)), 12)
+                    .arg(QString::fromLatin1(fields.at(3)), 7)
+                    .arg(resident, 12, 'f', 0)
+                    .arg(peak, 8, 'f', 0);
+    if (fileBytes > 0 && peak > 0)
+        out << QStringLiteral("  growth %1 MB, %2 × the file")
+                        .arg(peak - resident, 0, 'f', 0)
+                        .arg((peak - resident) * 1048576 / double(fileBytes), 0, 'f', 2);
+    out << Qt::endl;
+    return true;
+}
+
+QByteArray configFor(const QString &tree, const QByteArray &before = QByteArray())
+{
+    return before + "MainDir=" + tree.toUtf8() + "\nFilesFilter=*.ini\nEnvironnement=prod\n";
+}
+
+QByteArray valuesFor(const QList<QPair<QString, QString>> &pairs, const QByteArray &before = {})
+{
+    QByteArray values = before;
+    for (const auto &pair : pairs)
+        values += "prodVal=" + pair.first.toUtf8() + "\ndevVal=" + pair.second.toUtf8() + '\n';
+    return values;
+}
+
+// The window-alone modes; false when a run failed.
+bool windowAlone(const QCommandLineParser &parser, const QString &base, double scale)
+{
+    out << "case                             start-up s  switch s  processor s  back s  resident MB"
+           "  peak MB"
+        << Qt::endl;
+    const QString tree = base + QStringLiteral("/arbre");
+    const QList<QPair<QString, QString>> onePair{ { QStringLiteral("hote.exemple.fr"),
+                                                    QStringLiteral("hote.exemple.fr.recette") } };
+    const QByteArray withValue = "# réglages\nhote=hote.exemple.fr\nport=5432\n";
+    bool ok = true;
+    if (parser.isSet("many-pairs")) {
+        // Values from the start, the middle and the end of the list, several on one line.
+        const int count = qMax(2, int(10000 * scale));
+        QList<QPair<QString, QString>> pairs;
+        for (int i = 0; i < count; ++i)
+            pairs.append(
+                    { QStringLiteral("srv%1.prod.exemple.fr").arg(i, 5, 10, QLatin1Char('0')),
+                      QStringLiteral("srv%1.dév.exemple.fr").arg(i, 5, 10, QLatin1Char('0')) });
+        const QString line = QStringLiteral("a=%1\n<h>%2</h><h>%3</h>\nliste=%4;%1\n")
+                                     .arg(pairs.first().first, pairs.at(count / 2 - 1).first,
+                                          pairs.at(count / 2).first, pairs.last().first);
+        writeFile(tree + QStringLiteral("/premier.ini"), line.toUtf8());
+        writeFile(tree + QStringLiteral("/aucun.ini"), "srv1.prod.exemple.fr (pas une valeur)\n");
+        ok = timedRow(QStringLiteral("%1 pairs").arg(count), configFor(tree), valuesFor(pairs));
+    }
+    if (ok && parser.isSet("huge-settings")) {
+        // Lines that match no key before the keys, as in a file that an editor filled up.
+        QDir(tree).removeRecursively();
+        QByteArray block;
+        for (int i = 0; block.size() < (1 << 20); ++i)
+            block += "; ligne " + QByteArray::number(i)
+                    + " : un commentaire ordinaire, comme en "
+                      "laissent les éditeurs de réglages\n";
+        const QByteArray filler = block.repeated(qMax(1, int(100 * scale)));
+        const QString megabytes = QString::number(filler.size() >> 20);
+        writeFile(tree + QStringLiteral("/app.ini"), withValue);
+        ok = timedRow(QStringLiteral("config.ini of %1 MB").arg(megabytes), configFor(tree, filler),
+                      valuesFor(onePair))
+                && timedRow(QStringLiteral("values.ini of %1 MB").arg(megabytes), configFor(tree),
+                            valuesFor(onePair, filler));
+    }
+    if (ok && parser.isSet("peak-memory")) {
+        // Text lines, the value 1 KiB before the end or nowhere: the file is held once in
+        // memory, not twice nor as UTF-16 text.
+        const qint64 size = qint64(double(1 << 30) * scale);
+        QByteArray block;
+        for (int i = 0; block.size() < (1 << 20); ++i)
+            block += "squadina_" + QByteArray::number(i).rightJustified(8, '0')
+                    + " = ykwbasi cuvig zanduk bijuwa, ça y va; kiwi junga 0123456789 busq\n";
+        for (const bool holdsValue : { true, false }) {
+            QDir(tree).removeRecursively();
+            QDir().mkpath(tree);
+            QFile file(tree + QStringLiteral("/gros.ini"));
+            file.open(QIODevice::WriteOnly);
+            while (file.size() < size - 1024)
+                file.write(block.left(qMin(qint64(block.size()), size - 1024 - file.size())));
+            file.write(holdsValue ? withValue : QByteArray("# réglages\nport=5432\n"));
+            file.close();
+            const qint64 bytes = QFileInfo(file).size();
+            const QString label = QStringLiteral("%1 MB, %2")
+                                          .arg(bytes >> 20)
+                                          .arg(holdsValue ? QStringLiteral("a value")
+                                                          : QStringLiteral("no value"));
+            ok = ok && timedRow(label, configFor(tree), valuesFor(onePair), bytes);
+        }
+    }
+    if (ok && parser.isSet("deep-tree")) {
+        // A deep walk used to cost far more than a wide one.
+        const int folders = qMax(1, int(500 * scale));
+        QString deep = tree + QStringLiteral("/profond");
+        for (int i = 0; i < folders; ++i) {
+            deep += QStringLiteral("/d");
+            writeFile(deep + QStringLiteral("/v.ini"), withValue);
+            writeFile(tree + QStringLiteral("/large/d%1/v.ini").arg(i), withValue);
+        }
+        ok = timedRow(QStringLiteral("%1 folders side by side").arg(folders),
+                      configFor(tree + QStringLiteral("/large")), valuesFor(onePair))
+                && timedRow(QStringLiteral("%1 folders one in another").arg(folders),
+                            configFor(tree + QStringLiteral("/profond")), valuesFor(onePair));
+    }
+    QDir(base).removeRecursively();
+    return ok;
 }
 
 // Whether a file's bytes are compared: LF line ends, no byte-order mark, valid UTF-8, no NUL.
@@ -212,6 +397,8 @@ int main(int argc, char *argv[])
             return runMirabex(argc, argv, i + 1 < argc && qstrcmp(argv[i + 1], "sensitive") == 0);
         if (qstrcmp(argv[i], "--run-journal-floor") == 0 && i + 1 < argc)
             return runJournalFloor(argc, argv, QByteArray(argv[i + 1]).toInt());
+        if (qstrcmp(argv[i], "--run-timed") == 0)
+            return runTimed(argc, argv);
     }
 
     QCoreApplication app(argc, argv);
@@ -228,7 +415,12 @@ int main(int argc, char *argv[])
                        "Run the window on the X11 platform with accessibility on (inside "
                        "bench/desktop-session.sh)." });
     parser.addOption({ "generate-only",
-                       "Generate the first case's tree, name it in the settings and stop (for a profiler)." });
+                       "Generate the first case's tree, name it in the settings and stop (for a "
+                       "profiler)." });
+    parser.addOption({ "many-pairs", "The window alone: start-up, switches, 10,000 pairs." });
+    parser.addOption({ "huge-settings", "The window alone: config.ini, values.ini of 100 MB." });
+    parser.addOption({ "peak-memory", "The window alone: memory of a switch of a 1 GiB file." });
+    parser.addOption({ "deep-tree", "The window alone: 500 folders side by side, then nested." });
     parser.process(app);
 
     const QString base = parser.value("dir");
@@ -238,16 +430,32 @@ int main(int argc, char *argv[])
     const QString which = parser.value("case");
     const QString appDir = QCoreApplication::applicationDirPath();
     const bool desktop = parser.isSet("desktop");
-    if (desktop && (qEnvironmentVariableIsEmpty("DISPLAY")
-                    || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))) {
+    if (desktop
+        && (qEnvironmentVariableIsEmpty("DISPLAY")
+            || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))) {
         out << "--desktop needs a display and a session bus: run it inside "
-               "bench/desktop-session.sh" << Qt::endl;
+               "bench/desktop-session.sh"
+            << Qt::endl;
         return 1;
     }
 
-    struct Case { QString name; bool caseSensitive; };
+    if (parser.isSet("many-pairs") || parser.isSet("huge-settings") || parser.isSet("peak-memory")
+        || parser.isSet("deep-tree")) {
+        const bool ok = windowAlone(parser, base, scale);
+        QFile::remove(appDir + QStringLiteral("/config.ini"));
+        QFile::remove(appDir + QStringLiteral("/values.ini"));
+        return ok ? 0 : 1;
+    }
+
+    struct Case
+    {
+        QString name;
+        bool caseSensitive;
+    };
     QList<Case> cases;
-    auto want = [&](const char *name) { return which == QLatin1String("all") || which == QLatin1String(name); };
+    auto want = [&](const char *name) {
+        return which == QLatin1String("all") || which == QLatin1String(name);
+    };
     const bool onlyInsensitive = parser.isSet("insensitive");
     const bool onlySensitive = parser.isSet("sensitive");
     if (want("medium")) {
@@ -269,7 +477,8 @@ int main(int argc, char *argv[])
 
     out << (desktop ? "On the X11 platform, accessibility on\n" : "On the offscreen platform\n")
         << "case                  files      MB  Mirabex s   peer s peer-i s   floor s  "
-           "Mirabex/peer  Mirabex/floor  peak MB  journal  compared/differing" << Qt::endl;
+           "Mirabex/peer  Mirabex/floor  peak MB  journal  compared/differing"
+        << Qt::endl;
     for (const Case &c : std::as_const(cases)) {
         QDir(base).removeRecursively();
         const QString master = base + QStringLiteral("/master");
@@ -277,7 +486,8 @@ int main(int argc, char *argv[])
         QDir().mkpath(master);
         GeneratedTree tree;
         if (c.name == QLatin1String("bigfile")) {
-            tree = generateBigFile(master + QStringLiteral("/gros.log"), qint64(200e6 * scale), 20, seed);
+            tree = generateBigFile(master + QStringLiteral("/gros.log"), qint64(200e6 * scale), 20,
+                                   seed);
         } else {
             TreeShape shape;
             shape.seed = seed;
@@ -304,19 +514,23 @@ int main(int argc, char *argv[])
         writeFile(scriptI, insensitiveScript);
         writeFile(appDir + QStringLiteral("/values.ini"), values.toUtf8());
         writeFile(appDir + QStringLiteral("/config.ini"),
-                  (QStringLiteral("MainDir=") + work + QStringLiteral("\nEnvironnement=prod\n")).toUtf8());
+                  (QStringLiteral("MainDir=") + work + QStringLiteral("\nEnvironnement=prod\n"))
+                          .toUtf8());
 
         if (parser.isSet("generate-only")) {
-            writeFile(appDir + QStringLiteral("/config.ini"),
-                      (QStringLiteral("MainDir=") + master + QStringLiteral("\nEnvironnement=prod\n")).toUtf8());
+            writeFile(
+                    appDir + QStringLiteral("/config.ini"),
+                    (QStringLiteral("MainDir=") + master + QStringLiteral("\nEnvironnement=prod\n"))
+                            .toUtf8());
             out << "Generated " << master << "; run: " << QCoreApplication::applicationFilePath()
                 << " --run-mirabex " << (c.caseSensitive ? "sensitive" : "insensitive") << Qt::endl;
             return 0;
         }
 
         CaseResult result;
-        const QString peerCommand = QStringLiteral("LC_ALL=C.UTF-8 grep -rlZF -f %1 %2 | xargs -0 -r sed -i -f %3")
-                                            .arg(quoted(patterns), quoted(work), quoted(script));
+        const QString peerCommand =
+                QStringLiteral("LC_ALL=C.UTF-8 grep -rlZF -f %1 %2 | xargs -0 -r sed -i -f %3")
+                        .arg(quoted(patterns), quoted(work), quoted(script));
         const QString peerWork = base + QStringLiteral("/peer-i");
         const QString insensitivePeerCommand =
                 QStringLiteral("LC_ALL=C grep -rlZiF -f %1 %2 | xargs -0 -r sed -i -f %3")
@@ -326,7 +540,8 @@ int main(int argc, char *argv[])
             QDir(work).removeRecursively();
             shell(QStringLiteral("cp -a %1 %2").arg(quoted(master), quoted(work)));
             writeFile(appDir + QStringLiteral("/config.ini"),
-                      (QStringLiteral("MainDir=") + work + QStringLiteral("\nEnvironnement=prod\n")).toUtf8());
+                      (QStringLiteral("MainDir=") + work + QStringLiteral("\nEnvironnement=prod\n"))
+                              .toUtf8());
             shell(QStringLiteral("sync"));
             QProcess child;
             if (desktop) {
@@ -339,12 +554,13 @@ int main(int argc, char *argv[])
             }
             child.start(QCoreApplication::applicationFilePath(),
                         { QStringLiteral("--run-mirabex"),
-                          c.caseSensitive ? QStringLiteral("sensitive") : QStringLiteral("insensitive") });
+                          c.caseSensitive ? QStringLiteral("sensitive")
+                                          : QStringLiteral("insensitive") });
             child.waitForFinished(-1);
             const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
             if (child.exitCode() != 0 || fields.size() != 3) {
-                out << "Mirabex run failed (" << child.exitCode() << "): "
-                    << child.readAllStandardError() << Qt::endl;
+                out << "Mirabex run failed (" << child.exitCode()
+                    << "): " << child.readAllStandardError() << Qt::endl;
                 return 1;
             }
             result.mirabex.append(fields.at(0).toDouble() / 1e9);
@@ -361,7 +577,8 @@ int main(int argc, char *argv[])
             if (!shell(peerCommand, &seconds))
                 return 1;
             result.peer.append(seconds);
-            shell(QStringLiteral("find %1 -type f -print0 | xargs -0 cat > /dev/null").arg(quoted(work)),
+            shell(QStringLiteral("find %1 -type f -print0 | xargs -0 cat > /dev/null")
+                          .arg(quoted(work)),
                   &seconds);
             result.floor.append(seconds);
             if (!c.caseSensitive) {
@@ -398,19 +615,22 @@ int main(int argc, char *argv[])
         const double m = median(result.mirabex), p = median(result.peer), f = median(result.floor);
         const double pi = c.caseSensitive ? 0.0 : median(result.insensitivePeer);
         out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12/%13")
-                       .arg(c.name + (c.caseSensitive ? QStringLiteral(" (case)") : QStringLiteral(" (no case)")), -20)
-                       .arg(tree.files, 7)
-                       .arg(double(tree.bytes) / 1e6, 7, 'f', 1)
-                       .arg(m, 10, 'f', 3)
-                       .arg(p, 8, 'f', 3)
-                       .arg(c.caseSensitive ? QStringLiteral("-") : QString::number(pi, 'f', 3), 8)
-                       .arg(f, 9, 'f', 3)
-                       .arg(m / (c.caseSensitive ? p : pi), 13, 'f', 2)
-                       .arg(m / f, 14, 'f', 2)
-                       .arg(double(result.peakKb) / 1024, 8, 'f', 0)
-                       .arg(result.journalBlocks, 8)
-                       .arg(result.compared, 10)
-                       .arg(result.differing)
+                        .arg(c.name
+                                     + (c.caseSensitive ? QStringLiteral(" (case)")
+                                                        : QStringLiteral(" (no case)")),
+                             -20)
+                        .arg(tree.files, 7)
+                        .arg(double(tree.bytes) / 1e6, 7, 'f', 1)
+                        .arg(m, 10, 'f', 3)
+                        .arg(p, 8, 'f', 3)
+                        .arg(c.caseSensitive ? QStringLiteral("-") : QString::number(pi, 'f', 3), 8)
+                        .arg(f, 9, 'f', 3)
+                        .arg(m / (c.caseSensitive ? p : pi), 13, 'f', 2)
+                        .arg(m / f, 14, 'f', 2)
+                        .arg(double(result.peakKb) / 1024, 8, 'f', 0)
+                        .arg(result.journalBlocks, 8)
+                        .arg(result.compared, 10)
+                        .arg(result.differing)
             << Qt::endl;
         if (c.name == QLatin1String("bigfile")) {
             // What the journal alone costs for records of that number and shape.

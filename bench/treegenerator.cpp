@@ -16,16 +16,24 @@ QList<QPair<QString, QString>> makePairs(int count)
         const QString kind = QString::fromLatin1(kinds[i % 5]);
         switch (i % 4) {
         case 0:
-            pairs.append({ QStringLiteral("%1-prod-%2.exemple.fr").arg(kind).arg(i, 2, 10, QLatin1Char('0')),
-                           QStringLiteral("%1-recette-%2.exemple.fr").arg(kind).arg(i, 2, 10, QLatin1Char('0')) });
+            pairs.append({ QStringLiteral("%1-prod-%2.exemple.fr")
+                                   .arg(kind)
+                                   .arg(i, 2, 10, QLatin1Char('0')),
+                           QStringLiteral("%1-recette-%2.exemple.fr")
+                                   .arg(kind)
+                                   .arg(i, 2, 10, QLatin1Char('0')) });
             break;
         case 1:
-            pairs.append({ QStringLiteral("jdbc:postgresql://pg%1.prd.interne:5432/").arg(i, 2, 10, QLatin1Char('0')),
-                           QStringLiteral("jdbc:postgresql://pg%1.dev.interne:5433/").arg(i, 2, 10, QLatin1Char('0')) });
+            pairs.append({ QStringLiteral("jdbc:postgresql://pg%1.prd.interne:5432/")
+                                   .arg(i, 2, 10, QLatin1Char('0')),
+                           QStringLiteral("jdbc:postgresql://pg%1.dev.interne:5433/")
+                                   .arg(i, 2, 10, QLatin1Char('0')) });
             break;
         case 2:
-            pairs.append({ QStringLiteral("/srv/production/zone%1/").arg(i, 2, 10, QLatin1Char('0')),
-                           QStringLiteral("/srv/développement/zone%1/").arg(i, 2, 10, QLatin1Char('0')) });
+            pairs.append(
+                    { QStringLiteral("/srv/production/zone%1/").arg(i, 2, 10, QLatin1Char('0')),
+                      QStringLiteral("/srv/développement/zone%1/")
+                              .arg(i, 2, 10, QLatin1Char('0')) });
             break;
         default:
             pairs.append({ QStringLiteral("utilisateur_prd_%1").arg(i, 2, 10, QLatin1Char('0')),
@@ -93,7 +101,9 @@ GeneratedTree generateTree(const QString &root, const TreeShape &shape)
 
     for (int f = 0; f < shape.files; ++f) {
         const QString dir = root
-                + QStringLiteral("/appli%1/module%2").arg(f % 50, 2, 10, QLatin1Char('0')).arg(f % 7);
+                + QStringLiteral("/appli%1/module%2")
+                          .arg(f % 50, 2, 10, QLatin1Char('0'))
+                          .arg(f % 7);
         QDir().mkpath(dir);
         const int kind = random.bounded(100);
         QString name = QStringLiteral("fichier%1.%2").arg(f).arg(QLatin1String(extensions[f % 5]));

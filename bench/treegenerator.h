@@ -10,7 +10,7 @@ struct TreeShape
     int files = 1000;
     int bytesPerFile = 8192;
     double shareWithValues = 0.1; // share of text files that hold values
-    int valueLinesPerFile = 4;    // value lines in a file that holds values
+    int valueLinesPerFile = 4; // value lines in a file that holds values
     int pairs = 20;
     quint32 seed = 1;
 };

@@ -46,7 +46,8 @@ QString leftBehindSummary(int files, int folders, bool fromProduction)
 {
     QString text = QStringLiteral("Mirabex | L'échange n'est pas complet : une partie de "
                                   "l'arborescence est restée ")
-            + (fromProduction ? QStringLiteral("en production.") : QStringLiteral("en développement."));
+            + (fromProduction ? QStringLiteral("en production.")
+                              : QStringLiteral("en développement."));
     if (files > 0)
         text += QStringLiteral("\nFichiers non échangés : %1").arg(files);
     if (folders > 0)

@@ -104,8 +104,8 @@ void SettingsFiles::writeValues(const QList<QPair<QString, QString>> &pairs)
 {
     QString text;
     for (const auto &pair : pairs)
-        text += QStringLiteral("prodVal=") + pair.first + QStringLiteral("\ndevVal=")
-                + pair.second + u'\n';
+        text += QStringLiteral("prodVal=") + pair.first + QStringLiteral("\ndevVal=") + pair.second
+                + u'\n';
     writeValues(text.toUtf8());
 }
 
@@ -153,8 +153,8 @@ PermissionsEnforced::PermissionsEnforced()
         return;
     m_saved[0] = data[0].effective;
     m_saved[1] = data[1].effective;
-    data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH)
-                           | (1u << CAP_FOWNER));
+    data[0].effective &=
+            ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
     m_dropped = capabilities(true, data);
     m_enforced = m_dropped;
 #endif

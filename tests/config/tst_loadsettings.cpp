@@ -1,11 +1,10 @@
-// Loading config.ini and values.ini into the real main window: the grammar of both files as read
-// from real bytes on disk, every failure with the message box it shows, and what a failed load
-// leaves changed.
+// Loading config.ini and values.ini: the grammar of both files as read from real bytes on disk,
+// then, in the real main window, every failure with the message box it shows, and what a failed
+// load leaves changed.
 
-#include "messageboxwatcher.h"
-#include "testfiles.h"
+#include "windowfixture.h"
 
-#include "ui/mainwindow.h"
+#include "config/settingsload.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -13,11 +12,9 @@
 #include <QLineEdit>
 #include <QStatusBar>
 #include <QStringEncoder>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
-#include <memory>
+using Fault = SettingsLoad::Fault;
 
 namespace {
 
@@ -51,11 +48,14 @@ QByteArray utf16WithBom(const QString &text)
     return QByteArray("\xFF\xFE", 2) + QByteArray(encoder.encode(text));
 }
 
-const QByteArray typicalValues = "prodVal=db-prod\ndevVal=db-dev\nprodVal=/srv/prod\ndevVal=/srv/dev\n";
+const QByteArray typicalValues =
+        "prodVal=db-prod\ndevVal=db-dev\nprodVal=/srv/prod\ndevVal=/srv/dev\n";
 
 } // namespace
 
-class tst_LoadSettings : public QObject
+Q_DECLARE_METATYPE(Fault)
+
+class tst_LoadSettings : public WindowFixture
 {
     Q_OBJECT
 
@@ -77,39 +77,25 @@ private Q_SLOTS:
     void environmentLineGoesToDebugOutput();
 
 private:
-    // Builds the window as the program does; when its load fails, runs the event loop that the
-    // program would run and checks that it ends at once with status 0.
-    void constructWindow();
     QString substitute(QString text) const;
     QStringList substitute(const QStringList &texts) const;
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SettingsFiles> m_settings;
-    std::unique_ptr<MessageBoxWatcher> m_boxes;
-    std::unique_ptr<MainWindow> m_window;
+    // Reads the settings files written into the temporary folder, with nothing in force.
+    SettingsLoad load(const QByteArray &config, const QByteArray &values) const;
 };
 
 void tst_LoadSettings::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY2(m_dir->isValid(), qPrintable(m_dir->errorString()));
-    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("arbre")));
-    m_settings = std::make_unique<SettingsFiles>();
-    m_boxes = std::make_unique<MessageBoxWatcher>();
+    initFixture();
 }
 
 void tst_LoadSettings::cleanup()
 {
-    m_window.reset();
-    m_boxes.reset();
-    m_settings.reset();
-    m_dir.reset();
+    cleanupFixture();
 }
 
 QString tst_LoadSettings::substitute(QString text) const
 {
-    return text.replace(QStringLiteral("%DIR%"), m_dir->path() + QStringLiteral("/arbre"))
-            .replace(QStringLiteral("%APP%"), appDir());
+    return text.replace(QStringLiteral("%DIR%"), tree()).replace(QStringLiteral("%APP%"), appDir());
 }
 
 QStringList tst_LoadSettings::substitute(const QStringList &texts) const
@@ -120,142 +106,117 @@ QStringList tst_LoadSettings::substitute(const QStringList &texts) const
     return result;
 }
 
-void tst_LoadSettings::constructWindow()
+SettingsLoad tst_LoadSettings::load(const QByteArray &config, const QByteArray &values) const
 {
-    m_window = std::make_unique<MainWindow>();
-    if (!m_window->startupFailed())
-        return;
-    const EventLoopWatchdog watchdog;
-    QCOMPARE(QCoreApplication::exec(), 0);
-    QVERIFY2(!watchdog.fired(), "the event loop did not end by itself");
-    QVERIFY(!m_window->isVisible());
+    writeBytes(m_dir->path() + QStringLiteral("/config.ini"), config);
+    writeBytes(m_dir->path() + QStringLiteral("/values.ini"), values);
+    return loadSettingsFiles(m_dir->path(), {});
 }
 
 void tst_LoadSettings::configGrammar_data()
 {
     QTest::addColumn<QByteArray>("config");
-    QTest::addColumn<bool>("loaded");
     QTest::addColumn<QString>("mainDir");
     QTest::addColumn<QString>("filter");
     QTest::addColumn<bool>("prodActive");
-    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<Fault>("fault");
 
-    const QStringList none;
     const QString defaultFilter = QStringLiteral("*;*.*;.*;*.");
 
     QTest::newRow("three lines, LF")
-            << QByteArray("MainDir=%DIR%\nFilesFilter=*.ini;*.xml\nEnvironnement=dev\n") << true
-            << "%DIR%" << "*.ini;*.xml" << false << none;
+            << QByteArray("MainDir=%DIR%\nFilesFilter=*.ini;*.xml\nEnvironnement=dev\n") << "%DIR%"
+            << "*.ini;*.xml" << false << Fault::None;
     QTest::newRow("CRLF line ends")
-            << QByteArray("MainDir=%DIR%\r\nFilesFilter=*.ini\r\nEnvironnement=dev\r\n") << true
-            << "%DIR%" << "*.ini" << false << none;
+            << QByteArray("MainDir=%DIR%\r\nFilesFilter=*.ini\r\nEnvironnement=dev\r\n") << "%DIR%"
+            << "*.ini" << false << Fault::None;
     QTest::newRow("UTF-8 byte-order mark before the first key")
-            << QByteArray("\xEF\xBB\xBFMainDir=%DIR%\nEnvironnement=dev\n") << true << "%DIR%"
-            << defaultFilter << false << none;
-    QTest::newRow("last line without line end")
-            << QByteArray("MainDir=%DIR%\nEnvironnement=dev") << true << "%DIR%" << defaultFilter
-            << false << none;
+            << QByteArray("\xEF\xBB\xBFMainDir=%DIR%\nEnvironnement=dev\n") << "%DIR%"
+            << defaultFilter << false << Fault::None;
+    QTest::newRow("last line without line end") << QByteArray("MainDir=%DIR%\nEnvironnement=dev")
+                                                << "%DIR%" << defaultFilter << false << Fault::None;
     QTest::newRow("keys in any case")
-            << QByteArray("maindir=%DIR%\nFILESFILTER=*.txt\nenvironnement=dev\n") << true
-            << "%DIR%" << "*.txt" << false << none;
+            << QByteArray("maindir=%DIR%\nFILESFILTER=*.txt\nenvironnement=dev\n") << "%DIR%"
+            << "*.txt" << false << Fault::None;
     QTest::newRow("key after a blank is ignored")
-            << QByteArray(" MainDir=%DIR%\nEnvironnement=dev\n") << false << "" << "" << false
-            << QStringList{ "Mirabex | " + m3Text() };
+            << QByteArray(" MainDir=%DIR%\nEnvironnement=dev\n") << ""
+            << "" << false << Fault::BadMainDir;
     QTest::newRow("blank after MainDir= belongs to the path")
-            << QByteArray("MainDir= %DIR%\nEnvironnement=dev\n") << false << " %DIR%" << ""
-            << false
-            << QStringList{ "Erreur | Impossible d'ouvrir le dossier  %DIR%",
-                            "Mirabex | " + m3Text() };
+            << QByteArray("MainDir= %DIR%\nEnvironnement=dev\n") << " %DIR%"
+            << "" << false << Fault::BadMainDir;
     QTest::newRow("first non-empty MainDir= wins")
             << QByteArray("MainDir=\nMainDir=%DIR%\nMainDir=/ailleurs\nEnvironnement=dev\n")
-            << true << "%DIR%" << defaultFilter << false << none;
-    QTest::newRow("no MainDir= line")
-            << QByteArray("FilesFilter=*.ini\nEnvironnement=dev\n") << false << "" << "" << false
-            << QStringList{ "Mirabex | " + m3Text() };
-    QTest::newRow("empty config.ini")
-            << QByteArray() << false << "" << "" << true
-            << QStringList{ "Mirabex | " + m3Text() };
+            << "%DIR%" << defaultFilter << false << Fault::None;
+    QTest::newRow("no MainDir= line") << QByteArray("FilesFilter=*.ini\nEnvironnement=dev\n") << ""
+                                      << "" << false << Fault::BadMainDir;
+    QTest::newRow("empty config.ini") << QByteArray() << ""
+                                      << "" << true << Fault::BadMainDir;
     QTest::newRow("missing directory")
-            << QByteArray("MainDir=%DIR%/absent\nEnvironnement=dev\n") << false << "%DIR%/absent"
-            << "" << false
-            << QStringList{ "Erreur | Impossible d'ouvrir le dossier %DIR%/absent",
-                            "Mirabex | " + m3Text() };
+            << QByteArray("MainDir=%DIR%/absent\nEnvironnement=dev\n") << "%DIR%/absent"
+            << "" << false << Fault::BadMainDir;
     QTest::newRow("empty FilesFilter= gives the default")
-            << QByteArray("MainDir=%DIR%\nFilesFilter=\nEnvironnement=dev\n") << true << "%DIR%"
-            << defaultFilter << false << none;
+            << QByteArray("MainDir=%DIR%\nFilesFilter=\nEnvironnement=dev\n") << "%DIR%"
+            << defaultFilter << false << Fault::None;
     QTest::newRow("last FilesFilter= wins")
             << QByteArray("MainDir=%DIR%\nFilesFilter=*.a\nFilesFilter=*.b\nEnvironnement=dev\n")
-            << true << "%DIR%" << "*.b" << false << none;
+            << "%DIR%"
+            << "*.b" << false << Fault::None;
     QTest::newRow("filter kept untrimmed")
             << QByteArray("MainDir=%DIR%\nFilesFilter= *.ini ; *.xml \nEnvironnement=dev\n")
-            << true << "%DIR%" << " *.ini ; *.xml " << false << none;
-    QTest::newRow("production")
-            << QByteArray("MainDir=%DIR%\nEnvironnement=production\n") << true << "%DIR%"
-            << defaultFilter << true << none;
+            << "%DIR%"
+            << " *.ini ; *.xml " << false << Fault::None;
+    QTest::newRow("production") << QByteArray("MainDir=%DIR%\nEnvironnement=production\n")
+                                << "%DIR%" << defaultFilter << true << Fault::None;
     QTest::newRow("value ending in prod")
-            << QByteArray("MainDir=%DIR%\nEnvironnement=serveur-prod\n") << true << "%DIR%"
-            << defaultFilter << true << none;
+            << QByteArray("MainDir=%DIR%\nEnvironnement=serveur-prod\n") << "%DIR%" << defaultFilter
+            << true << Fault::None;
     QTest::newRow("both words: prod is searched first")
-            << QByteArray("MainDir=%DIR%\nEnvironnement=devprod\n") << true << "%DIR%"
-            << defaultFilter << true << none;
+            << QByteArray("MainDir=%DIR%\nEnvironnement=devprod\n") << "%DIR%" << defaultFilter
+            << true << Fault::None;
     QTest::newRow("last Environnement= line decides")
-            << QByteArray("MainDir=%DIR%\nEnvironnement=prod\nEnvironnement=dev\n") << true
-            << "%DIR%" << defaultFilter << false << none;
+            << QByteArray("MainDir=%DIR%\nEnvironnement=prod\nEnvironnement=dev\n") << "%DIR%"
+            << defaultFilter << false << Fault::None;
     QTest::newRow("no Environnement= line: production")
-            << QByteArray("MainDir=%DIR%\n") << true << "%DIR%" << defaultFilter << true << none;
+            << QByteArray("MainDir=%DIR%\n") << "%DIR%" << defaultFilter << true << Fault::None;
     QTest::newRow("capital letter in the word")
-            << QByteArray("MainDir=%DIR%\nEnvironnement=Prod\n") << false << "%DIR%" << "" << true
-            << QStringList{ "Mirabex | " + m2Text() };
-    QTest::newRow("upper-case DEV")
-            << QByteArray("MainDir=%DIR%\nEnvironnement=DEV\n") << false << "%DIR%" << "" << true
-            << QStringList{ "Mirabex | " + m2Text() };
-    QTest::newRow("empty environment")
-            << QByteArray("MainDir=%DIR%\nEnvironnement=\n") << false << "%DIR%" << "" << true
-            << QStringList{ "Mirabex | " + m2Text() };
+            << QByteArray("MainDir=%DIR%\nEnvironnement=Prod\n") << "%DIR%"
+            << "" << true << Fault::BadEnvironment;
+    QTest::newRow("upper-case DEV") << QByteArray("MainDir=%DIR%\nEnvironnement=DEV\n") << "%DIR%"
+                                    << "" << true << Fault::BadEnvironment;
+    QTest::newRow("empty environment") << QByteArray("MainDir=%DIR%\nEnvironnement=\n") << "%DIR%"
+                                       << "" << true << Fault::BadEnvironment;
     QTest::newRow("lines after a bad environment are not read")
-            << QByteArray("Environnement=dev\nEnvironnement=recette\nMainDir=%DIR%\n") << false
-            << "" << "" << false << QStringList{ "Mirabex | " + m2Text() };
-    QTest::newRow("UTF-16 with byte-order mark")
-            << utf16WithBom(QStringLiteral("MainDir=%DIR%\r\nFilesFilter=*.é\r\nEnvironnement=dev\r\n"))
-            << true << "%DIR%" << "*.é" << false << none;
+            << QByteArray("Environnement=dev\nEnvironnement=recette\nMainDir=%DIR%\n") << ""
+            << "" << false << Fault::BadEnvironment;
+    QTest::newRow("UTF-16 with byte-order mark") << utf16WithBom(
+            QStringLiteral("MainDir=%DIR%\r\nFilesFilter=*.é\r\nEnvironnement=dev\r\n"))
+                                                 << "%DIR%"
+                                                 << "*.é" << false << Fault::None;
 }
 
 void tst_LoadSettings::configGrammar()
 {
     QFETCH(QByteArray, config);
-    QFETCH(bool, loaded);
     QFETCH(QString, mainDir);
     QFETCH(QString, filter);
     QFETCH(bool, prodActive);
-    QFETCH(QStringList, boxes);
+    QFETCH(Fault, fault);
 
     // The placeholder is replaced in the text, whatever its encoding.
-    const bool utf16 = config.startsWith("\xFF\xFE");
-    if (utf16) {
-        QString text = QStringDecoder(QStringConverter::Utf16LE).decode(config.mid(2));
-        config = utf16WithBom(substitute(text));
-    } else {
+    if (config.startsWith("\xFF\xFE"))
+        config = utf16WithBom(
+                substitute(QStringDecoder(QStringConverter::Utf16LE).decode(config.mid(2))));
+    else
         config = substitute(QString::fromUtf8(config)).toUtf8();
-    }
-    m_settings->writeConfig(config);
-    m_settings->writeValues(typicalValues);
+    const SettingsLoad result = load(config, typicalValues);
 
-    constructWindow();
-
-    QCOMPARE(m_boxes->summaries(), substitute(boxes));
-    QCOMPARE(!m_window->startupFailed(), loaded);
-    QCOMPARE(m_window->mainDirectory(), substitute(mainDir));
-    QCOMPARE(m_window->isProdActive(), prodActive);
-    const auto *filterField = m_window->findChild<QLineEdit *>(QStringLiteral("leFilterFiles"));
-    QCOMPARE(filterField->text(), filter);
-    if (loaded) {
-        QCOMPARE(m_window->filesFilterText(), filter);
-        QCOMPARE(m_window->statusBar()->currentMessage(),
-                 QStringLiteral("Dossier de recherche : ") + substitute(mainDir));
-        QCOMPARE(m_window->productionValues(), (QStringList{ "db-prod", "/srv/prod" }));
-    } else {
-        QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
-    }
+    QCOMPARE(result.fault, fault);
+    // The folder box comes before the MainDir= box when the folder named does not exist.
+    QCOMPARE(result.mainDirMissing, fault == Fault::BadMainDir && !mainDir.isEmpty());
+    QCOMPARE(result.config.mainDir, substitute(mainDir));
+    QCOMPARE(result.config.prodActive.value_or(true), prodActive);
+    QCOMPARE(result.filesFilter, filter);
+    QCOMPARE(result.values.prodValues,
+             fault == Fault::None ? QStringList({ "db-prod", "/srv/prod" }) : QStringList());
 }
 
 void tst_LoadSettings::valuesGrammar_data()
@@ -271,9 +232,8 @@ void tst_LoadSettings::valuesGrammar_data()
     QTest::newRow("all production values first")
             << QByteArray("prodVal=a\nprodVal=c\ndevVal=b\ndevVal=d") << QStringList{ "a", "c" }
             << QStringList{ "b", "d" } << true;
-    QTest::newRow("keys in any case, CRLF")
-            << QByteArray("PRODVAL=a\r\ndevval=b\r\n") << QStringList{ "a" } << QStringList{ "b" }
-            << true;
+    QTest::newRow("keys in any case, CRLF") << QByteArray("PRODVAL=a\r\ndevval=b\r\n")
+                                            << QStringList{ "a" } << QStringList{ "b" } << true;
     QTest::newRow("values untrimmed, with = signs")
             << QByteArray("prodVal= x=1 \ndevVal=y==2  \n") << QStringList{ " x=1 " }
             << QStringList{ "y==2  " } << true;
@@ -293,8 +253,8 @@ void tst_LoadSettings::valuesGrammar_data()
     QTest::newRow("three production values, two development values")
             << QByteArray("prodVal=a\nprodVal=b\nprodVal=c\ndevVal=x\ndevVal=y\n")
             << QStringList{ "a", "b", "c" } << QStringList{ "x", "y" } << false;
-    QTest::newRow("no value at all") << QByteArray("# rien\n") << QStringList() << QStringList()
-                                     << false;
+    QTest::newRow("no value at all")
+            << QByteArray("# rien\n") << QStringList() << QStringList() << false;
     QTest::newRow("empty file") << QByteArray() << QStringList() << QStringList() << false;
 }
 
@@ -305,83 +265,85 @@ void tst_LoadSettings::valuesGrammar()
     QFETCH(QStringList, devValues);
     QFETCH(bool, loaded);
 
-    m_settings->writeConfig(substitute(QStringLiteral("MainDir=%DIR%\nEnvironnement=prod\n")).toUtf8());
-    m_settings->writeValues(values);
-    constructWindow();
-
-    QCOMPARE(!m_window->startupFailed(), loaded);
-    QCOMPARE(m_window->productionValues(), prodValues);
-    QCOMPARE(m_window->developmentValues(), devValues);
-    if (loaded) {
-        QVERIFY(m_boxes->boxes().isEmpty());
-    } else {
-        QCOMPARE(m_boxes->summaries(), QStringList{ "Mirabex | " + m4Text() });
-        const SeenMessageBox &box = m_boxes->boxes().constFirst();
-        // The line break of the message is markup on purpose.
-        QCOMPARE(box.textFormat, Qt::RichText);
-        QCOMPARE(box.parent.data(), m_window.get());
-        QCOMPARE(box.icon, QMessageBox::Critical);
-    }
+    const SettingsLoad result = load(
+            substitute(QStringLiteral("MainDir=%DIR%\nEnvironnement=prod\n")).toUtf8(), values);
+    QCOMPARE(result.fault, loaded ? Fault::None : Fault::ValuesIncomplete);
+    QCOMPARE(result.values.prodValues, prodValues);
+    QCOMPARE(result.values.devValues, devValues);
 }
 
 void tst_LoadSettings::failureBoxes_data()
 {
-    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QByteArray>("config"); // null: no file; "/": a folder
+    QTest::addColumn<QByteArray>("values");
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<bool>("parentIsWindow");
 
+    const QByteArray config = "MainDir=%DIR%\n";
     QTest::newRow("config.ini missing")
-            << "no config" << QStringList{ "Erreur | Impossible d'ouvrir le fichier %APP%/config.ini" }
-            << false;
+            << QByteArray() << typicalValues
+            << QStringList{ "Erreur | Impossible d'ouvrir le fichier %APP%/config.ini" } << false;
     QTest::newRow("values.ini missing")
-            << "no values" << QStringList{ "Erreur | Impossible d'ouvrir le fichier %APP%/values.ini" }
-            << false;
+            << config << QByteArray()
+            << QStringList{ "Erreur | Impossible d'ouvrir le fichier %APP%/values.ini" } << false;
+    // Something that exists but cannot be read as a file, even by root.
     QTest::newRow("config.ini cannot be opened")
-            << "config is a folder"
+            << QByteArray("/") << typicalValues
             << QStringList{ "Mirabex | impossible d'ouvrir le fichier %APP%/config.ini" } << true;
     QTest::newRow("values.ini cannot be opened")
-            << "values is a folder"
+            << config << QByteArray("/")
             << QStringList{ "Mirabex | impossible d'ouvrir le fichier %APP%/values.ini" } << true;
+    QTest::newRow("bad environment")
+            << QByteArray("MainDir=%DIR%\nEnvironnement=Prod\n") << typicalValues
+            << QStringList{ "Mirabex | " + m2Text() } << true;
+    QTest::newRow("no MainDir= line") << QByteArray("Environnement=dev\n") << typicalValues
+                                      << QStringList{ "Mirabex | " + m3Text() } << true;
+    QTest::newRow("missing directory")
+            << QByteArray("MainDir=%DIR%/absent\n") << typicalValues
+            << QStringList{ "Erreur | Impossible d'ouvrir le dossier %DIR%/absent",
+                            "Mirabex | " + m3Text() }
+            << false;
+    QTest::newRow("uneven values") << config << QByteArray("prodVal=a\n")
+                                   << QStringList{ "Mirabex | " + m4Text() } << true;
 }
 
 void tst_LoadSettings::failureBoxes()
 {
-    QFETCH(QString, situation);
+    QFETCH(QByteArray, config);
+    QFETCH(QByteArray, values);
     QFETCH(QStringList, boxes);
     QFETCH(bool, parentIsWindow);
 
-    if (situation != QLatin1String("no config"))
-        m_settings->writeConfig(substitute(QStringLiteral("MainDir=%DIR%\n")).toUtf8());
-    if (situation != QLatin1String("no values"))
-        m_settings->writeValues(typicalValues);
-    // Something that exists but cannot be read as a file, even by root.
-    if (situation == QLatin1String("config is a folder")) {
-        m_settings->removeAll();
-        QVERIFY(QDir().mkpath(SettingsFiles::configPath()));
-    } else if (situation == QLatin1String("values is a folder")) {
-        QFile::remove(SettingsFiles::valuesPath());
-        QVERIFY(QDir().mkpath(SettingsFiles::valuesPath()));
+    const QList<QPair<QString, QByteArray>> files{ { SettingsFiles::configPath(), config },
+                                                   { SettingsFiles::valuesPath(), values } };
+    for (const auto &[path, bytes] : files) {
+        if (bytes == "/")
+            QVERIFY(QDir().mkpath(path));
+        else if (!bytes.isNull())
+            writeBytes(path, substitute(QString::fromUtf8(bytes)).toUtf8());
     }
 
-    constructWindow();
+    startWindow();
 
     QCOMPARE(m_boxes->summaries(), substitute(boxes));
     const SeenMessageBox &box = m_boxes->boxes().constFirst();
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(box.parent.data(), parentIsWindow ? m_window.get() : nullptr);
+    // The line break of the values.ini box is markup on purpose; every other text is plain.
+    QCOMPARE(box.textFormat,
+             box.text.contains(QLatin1String("<br />")) ? Qt::RichText : Qt::PlainText);
     QVERIFY(m_window->startupFailed());
 }
 
 void tst_LoadSettings::failedStartupEndsWithStatusZero()
 {
     // No settings at all: the box, then the end of the program, the window never shown.
-    constructWindow();
+    startWindow();
     QCOMPARE(m_boxes->boxes().size(), 1);
     QVERIFY(m_window->startupFailed());
     QVERIFY(!m_window->isVisible());
-    const auto *logo = m_window->findChild<QLabel *>(QStringLiteral("labelLogo"));
-    QVERIFY(logo->pixmap().isNull());
+    QVERIFY(child<QLabel>("labelLogo")->pixmap().isNull());
 }
 
 void tst_LoadSettings::boxesAreShownAsWritten()
@@ -390,7 +352,7 @@ void tst_LoadSettings::boxesAreShownAsWritten()
     const QString strange = m_dir->path() + QStringLiteral("/<b>R&D</b>");
     m_settings->writeConfig((QStringLiteral("MainDir=") + strange + QStringLiteral("\n")).toUtf8());
     m_settings->writeValues(typicalValues);
-    constructWindow();
+    startWindow();
 
     QCOMPARE(m_boxes->boxes().size(), 2);
     const SeenMessageBox &box = m_boxes->boxes().constFirst();
@@ -401,15 +363,15 @@ void tst_LoadSettings::boxesAreShownAsWritten()
 
 void tst_LoadSettings::laterLoadKeepsChosenDirectoryAndTypedFilter()
 {
-    m_settings->writeConfig(substitute(QStringLiteral("MainDir=%DIR%\nFilesFilter=*.ini\n")).toUtf8());
+    m_settings->writeConfig(
+            substitute(QStringLiteral("MainDir=%DIR%\nFilesFilter=*.ini\n")).toUtf8());
     m_settings->writeValues(typicalValues);
-    constructWindow();
-    QVERIFY(!m_window->startupFailed());
+    makeWindow();
 
     // The filter field shows FilesFilter=; what the user types there wins over the file.
-    auto *filterField = m_window->findChild<QLineEdit *>(QStringLiteral("leFilterFiles"));
-    QCOMPARE(filterField->text(), QStringLiteral("*.ini"));
-    filterField->setText(QStringLiteral("*.conf"));
+    QLineEdit *field = filterField();
+    QCOMPARE(field->text(), QStringLiteral("*.ini"));
+    field->setText(QStringLiteral("*.conf"));
 
     // config.ini now names another directory: the directory in force stays.
     QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("autre")));
@@ -419,16 +381,16 @@ void tst_LoadSettings::laterLoadKeepsChosenDirectoryAndTypedFilter()
     QVERIFY(m_window->loadSettings());
     QCOMPARE(m_window->mainDirectory(), substitute(QStringLiteral("%DIR%")));
     QCOMPARE(m_window->filesFilterText(), QStringLiteral("*.conf"));
-    QCOMPARE(filterField->text(), QStringLiteral("*.conf"));
+    QCOMPARE(field->text(), QStringLiteral("*.conf"));
     QVERIFY(!m_window->isProdActive());
 
     // An emptied field is filled again from the file.
-    filterField->clear();
+    field->clear();
     QVERIFY(m_window->loadSettings());
-    QCOMPARE(filterField->text(), QStringLiteral("*.xml"));
+    QCOMPARE(field->text(), QStringLiteral("*.xml"));
 
     // The sub-directory box is read at each load.
-    m_window->findChild<QCheckBox *>(QStringLiteral("cbSubdirs"))->setChecked(false);
+    subdirsBox()->setChecked(false);
     QVERIFY(m_window->recursesSubdirs());
     QVERIFY(m_window->loadSettings());
     QVERIFY(!m_window->recursesSubdirs());
@@ -448,17 +410,20 @@ void tst_LoadSettings::failedLoadLeavesEarlierState_data()
     const QStringList previous{ "old-prod" };
     QTest::newRow("bad environment after a valid one")
             << QByteArray("MainDir=%DIR%\nFilesFilter=*.new\nEnvironnement=dev\nEnvironnement=x\n")
-            << typicalValues << false << "*.new" << "" << previous << false;
+            << typicalValues << false << "*.new"
+            << "" << previous << false;
     QTest::newRow("directory removed since the last load")
-            << QByteArray("MainDir=%DIR%\nFilesFilter=*.new\nEnvironnement=dev\n")
-            << typicalValues << false << "*.new" << "" << previous << false;
+            << QByteArray("MainDir=%DIR%\nFilesFilter=*.new\nEnvironnement=dev\n") << typicalValues
+            << false << "*.new"
+            << "" << previous << false;
     QTest::newRow("values.ini missing")
             << QByteArray("MainDir=%DIR%\nFilesFilter=*.new\nEnvironnement=dev\n") << QByteArray()
-            << false << "*.new" << "*.new" << previous << true;
+            << false << "*.new"
+            << "*.new" << previous << true;
     QTest::newRow("uneven values")
             << QByteArray("MainDir=%DIR%\nFilesFilter=*.new\nEnvironnement=dev\n")
-            << QByteArray("prodVal=a\nprodVal=b\ndevVal=c\n") << false << "*.new" << "*.new"
-            << QStringList{ "a", "b" } << true;
+            << QByteArray("prodVal=a\nprodVal=b\ndevVal=c\n") << false << "*.new"
+            << "*.new" << QStringList{ "a", "b" } << true;
 }
 
 void tst_LoadSettings::failedLoadLeavesEarlierState()
@@ -472,11 +437,11 @@ void tst_LoadSettings::failedLoadLeavesEarlierState()
     QFETCH(bool, statusShown);
 
     // A successful first load, in production, with an empty filter field afterwards.
-    m_settings->writeConfig(substitute(QStringLiteral("MainDir=%DIR%\nFilesFilter=*.old\n")).toUtf8());
+    m_settings->writeConfig(
+            substitute(QStringLiteral("MainDir=%DIR%\nFilesFilter=*.old\n")).toUtf8());
     m_settings->writeValues(QByteArray("prodVal=old-prod\ndevVal=old-dev\n"));
-    constructWindow();
-    QVERIFY(!m_window->startupFailed());
-    auto *field = m_window->findChild<QLineEdit *>(QStringLiteral("leFilterFiles"));
+    makeWindow();
+    auto *field = child<QLineEdit>("leFilterFiles");
     field->clear();
     m_window->statusBar()->clearMessage();
 
@@ -500,10 +465,11 @@ void tst_LoadSettings::failedLoadLeavesEarlierState()
 
 void tst_LoadSettings::environmentLineGoesToDebugOutput()
 {
-    m_settings->writeConfig(substitute(QStringLiteral("MainDir=%DIR%\nEnvironnement=dev\n")).toUtf8());
+    m_settings->writeConfig(
+            substitute(QStringLiteral("MainDir=%DIR%\nEnvironnement=dev\n")).toUtf8());
     m_settings->writeValues(typicalValues);
     QTest::ignoreMessage(QtDebugMsg, "Environnement=dev");
-    constructWindow();
+    startWindow();
 }
 
 QTEST_MAIN(tst_LoadSettings)

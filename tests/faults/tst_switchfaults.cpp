@@ -2,24 +2,17 @@
 // the run goes through it, files and folders that cannot be read, links. Each test clicks the real
 // button over a real tree and checks the bytes on disk, the journal and the boxes shown.
 
-#include "messageboxwatcher.h"
-#include "testfiles.h"
-
-#include "ui/mainwindow.h"
+#include "windowfixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <algorithm>
-#include <memory>
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
@@ -72,8 +65,7 @@ public:
     {
 #ifdef Q_OS_LINUX
         const QByteArray options = "size=" + size;
-        if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0,
-                    options.constData())
+        if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, options.constData())
             == 0)
             m_mounted = true;
         else
@@ -92,8 +84,14 @@ public:
     SmallDisk(const SmallDisk &) = delete;
     SmallDisk &operator=(const SmallDisk &) = delete;
 
-    bool mounted() const { return m_mounted; }
-    QString error() const { return m_error; }
+    bool mounted() const
+    {
+        return m_mounted;
+    }
+    QString error() const
+    {
+        return m_error;
+    }
 
 private:
     QString m_folder;
@@ -127,7 +125,7 @@ QList<QByteArray> rawEntriesOf(const QByteArray &folder)
 
 } // namespace
 
-class tst_SwitchFaults : public QObject
+class tst_SwitchFaults : public WindowFixture
 {
     Q_OBJECT
 
@@ -149,32 +147,17 @@ private Q_SLOTS:
     void folderMountedBelowItself_walkedOnce();
 
 private:
-    void makeWindow();
-    void click();
-    QStringList journalLines() const;
-    QString tree() const { return m_dir->path() + QStringLiteral("/arbre"); }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SettingsFiles> m_settings;
-    std::unique_ptr<MessageBoxWatcher> m_boxes;
-    std::unique_ptr<MainWindow> m_window;
     QStringList m_extraFiles; // made next to the executable, removed by cleanup()
 };
 
 void tst_SwitchFaults::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY2(m_dir->isValid(), qPrintable(m_dir->errorString()));
-    QVERIFY(QDir().mkpath(tree()));
-    m_settings = std::make_unique<SettingsFiles>();
-    m_boxes = std::make_unique<MessageBoxWatcher>();
+    initFixture();
 }
 
 void tst_SwitchFaults::cleanup()
 {
     m_window.reset();
-    m_boxes.reset();
-    m_settings.reset();
     for (const QString &path : std::as_const(m_extraFiles))
         QFile::remove(path);
     m_extraFiles.clear();
@@ -192,26 +175,7 @@ void tst_SwitchFaults::cleanup()
             }
         }
     }
-    m_dir.reset();
-}
-
-void tst_SwitchFaults::makeWindow()
-{
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY(!m_window->startupFailed());
-}
-
-void tst_SwitchFaults::click()
-{
-    QTest::mouseClick(m_window->findChild<QPushButton *>(QStringLiteral("pushButton")),
-                      Qt::LeftButton);
-}
-
-QStringList tst_SwitchFaults::journalLines() const
-{
-    const QString text =
-            m_window->findChild<QPlainTextEdit *>(QStringLiteral("teJournal"))->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(u'\n');
+    cleanupFixture();
 }
 
 void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn_data()
@@ -281,8 +245,8 @@ void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn()
             + leftRecords(bigPath, false)
             + switchedRecords(tree() + QStringLiteral("/b.ini"), QStringLiteral("url=prod-host"),
                               QStringLiteral("url=dev-host"))
-            + switchedRecords(tree() + QStringLiteral("/c.ini"),
-                              QStringLiteral("autre=prod-host"), QStringLiteral("autre=dev-host"));
+            + switchedRecords(tree() + QStringLiteral("/c.ini"), QStringLiteral("autre=prod-host"),
+                              QStringLiteral("autre=dev-host"));
     QCOMPARE(journalLines(), expected);
     // The box came once the big file's records were shown.
     QCOMPARE(journalAtBox, expected.mid(0, 6).join(u'\n'));
@@ -371,9 +335,8 @@ void tst_SwitchFaults::unreadableFilesAndFolders_leftIntactAndShown()
     const QStringList lockedFolders{ tree() + QStringLiteral("/sans-droits/"),
                                      tree() + QStringLiteral("/sans-lecture/"),
                                      tree() + QStringLiteral("/sans-traversee/") };
-    const QList<QFile::Permissions> folderRights{
-        QFile::Permissions(), QFile::ExeOwner, QFile::ReadOwner
-    };
+    const QList<QFile::Permissions> folderRights{ QFile::Permissions(), QFile::ExeOwner,
+                                                  QFile::ReadOwner };
     for (const QString &folder : lockedFolders)
         writeBytes(folder + QStringLiteral("dedans.ini"), "url=prod-host\n");
     const QString readable = tree() + QStringLiteral("/lisible/ok.ini");
@@ -418,8 +381,8 @@ void tst_SwitchFaults::unreadableFilesAndFolders_leftIntactAndShown()
     QVERIFY(QFile::setPermissions(lockedFile, QFile::ReadOwner | QFile::WriteOwner));
     QCOMPARE(readBytes(lockedFile), QByteArray("url=prod-host\n"));
     for (const QString &folder : lockedFolders) {
-        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner
-                                                      | QFile::ExeOwner));
+        QVERIFY(QFile::setPermissions(folder,
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QCOMPARE(readBytes(folder + QStringLiteral("dedans.ini")), QByteArray("url=prod-host\n"));
         QCOMPARE(entriesOf(folder), QStringList{ QStringLiteral("dedans.ini") });
     }
@@ -656,8 +619,8 @@ void tst_SwitchFaults::folderMountedBelowItself_walkedOnce()
         != 0)
         QSKIP(qPrintable(QStringLiteral("a folder cannot be mounted here: ")
                          + QString::fromLocal8Bit(std::strerror(errno))));
-    const auto unmount = qScopeGuard(
-            [&] { ::umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH); });
+    const auto unmount =
+            qScopeGuard([&] { ::umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH); });
     m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
     m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
     makeWindow();

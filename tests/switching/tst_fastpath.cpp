@@ -2,11 +2,12 @@
 // copied as they are, journal paragraphs added in batches) gives exactly what the plain path
 // gives: decoding the whole file, replacing line by line, appending paragraph by paragraph.
 
-#include "switching/bytesearch.h"
+#include "switching/valuefinder.h"
 #include "switching/fileswitch.h"
-#include "switching/journal.h"
+#include "switching/gui/journal.h"
 #include "switching/linereplacer.h"
-#include "switching/textfile.h"
+#include "switching/filesystem.h"
+#include "switching/textformat.h"
 
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
@@ -34,11 +35,16 @@ QByteArray utf8Of(char32_t codePoint)
 QByteArray nearUtf8(QRandomGenerator &rng)
 {
     // Ill-formed starts: overlong forms, surrogates, beyond U+10FFFF, bytes never in UTF-8.
-    struct IllFormed { uchar lead, low, high; };
+    struct IllFormed
+    {
+        uchar lead, low, high;
+    };
     static const IllFormed illFormed[] = { { 0xC0, 0x80, 0xBF }, { 0xC1, 0x80, 0xBF },
-        { 0xE0, 0x80, 0x9F }, { 0xED, 0xA0, 0xBF }, { 0xF0, 0x80, 0x8F }, { 0xF4, 0x90, 0xBF },
-        { 0xF5, 0x80, 0xBF }, { 0xF8, 0x80, 0xBF }, { 0xFE, 0x80, 0xBF }, { 0xFF, 0x80, 0xBF } };
-    static const char32_t edges[] = { 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFDD0, 0xFEFF,
+                                           { 0xE0, 0x80, 0x9F }, { 0xED, 0xA0, 0xBF },
+                                           { 0xF0, 0x80, 0x8F }, { 0xF4, 0x90, 0xBF },
+                                           { 0xF5, 0x80, 0xBF }, { 0xF8, 0x80, 0xBF },
+                                           { 0xFE, 0x80, 0xBF }, { 0xFF, 0x80, 0xBF } };
+    static const char32_t edges[] = { 0x80,   0x7FF,  0x800,  0xD7FF,  0xE000,  0xFDD0,  0xFEFF,
                                       0xFFFD, 0xFFFE, 0xFFFF, 0x10000, 0x1FFFE, 0x10FFFF };
     const auto continuation = [&] { return char(rng.bounded(0x80, 0xC0)); };
     QByteArray bytes;
@@ -48,8 +54,10 @@ QByteArray nearUtf8(QRandomGenerator &rng)
             for (int n = rng.bounded(24); n > 0; --n)
                 bytes += char(rng.bounded(0x01, 0x80));
         } else if (pick < 7) { // well-formed, sometimes cut short
-            const char32_t c = rng.bounded(3) == 0 ? edges[rng.bounded(13)]
-                    : char32_t(rng.bounded(2) ? rng.bounded(0x80, 0xD800) : rng.bounded(0xE000, 0x110000));
+            const char32_t c = rng.bounded(3) == 0
+                    ? edges[rng.bounded(13)]
+                    : char32_t(rng.bounded(2) ? rng.bounded(0x80, 0xD800)
+                                              : rng.bounded(0xE000, 0x110000));
             const QByteArray whole = utf8Of(c);
             bytes += pick == 6 ? whole.left(rng.bounded(1, int(whole.size()))) : whole;
         } else if (pick < 9) {
@@ -67,8 +75,8 @@ QByteArray nearUtf8(QRandomGenerator &rng)
 
 // Files built from a small alphabet, so that values are often found, in every case.
 const QStringList letters = {
-    u"a"_s, u"b"_s, u"k"_s, u"s"_s, u"A"_s, u"B"_s, u"K"_s, u"S"_s, u"é"_s, u"É"_s, u"ß"_s,
-    u"ẞ"_s, u"Σ"_s, u"σ"_s, u"ς"_s, u"中"_s, u"文"_s, u"😀"_s, u"="_s, u" "_s,
+    u"a"_s, u"b"_s, u"k"_s, u"s"_s, u"A"_s, u"B"_s,  u"K"_s,  u"S"_s, u"é"_s, u"É"_s,
+    u"ß"_s, u"ẞ"_s, u"Σ"_s, u"σ"_s, u"ς"_s, u"中"_s, u"文"_s, u"😀"_s, u"="_s, u" "_s,
 };
 const QStringList folding = { u"ſ"_s, u"\u212A"_s }; // case folding gives an ASCII letter
 const QStringList lineEnds = { u"\r"_s, u"\n"_s, u"\r\n"_s };
@@ -96,7 +104,8 @@ QByteArray randomFile(QRandomGenerator &rng, const QString &text)
     const int form = rng.bounded(10);
     if (form >= 8) {
         const auto encoding = form == 8 ? QStringConverter::Utf16LE : QStringConverter::Utf16BE;
-        return QByteArray(form == 8 ? "\xFF\xFE" : "\xFE\xFF") + QStringEncoder(encoding).encode(text);
+        return QByteArray(form == 8 ? "\xFF\xFE" : "\xFE\xFF")
+                + QStringEncoder(encoding).encode(text);
     }
     QByteArray bytes = form >= 5 ? QByteArray("\xEF\xBB\xBF") : QByteArray();
     const QByteArray body = text.toUtf8();
@@ -111,13 +120,16 @@ QByteArray randomFile(QRandomGenerator &rng, const QString &text)
 QString changeCase(QRandomGenerator &rng, QString value)
 {
     switch (rng.bounded(4)) {
-    case 0: return value.toUpper();
-    case 1: return value.toLower();
+    case 0:
+        return value.toUpper();
+    case 1:
+        return value.toLower();
     case 2:
         for (QChar &c : value)
             c = rng.bounded(2) ? c.toUpper() : c.toLower();
         return value;
-    default: return value;
+    default:
+        return value;
     }
 }
 
@@ -168,8 +180,9 @@ QString shown(const QByteArray &bytes)
 {
     QString out;
     for (const char c : bytes)
-        out += uchar(c) >= 0x20 && uchar(c) < 0x7F ? QString(QLatin1Char(c))
-                                                   : u"\\x%1"_s.arg(uint(uchar(c)), 2, 16, QChar(u'0'));
+        out += uchar(c) >= 0x20 && uchar(c) < 0x7F
+                ? QString(QLatin1Char(c))
+                : u"\\x%1"_s.arg(uint(uchar(c)), 2, 16, QChar(u'0'));
     return u"\""_s + out + u"\""_s;
 }
 
@@ -206,9 +219,8 @@ QString switchMismatch(const QByteArray &bytes, const QStringList &fromValues,
         return input + u"bytesHoldAnyValue is %1"_s.arg(!holds);
 
     QStringList fastRecords;
-    const SwitchedFile fast = switchFileBytes(bytes, values, [&](const LineRecord &record) {
-        fastRecords.append(describe(record));
-    });
+    const SwitchedFile fast = switchFileBytes(
+            bytes, values, [&](const LineRecord &record) { fastRecords.append(describe(record)); });
     const DecodedText decoded = decodeText(bytes);
     if (fast.safety != decoded.safety)
         return input + u"safety %1 instead of %2"_s.arg(int(fast.safety)).arg(int(decoded.safety));
@@ -227,8 +239,9 @@ QString switchMismatch(const QByteArray &bytes, const QStringList &fromValues,
     if (fast.bytes != plainBytes)
         return input + u"bytes %1 instead of %2"_s.arg(shown(fast.bytes), shown(plainBytes));
     if (fastRecords != plainRecords)
-        return input + u"records %1 instead of %2"_s.arg(fastRecords.join(u" | "_s),
-                                                          plainRecords.join(u" | "_s));
+        return input
+                + u"records %1 instead of %2"_s.arg(fastRecords.join(u" | "_s),
+                                                    plainRecords.join(u" | "_s));
     return QString();
 }
 
@@ -257,9 +270,10 @@ QList<Paragraph> randomParagraphs(QRandomGenerator &rng, int count)
     };
     // Journal headers with paths that HTML reading may change: blanks (doubled, leading,
     // trailing, tab, no-break), markup characters, accents, an emoji, nothing at all.
-    static const QStringList pathPieces = { u"a"_s, u"B"_s, u"\\"_s, u"/"_s, u" "_s, u"  "_s,
-                                            u"\t"_s, u"\u00A0"_s, u"\u3000"_s, u"<"_s, u"&"_s,
-                                            u"\""_s, u"'"_s, u"é"_s, u"😀"_s, u"."_s };
+    static const QStringList pathPieces = { u"a"_s,      u"B"_s,  u"\\"_s, u"/"_s,
+                                            u" "_s,      u"  "_s, u"\t"_s, u"\u00A0"_s,
+                                            u"\u3000"_s, u"<"_s,  u"&"_s,  u"\""_s,
+                                            u"'"_s,      u"é"_s,  u"😀"_s,  u"."_s };
     QList<Paragraph> paragraphs;
     for (int i = 0; i < count; ++i) {
         if (rng.bounded(3)) {
@@ -303,7 +317,8 @@ QString editMismatch(const QPlainTextEdit &batched, const QPlainTextEdit &direct
     if (batched.toPlainText() != direct.toPlainText())
         return u"text [%1] instead of [%2]"_s.arg(batched.toPlainText(), direct.toPlainText());
     if (batched.document()->toHtml() != direct.document()->toHtml())
-        return u"HTML %1\ninstead of %2"_s.arg(batched.document()->toHtml(), direct.document()->toHtml());
+        return u"HTML %1\ninstead of %2"_s.arg(batched.document()->toHtml(),
+                                               direct.document()->toHtml());
     if (batched.blockCount() != direct.blockCount())
         return u"%1 blocks instead of %2"_s.arg(batched.blockCount()).arg(direct.blockCount());
     const auto sameLook = [](const QTextCharFormat &a, const QTextCharFormat &b) {
@@ -376,9 +391,8 @@ void tst_FastPath::writerGetsTheSameBytes()
     }
     const SwitchValues values({ u"hote-prod.exemple.fr"_s }, { u"hote-dev.exemple.fr"_s }, true);
     QList<LineRecord> wholeRecords, pieceRecords;
-    const SwitchedFile whole = switchFileBytes(bytes, values, [&](const LineRecord &record) {
-        wholeRecords.append(record);
-    });
+    const SwitchedFile whole = switchFileBytes(
+            bytes, values, [&](const LineRecord &record) { wholeRecords.append(record); });
     QList<QByteArray> pieces;
     const SwitchedFile streamed = switchFileBytes(
             bytes, values, [&](const LineRecord &record) { pieceRecords.append(record); },
@@ -391,8 +405,10 @@ void tst_FastPath::writerGetsTheSameBytes()
         QVERIFY(piece.endsWith(nativeLineTerminator()));
     QVERIFY(pieces.join() == whole.bytes);
     QCOMPARE(pieceRecords.size(), wholeRecords.size());
-    QVERIFY(whole.bytes == encodeLines(splitLines(QString::fromUtf8(bytes)).replaceInStrings(
-                                   u"hote-prod.exemple.fr"_s, u"hote-dev.exemple.fr"_s)));
+    QVERIFY(whole.bytes
+            == encodeLines(splitLines(QString::fromUtf8(bytes))
+                                   .replaceInStrings(u"hote-prod.exemple.fr"_s,
+                                                     u"hote-dev.exemple.fr"_s)));
 }
 
 void tst_FastPath::findsLeftmostValue_data()
@@ -402,7 +418,8 @@ void tst_FastPath::findsLeftmostValue_data()
     // Values of 4 bytes or more use the window search; shorter ones the plain scan.
     for (const int shortest : { 1, 4, 7 }) {
         for (quint32 seed = 1; seed <= 4; ++seed)
-            QTest::addRow("values of %d bytes or more, seed %u", shortest, seed) << seed << shortest;
+            QTest::addRow("values of %d bytes or more, seed %u", shortest, seed)
+                    << seed << shortest;
     }
 }
 
@@ -482,13 +499,15 @@ void tst_FastPath::utf8ValidityIsTheDecoders()
     for (const QByteArray &sample : std::as_const(cases)) {
         // Every alignment of the sample behind ASCII, and ASCII behind it.
         for (int shift = 0; shift < 9; ++shift) {
-            const QByteArray shifted = QByteArray(shift, 'x') + sample + QByteArray(shift % 3 * 4, 'y');
+            const QByteArray shifted =
+                    QByteArray(shift, 'x') + sample + QByteArray(shift % 3 * 4, 'y');
             QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
             const QString decoded = decoder.decode(shifted); // decoding happens here
             QVERIFY2(isValidUtf8(shifted) == !decoder.hasError(), qPrintable(shown(shifted)));
             // Nothing is read past the end: continuation bytes there complete no sequence.
             const QByteArray followed = shifted + "\x80\x80\x80";
-            QVERIFY2(isValidUtf8(QByteArrayView(followed).first(shifted.size())) == !decoder.hasError(),
+            QVERIFY2(isValidUtf8(QByteArrayView(followed).first(shifted.size()))
+                             == !decoder.hasError(),
                      qPrintable(shown(shifted) + u" followed by continuation bytes"_s));
         }
     }
@@ -501,7 +520,8 @@ void tst_FastPath::fileRows()
     QTest::addColumn<QStringList>("fromValues");
     QTest::addColumn<QStringList>("toValues");
     for (quint32 seed = 1; seed <= 16; ++seed)
-        QTest::addRow("random files, seed %u", seed) << seed << QByteArray() << QStringList() << QStringList();
+        QTest::addRow("random files, seed %u", seed)
+                << seed << QByteArray() << QStringList() << QStringList();
     const auto pinned = [](const char *tag, QByteArrayView bytes, const QStringList &from,
                            const QStringList &to) {
         QTest::newRow(tag) << quint32(0) << bytes.toByteArray() << from << to;
@@ -509,18 +529,34 @@ void tst_FastPath::fileRows()
     pinned("long s folds to s", "ſ=1\n", { u"S="_s }, { u"t="_s });
     pinned("Kelvin sign folds to k", "x\r\n\u212A\r\n", { u"k"_s }, { u"m"_s });
     pinned("value with carriage return", "a\r\nb\r\n", { u"a\r"_s }, { u"z"_s });
-    pinned("value with byte-order mark", "\xEF\xBB\xBF" "a\xEF\xBB\xBF" "b\n", { u"a\uFEFFb"_s }, { u"c"_s });
-    pinned("value with the second byte-order mark", "\xEF\xBB\xBF\xEF\xBB\xBF" "a=1\n", { u"\uFEFFa"_s }, { u"b"_s });
-    pinned("Latin-1 text around ASCII values", "caf\xE9=Prod\r\n\xE9t\xE9 prod\xFF\n", { u"prod"_s, u"T"_s }, { u"dév"_s, u"x"_s });
-    pinned("UTF-8 mark, then bytes that read as a UTF-16 mark", "\xEF\xBB\xBF\xFF\xFEk=1\n", { u"k"_s }, { u"j"_s });
+    pinned("value with byte-order mark",
+           "\xEF\xBB\xBF"
+           "a\xEF\xBB\xBF"
+           "b\n",
+           { u"a\uFEFFb"_s }, { u"c"_s });
+    pinned("value with the second byte-order mark",
+           "\xEF\xBB\xBF\xEF\xBB\xBF"
+           "a=1\n",
+           { u"\uFEFFa"_s }, { u"b"_s });
+    pinned("Latin-1 text around ASCII values", "caf\xE9=Prod\r\n\xE9t\xE9 prod\xFF\n",
+           { u"prod"_s, u"T"_s }, { u"dév"_s, u"x"_s });
+    pinned("UTF-8 mark, then bytes that read as a UTF-16 mark", "\xEF\xBB\xBF\xFF\xFEk=1\n",
+           { u"k"_s }, { u"j"_s });
     pinned("replacement character for an invalid byte", "a\xE9z\n", { u"a\uFFFDz"_s }, { u"c"_s });
     pinned("value cut by a NUL", QByteArrayView("ab\0cd", 5), { u"b\0c"_s }, { u"x"_s });
     pinned("UTF-16 LE file", "\xFF\xFEk\0=\0\n\0", { u"K="_s }, { u"j"_s });
     pinned("no line feed at the end", "k=1\r", { u"1"_s }, { u"2"_s });
     pinned("truncated sequence at the end", "ab\xF0\x9F", { u"b"_s }, { u"c"_s });
-    pinned("lone surrogate, half of an emoji", "a\xF0\x9F\x98\x80\n", { QString(QChar(0xD83D)) }, { u"x"_s });
-    pinned("byte-order mark at the start of a line with a value", "a\n\xEF\xBB\xBF" "b\n", { u"b"_s }, { u"c"_s });
-    pinned("second byte-order mark, first line without a value", "\xEF\xBB\xBF\xEF\xBB\xBF" "a\nb\n", { u"b"_s }, { u"c"_s });
+    pinned("lone surrogate, half of an emoji", "a\xF0\x9F\x98\x80\n", { QString(QChar(0xD83D)) },
+           { u"x"_s });
+    pinned("byte-order mark at the start of a line with a value",
+           "a\n\xEF\xBB\xBF"
+           "b\n",
+           { u"b"_s }, { u"c"_s });
+    pinned("second byte-order mark, first line without a value",
+           "\xEF\xBB\xBF\xEF\xBB\xBF"
+           "a\nb\n",
+           { u"b"_s }, { u"c"_s });
     pinned("chain of values", "a b\nc\n", { u"a"_s, u"b"_s, u"c"_s }, { u"b"_s, u"c"_s, u"A"_s });
     pinned("value without counterpart", "x\ny\n", { u"x"_s, u"y"_s }, { u"z"_s });
 }
@@ -541,18 +577,21 @@ void tst_FastPath::holdsValueAsLines()
             const bool holds = plainHolds(bytes, fromValues, caseSensitive);
             QVERIFY2(bytesHoldAnyValue(bytes, SwitchValues(fromValues, {}, caseSensitive)) == holds,
                      qPrintable(u"file %1, values %2, case %3, held %4"_s.arg(
-                             shown(bytes), shown(fromValues), caseSensitive ? u"sensitive"_s : u"ignored"_s,
+                             shown(bytes), shown(fromValues),
+                             caseSensitive ? u"sensitive"_s : u"ignored"_s,
                              holds ? u"yes"_s : u"no"_s)));
             // A hit in the first bytes of a file is a whole value within them.
             const ValueFinder finder(fromValues, caseSensitive);
-            const QByteArrayView head = QByteArrayView(bytes).first(rng.bounded(int(bytes.size()) + 1));
+            const QByteArrayView head =
+                    QByteArrayView(bytes).first(rng.bounded(int(bytes.size()) + 1));
             const qsizetype hit = finder.isUsable() ? finder.find(head) : -1;
             if (hit >= 0) {
                 const QByteArray rest = head.sliced(hit).toByteArray();
                 const auto fits = [&](const QString &value) {
                     return !value.isEmpty()
-                            && (caseSensitive ? rest.startsWith(value.toUtf8())
-                                              : rest.toLower().startsWith(value.toUtf8().toLower()));
+                            && (caseSensitive
+                                        ? rest.startsWith(value.toUtf8())
+                                        : rest.toLower().startsWith(value.toUtf8().toLower()));
                 };
                 QVERIFY2(std::any_of(fromValues.begin(), fromValues.end(), fits),
                          qPrintable(u"hit at %1 in %2"_s.arg(hit).arg(shown(rest))));
@@ -587,7 +626,8 @@ void tst_FastPath::journalAsDirectAppends_data()
     QTest::addColumn<QString>("start"); // the edit before the journal
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<int>("paragraphs");
-    for (const QString &start : { u"empty"_s, u"content"_s, u"appended"_s, u"cleared"_s, u"selected"_s }) {
+    for (const QString &start :
+         { u"empty"_s, u"content"_s, u"appended"_s, u"cleared"_s, u"selected"_s }) {
         for (quint32 seed = 1; seed <= 6; ++seed)
             QTest::addRow("%s edit, seed %u", qPrintable(start), seed) << start << seed << 40;
     }

@@ -138,11 +138,14 @@ void tst_FileCollector::collectsMatchingFiles_data()
     QTest::newRow("tree walked: sub-directories first, then files")
             << site << u"<tmp>/site"_s << true << u"*.ini;*.xml"_s << QStringList() << siteExpected;
     QTest::newRow("backslash separator turned to slash")
-            << site << u"<tmp>\\site"_s << true << u"*.ini;*.xml"_s << QStringList() << siteExpected;
+            << site << u"<tmp>\\site"_s << true << u"*.ini;*.xml"_s << QStringList()
+            << siteExpected;
     QTest::newRow("trailing slash: same entries")
-            << site << u"<tmp>/site/"_s << true << u"*.ini;*.xml"_s << QStringList() << siteExpected;
+            << site << u"<tmp>/site/"_s << true << u"*.ini;*.xml"_s << QStringList()
+            << siteExpected;
     QTest::newRow("trailing backslash: one slash")
-            << site << u"<tmp>/site\\"_s << true << u"*.ini;*.xml"_s << QStringList() << siteExpected;
+            << site << u"<tmp>/site\\"_s << true << u"*.ini;*.xml"_s << QStringList()
+            << siteExpected;
     QTest::newRow("no recursion: top-level files only")
             << site << u"<tmp>/site"_s << false << u"*.ini;*.xml"_s << QStringList()
             << QStringList{ u"<tmp>/site/app.ini"_s };
@@ -152,11 +155,11 @@ void tst_FileCollector::collectsMatchingFiles_data()
             << mixedCase << u"<tmp>/d"_s << false << u"*.ini"_s << QStringList()
             << QStringList{ u"<tmp>/d/a.ini"_s, u"<tmp>/d/B.ini"_s, u"<tmp>/d/c.ini"_s };
     QTest::newRow("sub-directories in name order ignoring case, then files")
-            << QStringList{ u"t/y.ini"_s, u"t/c/3.ini"_s, u"t/Z.ini"_s, u"t/b/1.ini"_s,
-                            u"t/A/2.ini"_s, u"t/_/0.ini"_s }
+            << QStringList{ u"t/y.ini"_s,   u"t/c/3.ini"_s, u"t/Z.ini"_s,
+                            u"t/b/1.ini"_s, u"t/A/2.ini"_s, u"t/_/0.ini"_s }
             << u"<tmp>/t"_s << true << u"*.ini"_s << QStringList()
             << QStringList{ u"<tmp>/t/_/0.ini"_s, u"<tmp>/t/A/2.ini"_s, u"<tmp>/t/b/1.ini"_s,
-                            u"<tmp>/t/c/3.ini"_s, u"<tmp>/t/y.ini"_s, u"<tmp>/t/Z.ini"_s };
+                            u"<tmp>/t/c/3.ini"_s, u"<tmp>/t/y.ini"_s,   u"<tmp>/t/Z.ini"_s };
     QTest::newRow("deep tree, depth first")
             << QStringList{ u"r/a/b/c/d.ini"_s, u"r/a/b/e.ini"_s, u"r/a/f.ini"_s, u"r/g.ini"_s,
                             u"r/h/i.ini"_s }
@@ -165,15 +168,15 @@ void tst_FileCollector::collectsMatchingFiles_data()
                             u"<tmp>/r/h/i.ini"_s, u"<tmp>/r/g.ini"_s };
 
     // Filters
-    const QStringList various = { u"f/app.ini"_s, u"f/run.xml"_s, u"f/.env"_s, u"f/noext"_s,
-                                  u"f/trail."_s, u"f/ARCHIVE.TAR.GZ"_s };
+    const QStringList various = { u"f/app.ini"_s, u"f/run.xml"_s, u"f/.env"_s,
+                                  u"f/noext"_s,   u"f/trail."_s,  u"f/ARCHIVE.TAR.GZ"_s };
     QTest::newRow("catch-all patterns collect every file, hidden ones too")
             << various << u"<tmp>/f"_s << false << u"*;*.*;.*;*."_s << QStringList()
-            << QStringList{ u"<tmp>/f/.env"_s, u"<tmp>/f/app.ini"_s, u"<tmp>/f/ARCHIVE.TAR.GZ"_s,
+            << QStringList{ u"<tmp>/f/.env"_s,  u"<tmp>/f/app.ini"_s, u"<tmp>/f/ARCHIVE.TAR.GZ"_s,
                             u"<tmp>/f/noext"_s, u"<tmp>/f/run.xml"_s, u"<tmp>/f/trail."_s };
     QTest::newRow("star alone collects hidden files")
             << various << u"<tmp>/f"_s << false << u"*"_s << QStringList()
-            << QStringList{ u"<tmp>/f/.env"_s, u"<tmp>/f/app.ini"_s, u"<tmp>/f/ARCHIVE.TAR.GZ"_s,
+            << QStringList{ u"<tmp>/f/.env"_s,  u"<tmp>/f/app.ini"_s, u"<tmp>/f/ARCHIVE.TAR.GZ"_s,
                             u"<tmp>/f/noext"_s, u"<tmp>/f/run.xml"_s, u"<tmp>/f/trail."_s };
     QTest::newRow("hidden files by their own pattern")
             << various << u"<tmp>/f"_s << false << u".*"_s << QStringList()
@@ -270,7 +273,8 @@ void tst_FileCollector::followsLinks_data()
             << u"<tmp>/t"_s << true << u"*.ini"_s << QStringList()
             << QStringList{ u"<tmp>/t/a/x.ini"_s, u"<tmp>/t/top.ini"_s };
     QTest::newRow("link two levels up")
-            << QStringList{ u"t/a/b/y.ini"_s, u"t/a/x.ini"_s, u"t/top.ini"_s, u"t/a/b/up -> ../.."_s }
+            << QStringList{ u"t/a/b/y.ini"_s, u"t/a/x.ini"_s, u"t/top.ini"_s,
+                            u"t/a/b/up -> ../.."_s }
             << u"<tmp>/t"_s << true << u"*.ini"_s << QStringList()
             << QStringList{ u"<tmp>/t/a/b/y.ini"_s, u"<tmp>/t/a/x.ini"_s, u"<tmp>/t/top.ini"_s };
     QTest::newRow("link to itself: the directory it stands in")
@@ -311,11 +315,11 @@ void tst_FileCollector::skipsWhatIsNotAFile_data()
             << QStringList{ u"t/ok.ini"_s, u"t/dangling.ini -> missing.ini"_s } << u"<tmp>/t"_s
             << true << u"*"_s << QStringList() << QStringList{ u"<tmp>/t/ok.ini"_s };
     QTest::newRow("broken link to a directory not walked")
-            << QStringList{ u"t/ok.ini"_s, u"t/gone -> missing/"_s } << u"<tmp>/t"_s << true << u"*"_s
-            << QStringList() << QStringList{ u"<tmp>/t/ok.ini"_s };
+            << QStringList{ u"t/ok.ini"_s, u"t/gone -> missing/"_s } << u"<tmp>/t"_s << true
+            << u"*"_s << QStringList() << QStringList{ u"<tmp>/t/ok.ini"_s };
     QTest::newRow("link to itself not collected")
-            << QStringList{ u"t/ok.ini"_s, u"t/me.ini -> me.ini"_s } << u"<tmp>/t"_s << true << u"*"_s
-            << QStringList() << QStringList{ u"<tmp>/t/ok.ini"_s };
+            << QStringList{ u"t/ok.ini"_s, u"t/me.ini -> me.ini"_s } << u"<tmp>/t"_s << true
+            << u"*"_s << QStringList() << QStringList{ u"<tmp>/t/ok.ini"_s };
     QTest::newRow("FIFO not collected")
             << QStringList{ u"t/ok.ini"_s, u"t/pipe.ini |"_s } << u"<tmp>/t"_s << true << u"*"_s
             << QStringList() << QStringList{ u"<tmp>/t/ok.ini"_s };
@@ -346,16 +350,14 @@ void tst_FileCollector::relativeDirectoryStaysRelative_data()
     QTest::addColumn<QString>("directory");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("name only") << u"data"_s
-                               << QStringList{ u"data/sub/b.ini"_s, u"data/a.ini"_s };
+    QTest::newRow("name only") << u"data"_s << QStringList{ u"data/sub/b.ini"_s, u"data/a.ini"_s };
     QTest::newRow("name with a trailing slash")
             << u"data/"_s << QStringList{ u"data/sub/b.ini"_s, u"data/a.ini"_s };
-    QTest::newRow("dot slash kept") << u"./data"_s
-                                    << QStringList{ u"./data/sub/b.ini"_s, u"./data/a.ini"_s };
+    QTest::newRow("dot slash kept")
+            << u"./data"_s << QStringList{ u"./data/sub/b.ini"_s, u"./data/a.ini"_s };
     QTest::newRow("backslash separator") << u"data\\sub"_s << QStringList{ u"data/sub/b.ini"_s };
-    QTest::newRow("current directory") << u"."_s
-                                       << QStringList{ u"./data/sub/b.ini"_s, u"./data/a.ini"_s,
-                                                       u"./top.ini"_s };
+    QTest::newRow("current directory")
+            << u"."_s << QStringList{ u"./data/sub/b.ini"_s, u"./data/a.ini"_s, u"./top.ini"_s };
     QTest::newRow("through the parent")
             << u"../work/data"_s
             << QStringList{ u"../work/data/sub/b.ini"_s, u"../work/data/a.ini"_s };
@@ -368,8 +370,8 @@ void tst_FileCollector::relativeDirectoryStaysRelative()
 
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString problem =
-            buildTree(dir.path(), { u"work/data/a.ini"_s, u"work/data/sub/b.ini"_s, u"work/top.ini"_s });
+    const QString problem = buildTree(
+            dir.path(), { u"work/data/a.ini"_s, u"work/data/sub/b.ini"_s, u"work/top.ini"_s });
     QVERIFY2(problem.isEmpty(), qPrintable(u"cannot make "_s + problem));
 
     CurrentDirectoryGuard guard;

@@ -30,8 +30,9 @@ QStringList describe(const QList<LineRecord> &records)
             described.append(modified(record.before, record.after));
         } else {
             // A "not identified" record names the value only.
-            described.append(record.after.isEmpty() ? notIdentified(record.before)
-                                                    : u"NotIdentified with after [%1]"_s.arg(record.after));
+            described.append(record.after.isEmpty()
+                                     ? notIdentified(record.before)
+                                     : u"NotIdentified with after [%1]"_s.arg(record.after));
         }
     }
     return described;
@@ -74,7 +75,8 @@ void tst_LineReplacer::replacesValues_data()
             << QStringList{ modified(u"abc ab"_s, u"Y ab"_s), modified(u"abc ab"_s, u"Y X"_s) };
     QTest::newRow("every occurrence replaced, one record")
             << u"prod;prod;xprodx"_s << QStringList{ u"prod"_s } << QStringList{ u"dev"_s } << true
-            << u"dev;dev;xdevx"_s << QStringList{ modified(u"prod;prod;xprodx"_s, u"dev;dev;xdevx"_s) };
+            << u"dev;dev;xdevx"_s
+            << QStringList{ modified(u"prod;prod;xprodx"_s, u"dev;dev;xdevx"_s) };
     QTest::newRow("value not in the line: unchanged, no record")
             << u"host=test"_s << QStringList{ u"prod"_s } << QStringList{ u"dev"_s } << false
             << u"host=test"_s << QStringList();
@@ -83,8 +85,8 @@ void tst_LineReplacer::replacesValues_data()
     QTest::newRow("empty line") << QString() << QStringList{ u"prod"_s } << QStringList{ u"dev"_s }
                                 << false << QString() << QStringList();
     QTest::newRow("value replaced by an empty value")
-            << u"a=prod"_s << QStringList{ u"prod"_s } << QStringList{ QString() } << true << u"a="_s
-            << QStringList{ modified(u"a=prod"_s, u"a="_s) };
+            << u"a=prod"_s << QStringList{ u"prod"_s } << QStringList{ QString() } << true
+            << u"a="_s << QStringList{ modified(u"a=prod"_s, u"a="_s) };
     QTest::newRow("pattern characters taken literally")
             << u"url=http://h.example/a.*?(x)[1]$^\\d"_s << QStringList{ u"a.*?(x)[1]$^\\d"_s }
             << QStringList{ u"\\1$0"_s } << true << u"url=http://h.example/\\1$0"_s
@@ -125,7 +127,8 @@ void tst_LineReplacer::replacesValues_data()
             << u"\th\t\r"_s << QStringList{ modified(u"host"_s, u"h"_s) };
     QTest::newRow("not identified value recorded trimmed")
             << u"x"_s << QStringList{ u"x"_s, u" ab"_s } << QStringList{ u"  AB"_s, u"y"_s }
-            << false << u"  AB"_s << QStringList{ modified(u"x"_s, u"AB"_s), notIdentified(u"ab"_s) };
+            << false << u"  AB"_s
+            << QStringList{ modified(u"x"_s, u"AB"_s), notIdentified(u"ab"_s) };
 
     // Empty values and missing counterparts
     QTest::newRow("empty value matches nothing")
@@ -137,8 +140,8 @@ void tst_LineReplacer::replacesValues_data()
             << QStringList{ modified(u"host=prod port=1"_s, u"host=dev port=1"_s),
                             modified(u"host=prod port=1"_s, u"host=dev port=2"_s) };
     QTest::newRow("empty value in an empty line")
-            << QString() << QStringList{ QString() } << QStringList{ u"dev"_s } << false << QString()
-            << QStringList();
+            << QString() << QStringList{ QString() } << QStringList{ u"dev"_s } << false
+            << QString() << QStringList();
     QTest::newRow("fewer values to put than to find: extra values unused")
             << u"a b c"_s << QStringList{ u"a"_s, u"b"_s, u"c"_s } << QStringList{ u"1"_s } << true
             << u"1 b c"_s << QStringList{ modified(u"a b c"_s, u"1 b c"_s) };
@@ -146,8 +149,8 @@ void tst_LineReplacer::replacesValues_data()
             << u"a b c"_s << QStringList{ u"a"_s } << QStringList() << false << u"a b c"_s
             << QStringList();
     QTest::newRow("more values to put than to find: extra ones ignored")
-            << u"a b"_s << QStringList{ u"a"_s } << QStringList{ u"1"_s, u"b"_s } << true << u"1 b"_s
-            << QStringList{ modified(u"a b"_s, u"1 b"_s) };
+            << u"a b"_s << QStringList{ u"a"_s } << QStringList{ u"1"_s, u"b"_s } << true
+            << u"1 b"_s << QStringList{ modified(u"a b"_s, u"1 b"_s) };
 
     // Beyond ASCII
     QTest::newRow("accented capital, ignoring case")
@@ -170,8 +173,8 @@ void tst_LineReplacer::replacesValues_data()
             << u"rue=STRAẞE"_s << QStringList{ u"straße"_s } << QStringList{ u"weg"_s } << false
             << u"rue=weg"_s << QStringList{ modified(u"rue=STRAẞE"_s, u"rue=weg"_s) };
     QTest::newRow("Greek capital sigma, value with medial sigma")
-            << u"x=ΣΟΦΙΑ"_s << QStringList{ u"σοφια"_s } << QStringList{ u"y"_s } << false << u"x=y"_s
-            << QStringList{ modified(u"x=ΣΟΦΙΑ"_s, u"x=y"_s) };
+            << u"x=ΣΟΦΙΑ"_s << QStringList{ u"σοφια"_s } << QStringList{ u"y"_s } << false
+            << u"x=y"_s << QStringList{ modified(u"x=ΣΟΦΙΑ"_s, u"x=y"_s) };
     // Final sigma matches capital sigma when case is ignored, but the capital's lower case is the
     // medial form: the variant found cannot be identified.
     QTest::newRow("Greek capital sigma, value with final sigma: not identified")
@@ -186,11 +189,10 @@ void tst_LineReplacer::replacesValues_data()
     QTest::newRow("dotless i does not match I")
             << u"x=I"_s << QStringList{ u"ı"_s } << QStringList{ u"y"_s } << false << u"x=I"_s
             << QStringList();
-    QTest::newRow("emoji and CJK values")
-            << u"名前=😀本"_s << QStringList{ u"😀"_s, u"本"_s } << QStringList{ u"🚀"_s, u"値"_s }
-            << true << u"名前=🚀値"_s
-            << QStringList{ modified(u"名前=😀本"_s, u"名前=🚀本"_s),
-                            modified(u"名前=😀本"_s, u"名前=🚀値"_s) };
+    QTest::newRow("emoji and CJK values") << u"名前=😀本"_s << QStringList{ u"😀"_s, u"本"_s }
+                                          << QStringList{ u"🚀"_s, u"値"_s } << true << u"名前=🚀値"_s
+                                          << QStringList{ modified(u"名前=😀本"_s, u"名前=🚀本"_s),
+                                                          modified(u"名前=😀本"_s, u"名前=🚀値"_s) };
 }
 
 void tst_LineReplacer::replacesValues()
@@ -203,13 +205,15 @@ void tst_LineReplacer::replacesValues()
     QFETCH(QStringList, expectedRecords);
 
     QList<LineRecord> records;
-    QCOMPARE(replaceValuesInLine(line, fromValues, toValues, caseSensitive, &records), expectedLine);
+    QCOMPARE(replaceValuesInLine(line, fromValues, toValues, caseSensitive, &records),
+             expectedLine);
     QCOMPARE(describe(records), expectedRecords);
 
     // Records already in the list are kept, the new ones go after them.
     QList<LineRecord> appended{ { LineRecord::Kind::Modified, u"earlier"_s, u"earlier"_s } };
     replaceValuesInLine(line, fromValues, toValues, caseSensitive, &appended);
-    QCOMPARE(describe(appended), QStringList{ modified(u"earlier"_s, u"earlier"_s) } + expectedRecords);
+    QCOMPARE(describe(appended),
+             QStringList{ modified(u"earlier"_s, u"earlier"_s) } + expectedRecords);
 
     // Without a record list, the same line comes out.
     QCOMPARE(replaceValuesInLine(line, fromValues, toValues, caseSensitive, nullptr), expectedLine);
@@ -235,20 +239,20 @@ void tst_LineReplacer::detectsValues_data()
     QTest::newRow("other case, ignoring case")
             << u"host=PROD"_s << QStringList{ u"prod"_s } << false << true;
     QTest::newRow("no value") << u"host=prod"_s << QStringList() << false << false;
-    QTest::newRow("empty value ignored") << u"host=prod"_s << QStringList{ QString() } << false
-                                         << false;
+    QTest::newRow("empty value ignored")
+            << u"host=prod"_s << QStringList{ QString() } << false << false;
     QTest::newRow("empty value ignored in an empty line")
             << QString() << QStringList{ QString() } << true << false;
     QTest::newRow("empty value ignored, next value found")
             << u"host=prod"_s << QStringList{ QString(), u"prod"_s } << true << true;
-    QTest::newRow("value longer than the line") << u"pro"_s << QStringList{ u"prod"_s } << false
-                                                << false;
+    QTest::newRow("value longer than the line")
+            << u"pro"_s << QStringList{ u"prod"_s } << false << false;
     QTest::newRow("accented capital, ignoring case")
             << u"ÉLODIE"_s << QStringList{ u"élodie"_s } << false << true;
     QTest::newRow("accented capital, case-sensitive")
             << u"ÉLODIE"_s << QStringList{ u"élodie"_s } << true << false;
-    QTest::newRow("sharp s against SS") << u"STRASSE"_s << QStringList{ u"straße"_s } << false
-                                        << false;
+    QTest::newRow("sharp s against SS")
+            << u"STRASSE"_s << QStringList{ u"straße"_s } << false << false;
     QTest::newRow("final sigma against capital sigma")
             << u"ΟΔΟΣ"_s << QStringList{ u"οδος"_s } << false << true;
 }
@@ -280,12 +284,12 @@ void tst_LineReplacer::reverseSwitchRestoresLine()
     // Values are "<...>" around characters that hold no "<" or ">", and the rest of the line
     // holds no "<": no value can be found inside another, nor across two of them.
     const QStringList valueCharacters = {
-        u"a"_s, u"B"_s, u"7"_s, u" "_s, u"."_s, u"*"_s, u"$"_s, u"\\"_s, u"("_s, u"["_s,
-        u"é"_s, u"É"_s, u"ß"_s, u"Σ"_s, u"ς"_s, u"日"_s, u"😀"_s,
+        u"a"_s, u"B"_s, u"7"_s, u" "_s, u"."_s, u"*"_s, u"$"_s,  u"\\"_s, u"("_s,
+        u"["_s, u"é"_s, u"É"_s, u"ß"_s, u"Σ"_s, u"ς"_s, u"日"_s, u"😀"_s,
     };
     const QStringList fillerCharacters = {
-        u"x"_s, u"Y"_s, u"="_s, u" "_s, u"\t"_s, u";"_s, u">"_s, u"é"_s, u"à"_s, u"本"_s, u"🚀"_s,
-        u"."_s, u"*"_s,
+        u"x"_s, u"Y"_s, u"="_s,  u" "_s, u"\t"_s, u";"_s, u">"_s,
+        u"é"_s, u"à"_s, u"本"_s, u"🚀"_s, u"."_s,  u"*"_s,
     };
     auto randomString = [&random](const QStringList &characters, int minLength, int maxLength) {
         QString s;
@@ -328,7 +332,8 @@ void tst_LineReplacer::reverseSwitchRestoresLine()
 
         QList<LineRecord> records;
         const QString switched = replaceValuesInLine(line, production, development, true, &records);
-        const QString message = u"round %1, line [%2], switched [%3]"_s.arg(round).arg(line, switched);
+        const QString message =
+                u"round %1, line [%2], switched [%3]"_s.arg(round).arg(line, switched);
         QVERIFY2(records.size() == present.size(), qPrintable(message));
         for (const LineRecord &record : std::as_const(records))
             QVERIFY2(record.kind == LineRecord::Kind::Modified, qPrintable(message));

@@ -4,9 +4,9 @@
 #include "messageboxwatcher.h"
 #include "testfiles.h"
 
-#include "switching/precheck.h"
-#include "switching/replacement.h"
-#include "switching/textfile.h"
+#include "switching/gui/precheck.h"
+#include "switching/gui/replacement.h"
+#include "switching/textformat.h"
 
 #include <QColor>
 #include <QDir>
@@ -105,8 +105,8 @@ void verifyJournalLook(const QPlainTextEdit &journal, const QString &path)
             const QTextCharFormat format = fragment.charFormat();
             const qsizetype start = fragment.position() - block.position();
             const qsizetype end = start + fragment.length();
-            const QString where = QStringLiteral("paragraph \"%1\", fragment \"%2\"")
-                                          .arg(text, fragment.text());
+            const QString where =
+                    QStringLiteral("paragraph \"%1\", fragment \"%2\"").arg(text, fragment.text());
             if (label.isEmpty()) {
                 QVERIFY2(!isBold(format), qPrintable(where + QStringLiteral(" is bold")));
                 if (format.foreground().style() != Qt::NoBrush) {
@@ -151,8 +151,7 @@ QStringList entriesOf(const QString &folder)
     return names;
 }
 
-QByteArray encoded(QStringConverter::Encoding encoding, const QByteArray &mark,
-                   const QString &text)
+QByteArray encoded(QStringConverter::Encoding encoding, const QByteArray &mark, const QString &text)
 {
     QStringEncoder encoder(encoding);
     return mark + QByteArray(encoder.encode(text));
@@ -186,7 +185,9 @@ QString u8(const char *text)
 #ifdef Q_OS_UNIX
 int modeOf(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return -1;
     return int(info.st_mode & 07777);
@@ -205,7 +206,9 @@ struct Identity
 
 Identity identityOf(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
     return { quint64(info.st_ino), quint64(info.st_nlink) };
@@ -268,8 +271,8 @@ bool makeUnreadable(UnreadablePath kind, const QString &path, const QByteArray &
     case UnreadablePath::WriteOnly:
         writeBytes(path, content);
         ageFile(path);
-        return QFile::setPermissions(path, kind == UnreadablePath::WriteOnly ? QFile::WriteOwner
-                                                                           : QFile::Permissions());
+        return QFile::setPermissions(
+                path, kind == UnreadablePath::WriteOnly ? QFile::WriteOwner : QFile::Permissions());
     }
     return false;
 }
@@ -322,10 +325,9 @@ void tst_Replacement::precheckFindsValues_data()
     QTest::newRow("value in a CRLF file")
             << QByteArray("a=1\r\nurl=host-prod\r\n") << hostProd << true << true;
     QTest::newRow("second value of the list")
-            << QByteArray("url=host-prod\n") << QStringList{ u8("absent"), u8("host-prod") }
-            << true << true;
-    QTest::newRow("value absent") << QByteArray("a=1\nurl=host-dev\n") << hostProd << true
-                                  << false;
+            << QByteArray("url=host-prod\n") << QStringList{ u8("absent"), u8("host-prod") } << true
+            << true;
+    QTest::newRow("value absent") << QByteArray("a=1\nurl=host-dev\n") << hostProd << true << false;
     QTest::newRow("other case with case respected")
             << QByteArray("URL=HOST-PROD\n") << hostProd << true << false;
     QTest::newRow("other case with case ignored")
@@ -339,8 +341,7 @@ void tst_Replacement::precheckFindsValues_data()
     QTest::newRow("value split across two CRLF lines, case ignored")
             << QByteArray("url=host-\r\nprod\r\n") << hostProd << false << false;
     QTest::newRow("value holding a line feed")
-            << QByteArray("url=host-\nprod\n") << QStringList{ u8("host-\nprod") } << true
-            << false;
+            << QByteArray("url=host-\nprod\n") << QStringList{ u8("host-\nprod") } << true << false;
     QTest::newRow("empty file") << QByteArray() << hostProd << true << false;
     QTest::newRow("empty file, case ignored") << QByteArray() << hostProd << false << false;
     QTest::newRow("empty list of values")
@@ -348,8 +349,8 @@ void tst_Replacement::precheckFindsValues_data()
     QTest::newRow("empty value matches nothing")
             << QByteArray("url=host-prod\n") << QStringList{ QString() } << false << false;
     QTest::newRow("empty value then a present value")
-            << QByteArray("url=host-prod\n") << QStringList{ QString(), u8("host-prod") }
-            << true << true;
+            << QByteArray("url=host-prod\n") << QStringList{ QString(), u8("host-prod") } << true
+            << true;
     QTest::newRow("value in a UTF-8 file with byte-order mark")
             << QByteArray("\xEF\xBB\xBFurl=host-prod\n") << hostProd << true << true;
     QTest::newRow("value in a UTF-16 LE file")
@@ -474,7 +475,7 @@ void tst_Replacement::journalRecords_data()
     QTest::addColumn<QStringList>("toValues");
     QTest::addColumn<bool>("caseSensitive");
     QTest::addColumn<QStringList>("expectedJournal"); // %P: the path as shown
-    QTest::addColumn<QByteArray>("expectedContent");  // lines ending with "\n"
+    QTest::addColumn<QByteArray>("expectedContent"); // lines ending with "\n"
 
     const QString modified = u8("Fichier modifié : %P");
     const QString notModified = u8("Fichier non modifié : %P");
@@ -482,8 +483,7 @@ void tst_Replacement::journalRecords_data()
     const QStringList dev{ u8("dev") };
 
     QTest::newRow("exact line replaced, other lines unchanged")
-            << u8("config/app.ini")
-            << QByteArray("[General]\nEnvironnement=prod\nNiveau=3\n")
+            << u8("config/app.ini") << QByteArray("[General]\nEnvironnement=prod\nNiveau=3\n")
             << QStringList{ u8("Environnement=prod") } << QStringList{ u8("Environnement=dev") }
             << true
             << QStringList{ modified, u8("Avant : Environnement=prod"),
@@ -503,8 +503,8 @@ void tst_Replacement::journalRecords_data()
     QTest::newRow("second value applies to the result of the first")
             << u8("app.ini") << QByteArray("url=A\n") << QStringList{ u8("A"), u8("B") }
             << QStringList{ u8("B"), u8("C") } << true
-            << QStringList{ modified, u8("Avant : url=A"), u8("Après : url=B"), modified,
-                            u8("Avant : url=A"), u8("Après : url=C") }
+            << QStringList{ modified, u8("Avant : url=A"), u8("Après : url=B"),
+                            modified, u8("Avant : url=A"), u8("Après : url=C") }
             << QByteArray("url=C\n");
     QTest::newRow("earlier value does not see the result of a later one")
             << u8("app.ini") << QByteArray("url=A\n") << QStringList{ u8("B"), u8("A") }
@@ -540,12 +540,18 @@ void tst_Replacement::journalRecords_data()
             << QByteArray("host=srv-prod\nnothing here\nuser=usr-prod;pwd=pwd-prod\nport=8443\n")
             << QStringList{ u8("pwd-prod"), u8("usr-prod"), u8("srv-prod"), u8("8443") }
             << QStringList{ u8("pwd-dev"), u8("usr-dev"), u8("srv-dev"), u8("8080") } << true
-            << QStringList{ modified, u8("Avant : host=srv-prod"), u8("Après : host=srv-dev"),
-                            modified, u8("Avant : user=usr-prod;pwd=pwd-prod"),
+            << QStringList{ modified,
+                            u8("Avant : host=srv-prod"),
+                            u8("Après : host=srv-dev"),
+                            modified,
+                            u8("Avant : user=usr-prod;pwd=pwd-prod"),
                             u8("Après : user=usr-prod;pwd=pwd-dev"),
-                            modified, u8("Avant : user=usr-prod;pwd=pwd-prod"),
+                            modified,
+                            u8("Avant : user=usr-prod;pwd=pwd-prod"),
                             u8("Après : user=usr-dev;pwd=pwd-dev"),
-                            modified, u8("Avant : port=8443"), u8("Après : port=8080") }
+                            modified,
+                            u8("Avant : port=8443"),
+                            u8("Après : port=8080") }
             << QByteArray("host=srv-dev\nnothing here\nuser=usr-dev;pwd=pwd-dev\nport=8080\n");
     QTest::newRow("value found twice on a line: one record")
             << u8("app.ini") << QByteArray("a=prod,prod\n") << prod << dev << true
@@ -556,17 +562,19 @@ void tst_Replacement::journalRecords_data()
             << QStringList{ modified, u8("Avant : cle = prod"), u8("Après : cle = dev") }
             << QByteArray("  \tcle = dev  \n");
     QTest::newRow("file name and line that look like HTML shown as written")
-            << u8("a&b<c>.ini") << QByteArray("<b>url</b>=http://prod?a=1&amp;b=2\n") << prod
-            << dev << true
+            << u8("a&b<c>.ini") << QByteArray("<b>url</b>=http://prod?a=1&amp;b=2\n") << prod << dev
+            << true
             << QStringList{ modified, u8("Avant : <b>url</b>=http://prod?a=1&amp;b=2"),
                             u8("Après : <b>url</b>=http://dev?a=1&amp;b=2") }
             << QByteArray("<b>url</b>=http://dev?a=1&amp;b=2\n");
     QTest::newRow("nested folders with spaces and accents")
-            << u8("sous dossier/été/fichier.ini") << QByteArray("a=prod\n") << prod << dev
-            << true << QStringList{ modified, u8("Avant : a=prod"), u8("Après : a=dev") }
+            << u8("sous dossier/été/fichier.ini") << QByteArray("a=prod\n") << prod << dev << true
+            << QStringList{ modified, u8("Avant : a=prod"), u8("Après : a=dev") }
             << QByteArray("a=dev\n");
     QTest::newRow("first line after a byte-order mark")
-            << u8("app.ini") << QByteArray("\xEF\xBB\xBF" "Environnement=prod\r\n")
+            << u8("app.ini")
+            << QByteArray("\xEF\xBB\xBF"
+                          "Environnement=prod\r\n")
             << QStringList{ u8("Environnement=prod") } << QStringList{ u8("Environnement=dev") }
             << true
             << QStringList{ modified, u8("Avant : Environnement=prod"),
@@ -676,19 +684,21 @@ void tst_Replacement::writeBack_data()
             << QByteArray("a=1\r\nb=prod") << QByteArray("a=1\nb=dev\n") << 1 << true;
     QTest::newRow("empty file stays empty") << QByteArray() << QByteArray() << 0 << true;
     QTest::newRow("single line feed") << QByteArray("\n") << QByteArray("\n") << 0 << true;
-    QTest::newRow("blank lines only") << QByteArray("\n\r\n\n") << QByteArray("\n\n\n") << 0
-                                      << true;
+    QTest::newRow("blank lines only")
+            << QByteArray("\n\r\n\n") << QByteArray("\n\n\n") << 0 << true;
     QTest::newRow("carriage return inside a line kept")
             << QByteArray("a=prod\rb\n") << QByteArray("a=dev\rb\n") << 1 << true;
-    QTest::newRow("UTF-8 byte-order mark dropped")
-            << QByteArray("\xEF\xBB\xBF" "a=prod\n") << QByteArray("a=dev\n") << 1 << true;
+    QTest::newRow("UTF-8 byte-order mark dropped") << QByteArray("\xEF\xBB\xBF"
+                                                                 "a=prod\n")
+                                                   << QByteArray("a=dev\n") << 1 << true;
     QTest::newRow("UTF-8 byte-order mark dropped without the value")
-            << QByteArray("\xEF\xBB\xBF" "a=1\n") << QByteArray("a=1\n") << 0 << true;
-    QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QByteArray() << 0
-                                           << true;
+            << QByteArray("\xEF\xBB\xBF"
+                          "a=1\n")
+            << QByteArray("a=1\n") << 0 << true;
+    QTest::newRow("byte-order mark alone")
+            << QByteArray("\xEF\xBB\xBF") << QByteArray() << 0 << true;
     QTest::newRow("UTF-16 LE rewritten as UTF-8")
-            << utf16le(u8("clé=prod\r\nété=1\r\n")) << u8("clé=dev\nété=1\n").toUtf8() << 1
-            << true;
+            << utf16le(u8("clé=prod\r\nété=1\r\n")) << u8("clé=dev\nété=1\n").toUtf8() << 1 << true;
     QTest::newRow("UTF-16 BE rewritten as UTF-8")
             << utf16be(u8("clé=prod\nété=1")) << u8("clé=dev\nété=1\n").toUtf8() << 1 << true;
     QTest::newRow("UTF-16 LE without the value rewritten as UTF-8")
@@ -702,7 +712,8 @@ void tst_Replacement::writeBack_data()
     QTest::newRow("UTF-8 characters kept")
             << u8("clé=été prod € \U0001F600\n").toUtf8()
             << u8("clé=été dev € \U0001F600\n").toUtf8() << 1 << true;
-    // Bytes that are not UTF-8 (Latin-1, Windows-1252, a sequence cut short) come back as they were.
+    // Bytes that are not UTF-8 (Latin-1, Windows-1252, a sequence cut short) come back as they
+    // were.
     QTest::newRow("Windows-1252 text holding the value")
             << QByteArray("caf\xE9 a=prod\n") << QByteArray("caf\xE9 a=dev\n") << 1 << true;
     QTest::newRow("Windows-1252 text without the value")
@@ -713,14 +724,13 @@ void tst_Replacement::writeBack_data()
     QTest::newRow("UTF-8 sequence cut at the end of the file")
             << QByteArray("url=prod\nnom=caf\xC3") << QByteArray("url=dev\nnom=caf\xC3\n") << 1
             << true;
-    QTest::newRow("UTF-8 encoded surrogate")
-            << QByteArray("url=prod\xED\xA0\x80\n") << QByteArray("url=dev\xED\xA0\x80\n") << 1
-            << true;
+    QTest::newRow("UTF-8 encoded surrogate") << QByteArray("url=prod\xED\xA0\x80\n")
+                                             << QByteArray("url=dev\xED\xA0\x80\n") << 1 << true;
     QTest::newRow("overlong UTF-8 sequence")
             << QByteArray("url=prod\xC0\xAF\n") << QByteArray("url=dev\xC0\xAF\n") << 1 << true;
     QTest::newRow("bad byte after a UTF-8 byte-order mark")
-            << QByteArray("\xEF\xBB\xBFurl=prod;caf\xE9\n") << QByteArray("url=dev;caf\xE9\n")
-            << 1 << true;
+            << QByteArray("\xEF\xBB\xBFurl=prod;caf\xE9\n") << QByteArray("url=dev;caf\xE9\n") << 1
+            << true;
     QTest::newRow("value replaced without a journal")
             << QByteArray("a=prod\r\nb=prod") << QByteArray("a=dev\nb=dev\n") << 0 << false;
     QTest::newRow("file without the value, without a journal")
@@ -869,7 +879,8 @@ void tst_Replacement::readFailures()
         done = replaceValuesInFile({ u8("host-prod") }, { u8("host-dev") }, path, true, &journal);
     }
     QVERIFY(!done);
-    QCOMPARE(watcher.summaries(), QStringList{ u8("Erreur | Impossible d'ouvrir le fichier ") + path });
+    QCOMPARE(watcher.summaries(),
+             QStringList{ u8("Erreur | Impossible d'ouvrir le fichier ") + path });
     QCOMPARE(watcher.boxes().constFirst().icon, QMessageBox::Critical);
     verifyNoBoxParent(watcher.boxes());
     QCOMPARE(journalLines(journal), QStringList());
@@ -892,20 +903,20 @@ void tst_Replacement::writeFailures_data()
     QTest::addColumn<QStringList>("expectedJournal"); // %P: the path as shown
 
     const QByteArray twoValues("[General]\r\nurl=host-prod\r\nuser=admin\r\nbackup=host-prod-2");
-    const QStringList twoRecords{ u8("Fichier modifié : %P"), u8("Avant : url=host-prod"),
-                                  u8("Après : url=host-dev"), u8("Fichier modifié : %P"),
-                                  u8("Avant : backup=host-prod-2"),
-                                  u8("Après : backup=host-dev-2") };
+    const QStringList twoRecords{
+        u8("Fichier modifié : %P"),       u8("Avant : url=host-prod"),
+        u8("Après : url=host-dev"),       u8("Fichier modifié : %P"),
+        u8("Avant : backup=host-prod-2"), u8("Après : backup=host-dev-2")
+    };
 
-    QTest::newRow("read-only file") << WriteFailure::ReadOnlyFile << twoValues << u8("host-dev")
-                                    << qint64(0) << twoRecords;
+    QTest::newRow("read-only file")
+            << WriteFailure::ReadOnlyFile << twoValues << u8("host-dev") << qint64(0) << twoRecords;
     // A file without the value is written back too, so it meets the same failure.
     QTest::newRow("read-only file without the value")
             << WriteFailure::ReadOnlyFile << QByteArray("url=host-test\r\n") << u8("host-dev")
             << qint64(0) << QStringList();
-    QTest::newRow("file in a read-only folder")
-            << WriteFailure::ReadOnlyFolder << twoValues << u8("host-dev") << qint64(0)
-            << twoRecords;
+    QTest::newRow("file in a read-only folder") << WriteFailure::ReadOnlyFolder << twoValues
+                                                << u8("host-dev") << qint64(0) << twoRecords;
 
     // The new content goes past the size limit; the old one fits below it, or not.
     const QString longValue = QString(6000, u'x');
@@ -916,8 +927,8 @@ void tst_Replacement::writeFailures_data()
             << qint64(4096) << longRecord;
     QTest::newRow("old and new content past the size limit")
             << WriteFailure::SizeLimit
-            << QByteArray("url=host-prod\n") + QByteArray(5000, 'y') + QByteArray("\n")
-            << longValue << qint64(4096) << longRecord;
+            << QByteArray("url=host-prod\n") + QByteArray(5000, 'y') + QByteArray("\n") << longValue
+            << qint64(4096) << longRecord;
     const QString longerValue = QString(40000, u'x');
     QTest::newRow("new content past the size limit and larger than the write buffer")
             << WriteFailure::SizeLimit << QByteArray("url=host-prod\n") << longerValue
@@ -946,10 +957,11 @@ void tst_Replacement::writeFailures()
     const QDateTime timeBefore = modificationTime(path);
 
     if (kind == WriteFailure::ReadOnlyFile)
-        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(QFile::setPermissions(path,
+                                      QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     if (kind == WriteFailure::ReadOnlyFolder)
-        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
-                                                      | QFile::ExeGroup));
+        QVERIFY(QFile::setPermissions(
+                folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup));
     const QFile::Permissions permissions = QFileInfo(path).permissions();
     const QStringList entriesBefore = entriesOf(folder);
 

@@ -1,26 +1,20 @@
 // "Échanger les valeurs" from end to end: clicks on the real button of the real window, over real
 // trees and real settings files, checked on file bytes, the journal and what the window shows.
 
-#include "messageboxwatcher.h"
-#include "testfiles.h"
+#include "windowfixture.h"
 
-#include "switching/textfile.h"
-#include "ui/mainwindow.h"
+#include "switching/textformat.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <memory>
 
 namespace {
 
@@ -36,7 +30,7 @@ QString configHeader()
 
 } // namespace
 
-class tst_SwitchRun : public QObject
+class tst_SwitchRun : public WindowFixture
 {
     Q_OBJECT
 
@@ -60,45 +54,18 @@ private Q_SLOTS:
     void roundTripRestoresTree();
 
 private:
-    void makeWindow();
     // count files f00.ini... holding "x=prod-host", their settings, and the window.
     void makeTreeOfFiles(int count);
-    void click();
-    QStringList journalLines() const;
-    QString tree() const { return m_dir->path() + QStringLiteral("/arbre"); }
-    template<typename T>
-    T *child(const char *name) const
-    {
-        return m_window->findChild<T *>(QLatin1String(name));
-    }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SettingsFiles> m_settings;
-    std::unique_ptr<MessageBoxWatcher> m_boxes;
-    std::unique_ptr<MainWindow> m_window;
 };
 
 void tst_SwitchRun::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY2(m_dir->isValid(), qPrintable(m_dir->errorString()));
-    QVERIFY(QDir().mkpath(tree()));
-    m_settings = std::make_unique<SettingsFiles>();
-    m_boxes = std::make_unique<MessageBoxWatcher>();
+    initFixture();
 }
 
 void tst_SwitchRun::cleanup()
 {
-    m_window.reset();
-    m_boxes.reset();
-    m_settings.reset();
-    m_dir.reset();
-}
-
-void tst_SwitchRun::makeWindow()
-{
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY(!m_window->startupFailed());
+    cleanupFixture();
 }
 
 void tst_SwitchRun::makeTreeOfFiles(int count)
@@ -109,17 +76,6 @@ void tst_SwitchRun::makeTreeOfFiles(int count)
     m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
     m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
     makeWindow();
-}
-
-void tst_SwitchRun::click()
-{
-    QTest::mouseClick(child<QPushButton>("pushButton"), Qt::LeftButton);
-}
-
-QStringList tst_SwitchRun::journalLines() const
-{
-    const QString text = child<QPlainTextEdit>("teJournal")->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(u'\n');
 }
 
 void tst_SwitchRun::switchAndSwitchBack()
@@ -136,9 +92,9 @@ void tst_SwitchRun::switchAndSwitchBack()
 
     m_settings->writeConfig(tree(), QStringLiteral("*.ini;*.xml;*.properties;*.txt"),
                             QStringLiteral("prod"));
-    m_settings->writeValues({ { QStringLiteral("db-prod.exemple.fr"),
-                                QStringLiteral("db-dev.exemple.fr") },
-                              { QStringLiteral("/srv/prod"), QStringLiteral("/srv/dev") } });
+    m_settings->writeValues(
+            { { QStringLiteral("db-prod.exemple.fr"), QStringLiteral("db-dev.exemple.fr") },
+              { QStringLiteral("/srv/prod"), QStringLiteral("/srv/dev") } });
     makeWindow();
     const QImage prodPicture = QPixmap(QStringLiteral(":/icons/prod.png")).toImage();
     const QImage devPicture = QPixmap(QStringLiteral(":/icons/developpement.png")).toImage();
@@ -171,7 +127,7 @@ void tst_SwitchRun::switchAndSwitchBack()
     QVERIFY(!m_window->isProdActive());
     QCOMPARE(child<QLabel>("labelLogo")->pixmap().toImage(), devPicture);
     QVERIFY(child<QProgressBar>("progressBar")->isHidden());
-    QVERIFY(child<QPushButton>("pushButton")->isEnabled());
+    QVERIFY(switchButton()->isEnabled());
     QCOMPARE(m_window->collectedFiles().size(), 4);
 
     click();
@@ -198,16 +154,18 @@ void tst_SwitchRun::environmentLine_data()
             << "Environnement=production" << false << "Environnement=devuction"
             << "Environnement=production";
     QTest::newRow("lower-case key, case ignored")
-            << "environnement=prod" << false << "Environnement=dev" << "Environnement=prod";
+            << "environnement=prod" << false << "Environnement=dev"
+            << "Environnement=prod";
     // The rewrite leaves these lines as they are: the run writes the environment itself, or
     // the next run would switch the tree the same way once more.
     QTest::newRow("lower-case key, case sensitive")
-            << "environnement=prod" << true << "environnement=dev" << "environnement=prod";
+            << "environnement=prod" << true << "environnement=dev"
+            << "environnement=prod";
     QTest::newRow("a blank and a comment around the value")
             << "Environnement= prod # serveur" << true << "Environnement= dev # serveur"
             << "Environnement= prod # serveur";
-    QTest::newRow("no Environnement= line: one is added")
-            << "" << false << "Environnement=dev" << "Environnement=prod";
+    QTest::newRow("no Environnement= line: one is added") << "" << false << "Environnement=dev"
+                                                          << "Environnement=prod";
 }
 
 void tst_SwitchRun::environmentLine()
@@ -222,13 +180,13 @@ void tst_SwitchRun::environmentLine()
                     .toUtf8());
     m_settings->writeValues({ { QStringLiteral("a"), QStringLiteral("b") } });
     makeWindow();
-    child<QCheckBox>("cbSensitive")->setChecked(caseSensitive);
+    caseBox()->setChecked(caseSensitive);
 
     click();
     const QString expected = QStringLiteral("MainDir=%1\nFilesFilter=*.ini\n%2\n");
     QCOMPARE(readBytes(SettingsFiles::configPath()), expected.arg(tree(), afterFirst).toUtf8());
-    QCOMPARE(journalLines(), (QStringList{ configHeader(), "Avant : " + line.trimmed(),
-                                           "Après : " + afterFirst }));
+    QCOMPARE(journalLines(),
+             (QStringList{ configHeader(), "Avant : " + line.trimmed(), "Après : " + afterFirst }));
     QVERIFY(!m_window->isProdActive());
 
     click();
@@ -300,7 +258,7 @@ void tst_SwitchRun::clickDuringRunStartsNoSecondRun()
     // Runs when the run first lets events through, at its tenth file.
     bool enabledDuringRun = true;
     QTimer::singleShot(0, this, [&] {
-        auto *button = child<QPushButton>("pushButton");
+        auto *button = switchButton();
         enabledDuringRun = button->isEnabled();
         QTest::mouseClick(button, Qt::LeftButton);
         button->click();
@@ -308,7 +266,7 @@ void tst_SwitchRun::clickDuringRunStartsNoSecondRun()
     click();
 
     QVERIFY(!enabledDuringRun);
-    QVERIFY(child<QPushButton>("pushButton")->isEnabled());
+    QVERIFY(switchButton()->isEnabled());
     // One run: config.ini once, each file once, all of them in development.
     QCOMPARE(journalLines().count(configHeader()), 1);
     QCOMPARE(journalLines().size(), 3 * 31);
@@ -323,9 +281,8 @@ void tst_SwitchRun::journalClearedDuringRunGoesOnFromEmpty()
     makeTreeOfFiles(30);
     // Clicked when the run first lets events through, before the tenth file: what came before,
     // shown or not yet, goes.
-    QTimer::singleShot(0, this, [&] {
-        QTest::mouseClick(child<QPushButton>("pbClearLog"), Qt::LeftButton);
-    });
+    QTimer::singleShot(
+            0, this, [&] { QTest::mouseClick(child<QPushButton>("pbClearLog"), Qt::LeftButton); });
     click();
 
     const QStringList lines = journalLines();
@@ -402,7 +359,9 @@ void tst_SwitchRun::filesThatWouldNotSurviveAreLeftIntactAndSaid()
 {
     const QByteArray latin1 = "h\xF4te=prod-host\n";
     const QByteArray binary = QByteArray("\x89PNG\r\n\x1A\n\0\0prod-host\0", 20);
-    const QByteArray binaryWithout = QByteArray("\x7F" "ELF\0\0\0\x01", 8);
+    const QByteArray binaryWithout = QByteArray("\x7F"
+                                                "ELF\0\0\0\x01",
+                                                8);
     writeBytes(tree() + QStringLiteral("/latin1.ini"), latin1);
     writeBytes(tree() + QStringLiteral("/image.png"), binary);
     writeBytes(tree() + QStringLiteral("/programme"), binaryWithout);
@@ -421,11 +380,11 @@ void tst_SwitchRun::filesThatWouldNotSurviveAreLeftIntactAndSaid()
     QCOMPARE(readBytes(tree() + QStringLiteral("/programme")), binaryWithout);
     QCOMPARE(modificationTime(tree() + QStringLiteral("/image.png")), aged);
     const QStringList lines = journalLines();
-    QCOMPARE(lines.mid(3), (QStringList{
-                                   "Fichier non modifié : " + displayed(tree() + "/image.png"),
-                                   textSafetyReason(TextSafety::HasNulBytes),
-                                   "Fichier modifié : " + displayed(tree() + "/latin1.ini"),
-                                   "Avant : hôte=prod-host", "Après : hôte=dev-host" }));
+    QCOMPARE(lines.mid(3),
+             (QStringList{ "Fichier non modifié : " + displayed(tree() + "/image.png"),
+                           textSafetyReason(TextSafety::HasNulBytes),
+                           "Fichier modifié : " + displayed(tree() + "/latin1.ini"),
+                           "Avant : hôte=prod-host", "Après : hôte=dev-host" }));
     // The binary file holding a value is the one file left in production: a box says so.
     QCOMPARE(m_boxes->summaries(), QStringList{ leftBehindSummary(1, 0) });
     QCOMPARE(m_boxes->boxes().constFirst().icon, QMessageBox::Warning);
@@ -467,15 +426,19 @@ void tst_SwitchRun::roundTripRestoresTree()
     const int pairCount = 1 + random.bounded(8);
     QList<QPair<QString, QString>> pairs;
     for (int i = 0; i < pairCount; ++i)
-        pairs.append({ QStringLiteral("P%1q-%2.prod.fr").arg(QChar(u'a' + i)).arg(random.bounded(1000)),
-                       QStringLiteral("D%1q-%2.dév.fr").arg(QChar(u'a' + i)).arg(random.bounded(1000)) });
-    const QStringList fillers{ "clé", "valeur", "serveur", "chemin", "<port>", "{\"a\": 1}", "é",
-                               "日本", "😀", "   ", "=", "\t" };
+        pairs.append(
+                { QStringLiteral("P%1q-%2.prod.fr").arg(QChar(u'a' + i)).arg(random.bounded(1000)),
+                  QStringLiteral("D%1q-%2.dév.fr")
+                          .arg(QChar(u'a' + i))
+                          .arg(random.bounded(1000)) });
+    const QStringList fillers{ "clé", "valeur", "serveur", "chemin", "<port>", "{\"a\": 1}",
+                               "é",   "日本",   "😀",       "   ",    "=",      "\t" };
 
     QStringList binaries;
     const int fileCount = 20 + random.bounded(40);
     for (int f = 0; f < fileCount; ++f) {
-        const QString dir = QStringLiteral("/d%1/s%2").arg(random.bounded(4)).arg(random.bounded(3));
+        const QString dir =
+                QStringLiteral("/d%1/s%2").arg(random.bounded(4)).arg(random.bounded(3));
         const QString path = tree() + dir + QStringLiteral("/f%1.txt").arg(f);
         const int kind = random.bounded(10);
         if (kind == 0) {
@@ -518,7 +481,8 @@ void tst_SwitchRun::roundTripRestoresTree()
     m_settings->writeValues(settingsPairs);
     makeWindow();
     click();
-    const QString leftAside = QStringLiteral("Paire de valeurs non utilisée : prodVal= / devVal=q-");
+    const QString leftAside =
+            QStringLiteral("Paire de valeurs non utilisée : prodVal= / devVal=q-");
     QCOMPARE(journalLines().count(leftAside), 1);
     const QStringList expectedBoxes = binaries.isEmpty()
             ? QStringList()

@@ -1,7 +1,8 @@
 // How file bytes become text and lines, and back: byte-order marks, the safety verdict that
 // decides whether a file may be rewritten, line splitting and the bytes written back.
 
-#include "switching/textfile.h"
+#include "switching/filesystem.h"
+#include "switching/textformat.h"
 
 #include <QRandomGenerator>
 #include <QStringDecoder>
@@ -30,8 +31,8 @@ namespace {
 
 QByteArray encoded(QStringConverter::Encoding encoding, const QString &text, bool withBom)
 {
-    QStringEncoder encoder(encoding, withBom ? QStringConverter::Flag::WriteBom
-                                             : QStringConverter::Flag::Default);
+    QStringEncoder encoder(
+            encoding, withBom ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
     QByteArray bytes = encoder.encode(text);
     Q_ASSERT(!encoder.hasError());
     return bytes;
@@ -109,24 +110,19 @@ void tst_TextFile::decodesByteOrderMarks_data()
     const QString text = QStringLiteral(u"clé=valeur\r\nhôte=日本\n😀 fin\n");
     const QString startsNonAscii = QStringLiteral(u"é=1\n");
 
-    QTest::newRow("no mark: UTF-8")
-            << encoded(QStringConverter::Utf8, text, false) << QByteArray() << text
-            << TextEncoding::Utf8;
+    QTest::newRow("no mark: UTF-8") << encoded(QStringConverter::Utf8, text, false) << QByteArray()
+                                    << text << TextEncoding::Utf8;
     QTest::newRow("UTF-8 mark dropped from the text")
             << encoded(QStringConverter::Utf8, text, true) << utf8Bom << text
             << TextEncoding::Utf8WithBom;
-    QTest::newRow("UTF-16 LE mark")
-            << encoded(QStringConverter::Utf16LE, text, true) << utf16LEBom << text
-            << TextEncoding::Utf16LE;
-    QTest::newRow("UTF-16 BE mark")
-            << encoded(QStringConverter::Utf16BE, text, true) << utf16BEBom << text
-            << TextEncoding::Utf16BE;
-    QTest::newRow("UTF-32 LE mark")
-            << encoded(QStringConverter::Utf32LE, text, true) << utf32LEBom << text
-            << TextEncoding::Utf32LE;
-    QTest::newRow("UTF-32 BE mark")
-            << encoded(QStringConverter::Utf32BE, text, true) << utf32BEBom << text
-            << TextEncoding::Utf32BE;
+    QTest::newRow("UTF-16 LE mark") << encoded(QStringConverter::Utf16LE, text, true) << utf16LEBom
+                                    << text << TextEncoding::Utf16LE;
+    QTest::newRow("UTF-16 BE mark") << encoded(QStringConverter::Utf16BE, text, true) << utf16BEBom
+                                    << text << TextEncoding::Utf16BE;
+    QTest::newRow("UTF-32 LE mark") << encoded(QStringConverter::Utf32LE, text, true) << utf32LEBom
+                                    << text << TextEncoding::Utf32LE;
+    QTest::newRow("UTF-32 BE mark") << encoded(QStringConverter::Utf32BE, text, true) << utf32BEBom
+                                    << text << TextEncoding::Utf32BE;
     // FF FE 00 00 also starts UTF-16 LE text whose first character is U+0000; a real UTF-32 LE
     // file must win, or every character would come out as two.
     QTest::newRow("UTF-32 LE with a single ASCII character is not UTF-16 LE")
@@ -180,8 +176,8 @@ void tst_TextFile::judgesSafety_data()
 
     // UTF-8 without a mark
     QTest::newRow("ASCII") << QByteArray("host=prod.example.com\n") << rewritable;
-    QTest::newRow("French UTF-8")
-            << QStringLiteral(u"hôte=serveur-été\nmot=œuvre «x»\n").toUtf8() << rewritable;
+    QTest::newRow("French UTF-8") << QStringLiteral(u"hôte=serveur-été\nmot=œuvre «x»\n").toUtf8()
+                                  << rewritable;
     QTest::newRow("CJK and emoji UTF-8") << QStringLiteral(u"名前=値 😀\n").toUtf8() << rewritable;
     QTest::newRow("empty") << QByteArray() << rewritable;
     // Bytes outside well-formed sequences come back as they were.
@@ -190,7 +186,8 @@ void tst_TextFile::judgesSafety_data()
     QTest::newRow("stray continuation byte") << QByteArray("a\x80z") << rewritable;
     QTest::newRow("truncated 2-byte sequence at the end") << QByteArray("caf\xC3") << rewritable;
     QTest::newRow("truncated 3-byte sequence at the end") << QByteArray("x=\xE2\x82") << rewritable;
-    QTest::newRow("truncated 4-byte sequence at the end") << QByteArray("x=\xF0\x9F\x98") << rewritable;
+    QTest::newRow("truncated 4-byte sequence at the end")
+            << QByteArray("x=\xF0\x9F\x98") << rewritable;
     QTest::newRow("truncated sequence mid-line") << QByteArray("a\xC3z\n") << rewritable;
     QTest::newRow("encoded surrogate ED A0 80") << QByteArray("a\xED\xA0\x80z") << rewritable;
     QTest::newRow("encoded surrogate pair as two sequences")
@@ -200,14 +197,18 @@ void tst_TextFile::judgesSafety_data()
     QTest::newRow("beyond U+10FFFF") << QByteArray("a\xF4\x90\x80\x80z") << rewritable;
     QTest::newRow("byte FF") << QByteArray("a\xFFz") << rewritable;
     QTest::newRow("NUL in ASCII text") << QByteArray("a=1\0b=2\n", 8) << nul;
-    QTest::newRow("PNG header")
-            << QByteArray("\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDR", 16) << nul;
-    QTest::newRow("NUL after UTF-8 mark") << QByteArray("\xEF\xBB\xBF" "a\0", 5) << nul;
+    QTest::newRow("PNG header") << QByteArray("\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDR", 16) << nul;
+    QTest::newRow("NUL after UTF-8 mark") << QByteArray("\xEF\xBB\xBF"
+                                                        "a\0",
+                                                        5)
+                                          << nul;
 
     // UTF-8 with a mark
-    QTest::newRow("UTF-8 mark then valid text") << (utf8Bom + QStringLiteral(u"é\n").toUtf8())
-                                                << rewritable;
-    QTest::newRow("first two bytes of a UTF-8 mark only") << QByteArray("\xEF\xBB" "a") << rewritable;
+    QTest::newRow("UTF-8 mark then valid text")
+            << (utf8Bom + QStringLiteral(u"é\n").toUtf8()) << rewritable;
+    QTest::newRow("first two bytes of a UTF-8 mark only") << QByteArray("\xEF\xBB"
+                                                                        "a")
+                                                          << rewritable;
     QTest::newRow("UTF-8 mark then Windows-1252") << (utf8Bom + "caf\xE9") << rewritable;
 
     // UTF-16 and UTF-32: their NUL bytes are part of the characters.
@@ -218,7 +219,10 @@ void tst_TextFile::judgesSafety_data()
             << encoded(QStringConverter::Utf16BE, text, true) << rewritable;
     QTest::newRow("UTF-32 LE text") << encoded(QStringConverter::Utf32LE, text, true) << rewritable;
     QTest::newRow("UTF-32 BE text") << encoded(QStringConverter::Utf32BE, text, true) << rewritable;
-    QTest::newRow("UTF-16 LE holding U+FFFE") << (utf16LEBom + QByteArray("\xFE\xFF" "a\0", 4))
+    QTest::newRow("UTF-16 LE holding U+FFFE") << (utf16LEBom
+                                                  + QByteArray("\xFE\xFF"
+                                                               "a\0",
+                                                               4))
                                               << rewritable;
     QTest::newRow("UTF-16 LE holding a NUL character")
             << encoded(QStringConverter::Utf16LE, QStringView(u"a\0b", 3).toString(), true) << nul;
@@ -226,10 +230,16 @@ void tst_TextFile::judgesSafety_data()
             << encoded(QStringConverter::Utf32BE, QStringView(u"a\0b", 3).toString(), true) << nul;
 
     // Broken UTF-16 and UTF-32: written back as UTF-8 they would lose or change characters.
-    QTest::newRow("UTF-16 LE unpaired high surrogate")
-            << (utf16LEBom + QByteArray("a\0\x00\xD8" "b\0", 6)) << invalid;
-    QTest::newRow("UTF-16 LE unpaired low surrogate")
-            << (utf16LEBom + QByteArray("a\0\x00\xDC" "b\0", 6)) << invalid;
+    QTest::newRow("UTF-16 LE unpaired high surrogate") << (utf16LEBom
+                                                           + QByteArray("a\0\x00\xD8"
+                                                                        "b\0",
+                                                                        6))
+                                                       << invalid;
+    QTest::newRow("UTF-16 LE unpaired low surrogate") << (utf16LEBom
+                                                          + QByteArray("a\0\x00\xDC"
+                                                                       "b\0",
+                                                                       6))
+                                                      << invalid;
     QTest::newRow("UTF-16 BE reversed surrogate pair")
             << (utf16BEBom + QByteArray("\xDE\x00\xD8\x3D", 4)) << invalid;
     QTest::newRow("UTF-16 LE high surrogate cut off at the end")
@@ -281,7 +291,8 @@ void tst_TextFile::splitsLines_data()
     QTest::addColumn<QStringList>("expectedLines");
 
     QTest::newRow("empty text: no line") << QString() << QStringList();
-    QTest::newRow("lone line feed: one empty line") << QStringLiteral("\n") << QStringList{ QString() };
+    QTest::newRow("lone line feed: one empty line")
+            << QStringLiteral("\n") << QStringList{ QString() };
     QTest::newRow("two line feeds: two empty lines")
             << QStringLiteral("\n\n") << QStringList{ QString(), QString() };
     QTest::newRow("LF lines") << QStringLiteral("a\nb\n") << QStringList{ "a", "b" };
@@ -294,7 +305,8 @@ void tst_TextFile::splitsLines_data()
             << QStringLiteral("a\r\nb\r\nc") << QStringList{ "a", "b", "c" };
     QTest::newRow("mixed CRLF and LF")
             << QStringLiteral("a\r\nb\nc\r\n") << QStringList{ "a", "b", "c" };
-    QTest::newRow("CRLF alone: one empty line") << QStringLiteral("\r\n") << QStringList{ QString() };
+    QTest::newRow("CRLF alone: one empty line")
+            << QStringLiteral("\r\n") << QStringList{ QString() };
     QTest::newRow("lone CR mid-line kept") << QStringLiteral("a\rb\n") << QStringList{ "a\rb" };
     QTest::newRow("lone CR alone kept") << QStringLiteral("\r") << QStringList{ "\r" };
     QTest::newRow("CR at the end without LF kept") << QStringLiteral("x\r") << QStringList{ "x\r" };
@@ -333,7 +345,8 @@ void tst_TextFile::encodesLines_data()
             << QStringList{ u"caf"_s + QChar(0xDCE9) } << QByteArray("caf\xE9\n");
     QTest::newRow("a start that would read as a UTF-16 mark keeps the UTF-8 mark")
             << QStringList{ QString(QChar(0xDCFF)) + QChar(0xDCFE) + u'a' }
-            << QByteArray("\xEF\xBB\xBF\xFF\xFE" "a\n");
+            << QByteArray("\xEF\xBB\xBF\xFF\xFE"
+                          "a\n");
     QTest::newRow("NUL character written as is")
             << QStringList{ QStringView(u"a\0b", 3).toString() } << QByteArray("a\0b\n", 4);
 }
@@ -372,9 +385,9 @@ void tst_TextFile::roundTripsLineFeedText()
 
     QRandomGenerator random(seed);
     const QStringList pieces = {
-        u"a"_s, u"Z"_s, u"9"_s, u" "_s, u"="_s, u"\t"_s, u"#"_s, u"/"_s, u"\\"_s,
-        u"é"_s, u"è"_s, u"à"_s, u"ç"_s, u"œ"_s, u"É"_s, u"Ç"_s, u"«"_s, u"»"_s,
-        u"日"_s, u"本"_s, u"設定"_s, u"😀"_s, u"🚀"_s, u"𝄞"_s, u"\r"_s, u"\u00A0"_s,
+        u"a"_s,  u"Z"_s,  u"9"_s,    u" "_s, u"="_s, u"\t"_s, u"#"_s,  u"/"_s,      u"\\"_s,
+        u"é"_s,  u"è"_s,  u"à"_s,    u"ç"_s, u"œ"_s, u"É"_s,  u"Ç"_s,  u"«"_s,      u"»"_s,
+        u"日"_s, u"本"_s, u"設定"_s, u"😀"_s, u"🚀"_s, u"𝄞"_s,  u"\r"_s, u"\u00A0"_s,
     };
 
     for (int round = 0; round < 300; ++round) {
@@ -440,4 +453,4 @@ void tst_TextFile::explainsUnsafeText()
 }
 
 QTEST_GUILESS_MAIN(tst_TextFile)
-#include "tst_textfile.moc"
+#include "tst_textformat.moc"

@@ -1,11 +1,9 @@
 // The main window as a user meets it: its widgets and texts, the environment picture, the
 // commands of its buttons and menus, and the About window.
 
-#include "messageboxwatcher.h"
-#include "testfiles.h"
+#include "windowfixture.h"
 
 #include "ui/fenapropos.h"
-#include "ui/mainwindow.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -26,9 +24,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include <memory>
-
-class tst_MainWindow : public QObject
+class tst_MainWindow : public WindowFixture
 {
     Q_OBJECT
 
@@ -50,18 +46,6 @@ private Q_SLOTS:
     void quitEndsEventLoopWithZero();
     void aboutWindow();
     void eachAboutCommandMakesAWindow();
-
-private:
-    template<typename T>
-    T *child(const char *name) const
-    {
-        return m_window->findChild<T *>(QLatin1String(name));
-    }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SettingsFiles> m_settings;
-    std::unique_ptr<MessageBoxWatcher> m_boxes;
-    std::unique_ptr<MainWindow> m_window;
 };
 
 void tst_MainWindow::initTestCase()
@@ -77,23 +61,17 @@ void tst_MainWindow::initTestCase()
 
 void tst_MainWindow::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY2(m_dir->isValid(), qPrintable(m_dir->errorString()));
-    m_settings = std::make_unique<SettingsFiles>();
+    initFixture({});
     m_settings->writeConfig(m_dir->path(), QStringLiteral("*.ini"), QStringLiteral("prod"));
     m_settings->writeValues({ { QStringLiteral("a"), QStringLiteral("b") } });
-    m_boxes = std::make_unique<MessageBoxWatcher>();
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY(!m_window->startupFailed());
+    makeWindow();
 }
 
 void tst_MainWindow::cleanup()
 {
     m_window.reset();
     QVERIFY(m_boxes->boxes().isEmpty());
-    m_boxes.reset();
-    m_settings.reset();
-    m_dir.reset();
+    cleanupFixture();
 }
 
 void tst_MainWindow::widgetTree_data()
@@ -186,15 +164,14 @@ void tst_MainWindow::freshWindowState()
     QCOMPARE(tabs->currentIndex(), 0);
     QCOMPARE(tabs->tabText(0), QStringLiteral("Environnement actuel"));
     QCOMPARE(tabs->tabText(1), QStringLiteral("Journal"));
-    QVERIFY(child<QCheckBox>("cbSubdirs")->isChecked());
-    QVERIFY(!child<QCheckBox>("cbSensitive")->isChecked());
-    QVERIFY(child<QPlainTextEdit>("teJournal")->isReadOnly());
-    QVERIFY(child<QPlainTextEdit>("teJournal")->toPlainText().isEmpty());
+    QVERIFY(subdirsBox()->isChecked());
+    QVERIFY(!caseBox()->isChecked());
+    QVERIFY(journal()->isReadOnly());
+    QVERIFY(journal()->toPlainText().isEmpty());
     QVERIFY(child<QProgressBar>("progressBar")->isHidden());
     QVERIFY(!child<QProgressBar>("progressBar")->isTextVisible());
-    QCOMPARE(child<QLineEdit>("leFilterFiles")->toolTip(),
-             QStringLiteral("Séparer les valeurs avec ;"));
-    QVERIFY(child<QPushButton>("pushButton")->font().bold());
+    QCOMPARE(filterField()->toolTip(), QStringLiteral("Séparer les valeurs avec ;"));
+    QVERIFY(switchButton()->font().bold());
     QCOMPARE(m_window->statusBar()->currentMessage(),
              QStringLiteral("Dossier de recherche : ") + m_dir->path());
 }
@@ -282,8 +259,7 @@ void tst_MainWindow::directoryCommand()
     QVERIFY(seen);
 
     QCOMPARE(dialogTitle, QStringLiteral("Dossier source"));
-    QCOMPARE(dialogDirectory,
-             QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    QCOMPARE(dialogDirectory, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     QVERIFY(dialogOptions.testFlag(QFileDialog::ShowDirsOnly));
     QVERIFY(dialogOptions.testFlag(QFileDialog::DontResolveSymlinks));
 
@@ -301,15 +277,15 @@ void tst_MainWindow::directoryCommand()
 
 void tst_MainWindow::clearJournal()
 {
-    auto *journal = child<QPlainTextEdit>("teJournal");
+    QPlainTextEdit *edit = journal();
     QTest::mouseClick(child<QPushButton>("pbClearLog"), Qt::LeftButton);
-    QVERIFY(journal->toPlainText().isEmpty());
-    journal->appendHtml(QStringLiteral("<font color=\"green\">Fichier modifié : <b>x</b></font>"));
-    journal->appendPlainText(QStringLiteral("Avant : a"));
-    QCOMPARE(journal->blockCount(), 2);
+    QVERIFY(edit->toPlainText().isEmpty());
+    edit->appendHtml(QStringLiteral("<font color=\"green\">Fichier modifié : <b>x</b></font>"));
+    edit->appendPlainText(QStringLiteral("Avant : a"));
+    QCOMPARE(edit->blockCount(), 2);
     QTest::mouseClick(child<QPushButton>("pbClearLog"), Qt::LeftButton);
-    QVERIFY(journal->toPlainText().isEmpty());
-    QCOMPARE(journal->blockCount(), 1);
+    QVERIFY(edit->toPlainText().isEmpty());
+    QCOMPARE(edit->blockCount(), 1);
 }
 
 void tst_MainWindow::quitEndsEventLoopWithZero()
@@ -342,8 +318,8 @@ void tst_MainWindow::aboutWindow()
     const QList<QLabel *> labels = about->findChildren<QLabel *>();
     QCOMPARE(labels.size(), 2);
     QCOMPARE(labels.at(0)->pixmap().size(), QSize(256, 256));
-    QVERIFY(labels.at(1)->text().startsWith(
-            QStringLiteral("<strong>Mirabex</strong><br><br> version 1.1.0 du 22 mai 2025<br><br>")));
+    QVERIFY(labels.at(1)->text().startsWith(QStringLiteral(
+            "<strong>Mirabex</strong><br><br> version 1.1.0 du 22 mai 2025<br><br>")));
     QVERIFY(labels.at(1)->text().contains(u'@'));
 
     // While it is shown the main window takes no input.

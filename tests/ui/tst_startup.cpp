@@ -86,16 +86,16 @@ void tst_Startup::resourceImages_data()
     QTest::addColumn<QByteArray>("format");
     QTest::addColumn<QList<QSize>>("sizes");
 
-    QTest::newRow("16-pixel icon") << ":/icons/icon-16.png" << QByteArray("png")
-                                   << QList<QSize>{ { 16, 16 } };
-    QTest::newRow("32-pixel icon") << ":/icons/icon-32.png" << QByteArray("png")
-                                   << QList<QSize>{ { 32, 32 } };
-    QTest::newRow("256-pixel icon") << ":/icons/icon-256.png" << QByteArray("png")
-                                    << QList<QSize>{ { 256, 256 } };
-    QTest::newRow("production picture") << ":/icons/prod.png" << QByteArray("png")
-                                        << QList<QSize>{ { 512, 512 } };
-    QTest::newRow("development picture") << ":/icons/developpement.png" << QByteArray("png")
-                                         << QList<QSize>{ { 512, 512 } };
+    QTest::newRow("16-pixel icon")
+            << ":/icons/icon-16.png" << QByteArray("png") << QList<QSize>{ { 16, 16 } };
+    QTest::newRow("32-pixel icon")
+            << ":/icons/icon-32.png" << QByteArray("png") << QList<QSize>{ { 32, 32 } };
+    QTest::newRow("256-pixel icon")
+            << ":/icons/icon-256.png" << QByteArray("png") << QList<QSize>{ { 256, 256 } };
+    QTest::newRow("production picture")
+            << ":/icons/prod.png" << QByteArray("png") << QList<QSize>{ { 512, 512 } };
+    QTest::newRow("development picture")
+            << ":/icons/developpement.png" << QByteArray("png") << QList<QSize>{ { 512, 512 } };
     QTest::newRow("Windows icon") << ":/icons/icon.ico" << QByteArray("ico")
                                   << QList<QSize>{ { 16, 16 }, { 32, 32 }, { 256, 256 } };
 }
@@ -156,8 +156,9 @@ void tst_Startup::settingsThatCannotBeLoadedEndTheProgram()
     QApplication *app = qApp;
     QCOMPARE(runMirabex(*app), 0);
     QVERIFY2(!watchdog.fired(), "the program did not end by itself");
-    QCOMPARE(boxes.summaries(), QStringList{ QStringLiteral("Erreur | Impossible d'ouvrir le fichier ")
-                                             + SettingsFiles::configPath() });
+    QCOMPARE(boxes.summaries(),
+             QStringList{ QStringLiteral("Erreur | Impossible d'ouvrir le fichier ")
+                          + SettingsFiles::configPath() });
     QVERIFY(!windowShownWithBox);
     QCOMPARE(topLevelMainWindow(), nullptr);
 }
