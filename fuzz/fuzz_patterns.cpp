@@ -31,21 +31,35 @@ constexpr qsizetype maximumPiecesForUnion = 8;
 constexpr qsizetype maximumSeparateStarsPerFilter = 8;
 
 const QStringList topFileNames = {
-    QStringLiteral("a.txt"),         QStringLiteral("B.TXT"),        QStringLiteral("config.ini"),
-    QStringLiteral("CONFIG.INI.bak"), QStringLiteral(".hidden"),     QStringLiteral(".env.local"),
-    QStringLiteral("noext"),         QStringLiteral("x.y.z"),        QStringLiteral("[ab].ini"),
-    QStringLiteral("a]b"),           QStringLiteral("spa ce.conf"),  QStringLiteral("été.ini"),
-    QStringLiteral("ÉTÉ2.INI"),      QStringLiteral("star*name"),    QStringLiteral("q?mark"),
-    QStringLiteral("semi;colon.txt"), QStringLiteral("trailingdot."), QStringLiteral("ſtrange"),
-    QStringLiteral("tab\tname"),     QStringLiteral("\u212Aelvin.ini"), QStringLiteral("-"),
+    QStringLiteral("a.txt"),
+    QStringLiteral("B.TXT"),
+    QStringLiteral("config.ini"),
+    QStringLiteral("CONFIG.INI.bak"),
+    QStringLiteral(".hidden"),
+    QStringLiteral(".env.local"),
+    QStringLiteral("noext"),
+    QStringLiteral("x.y.z"),
+    QStringLiteral("[ab].ini"),
+    QStringLiteral("a]b"),
+    QStringLiteral("spa ce.conf"),
+    QStringLiteral("été.ini"),
+    QStringLiteral("ÉTÉ2.INI"),
+    QStringLiteral("star*name"),
+    QStringLiteral("q?mark"),
+    QStringLiteral("semi;colon.txt"),
+    QStringLiteral("trailingdot."),
+    QStringLiteral("ſtrange"),
+    QStringLiteral("tab\tname"),
+    QStringLiteral("\u212Aelvin.ini"),
+    QStringLiteral("-"),
 };
 const QStringList subFileNames = { QStringLiteral("inner.ini"), QStringLiteral("INNER2.txt") };
 
 struct Tree
 {
     QTemporaryDir dir;
-    QString root;           // with a final "/"
-    QStringList allFlat;    // the files of the top folder, in the order the walk gives them
+    QString root; // with a final "/"
+    QStringList allFlat; // the files of the top folder, in the order the walk gives them
     QStringList regularTop; // names of what may be collected in the top folder
 };
 

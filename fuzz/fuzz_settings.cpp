@@ -182,7 +182,8 @@ void checkEnvironmentSwitch(const QByteArray &bytes, const QStringList &lines)
         for (const bool caseSensitive : { true, false }) {
             const EnvironmentSwitch switched =
                     switchEnvironment(bytes, toProduction, caseSensitive, mainDir);
-            FUZZ_CHECK(switched.rewritable == (decodeText(bytes).safety != TextSafety::InvalidBytes),
+            FUZZ_CHECK(switched.rewritable
+                               == (decodeText(bytes).safety != TextSafety::InvalidBytes),
                        "config.ini refused for bytes that come back");
             if (!switched.rewritable)
                 continue;

@@ -20,10 +20,10 @@
     std::abort();
 }
 
-#define FUZZ_CHECK(condition, what)                                                                 \
-    do {                                                                                            \
-        if (!(condition))                                                                           \
-            fuzzFailure(__FILE__, __LINE__, what);                                                  \
+#define FUZZ_CHECK(condition, what)                \
+    do {                                           \
+        if (!(condition))                          \
+            fuzzFailure(__FILE__, __LINE__, what); \
     } while (false)
 
 // A string with its characters made visible (control characters and non-ASCII as \uXXXX), for

@@ -1,3 +1,3 @@
 # Debian packages needed to build Mirabex and to run its tests (sourced by the scripts).
 BUILD_PACKAGES="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev"
-TEST_PACKAGES="binutils-mingw-w64-x86-64 xvfb xauth desktop-file-utils appstream clang libclang-rt-dev"
+TEST_PACKAGES="binutils-mingw-w64-x86-64 xvfb xauth desktop-file-utils appstream clang libclang-rt-dev clang-format qt6-l10n-tools"

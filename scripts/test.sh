@@ -1,7 +1,7 @@
 #!/bin/sh
-# Builds Mirabex with its tests (warnings as errors) and runs the whole test suite, runs it again
-# built with the address and undefined-behaviour sanitizers, then runs each fuzz target for a
-# bounded time (MIRABEX_FUZZ_SECONDS, 30 s by default).
+# Checks the sources' formatting, builds Mirabex with its tests (warnings as errors) and runs the
+# whole test suite, runs it again built with the address and undefined-behaviour sanitizers, then
+# runs each fuzz target for a bounded time (MIRABEX_FUZZ_SECONDS, 30 s by default).
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -9,6 +9,9 @@ cd "$(dirname "$0")/.."
 sh scripts/install-dependencies.sh $BUILD_PACKAGES $TEST_PACKAGES
 
 export QT_QPA_PLATFORM=offscreen
+
+# The sources follow Qt's style (.clang-format).
+sh scripts/check-format.sh
 
 # The suite as built for use.
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DMIRABEX_WARNINGS_AS_ERRORS=ON

@@ -41,7 +41,7 @@ enum class ConfigStatus {
 
 // Reads the lines of config.ini into settings. On BadEnvironment the lines before the bad one
 // (and the bad one's MainDir= and FilesFilter= parts) have already been taken.
-ConfigStatus readConfigLines(const QStringList &lines, ConfigSettings &settings);
+[[nodiscard]] ConfigStatus readConfigLines(const QStringList &lines, ConfigSettings &settings);
 
 struct ValuePairs
 {
@@ -60,7 +60,7 @@ struct ValuePairs
     ValuePairs usablePairs(QList<qsizetype> *leftAside = nullptr) const;
 };
 
-ValuePairs readValueLines(const QStringList &lines);
+[[nodiscard]] ValuePairs readValueLines(const QStringList &lines);
 
 // Whether the line gives a value to one of the lists (it starts with "prodVal=" or "devVal=").
 bool givesValue(QStringView line);

@@ -12,7 +12,7 @@
 // What stays in force from one load to the next, and what the user typed.
 struct SettingsInForce
 {
-    QString mainDir;     // a directory already chosen is kept
+    QString mainDir; // a directory already chosen is kept
     QString filesFilter; // the filter of the last load
     QString typedFilter; // the text of the filter field, which outranks FilesFilter=
 };
@@ -21,14 +21,14 @@ struct SettingsLoad
 {
     enum class Fault {
         None,
-        ConfigMissing,    // no config.ini
+        ConfigMissing, // no config.ini
         ConfigUnreadable, // config.ini cannot be opened or read to its end, or is no regular file
-        BadEnvironment,   // an Environnement= line holds neither "prod" nor "dev"
-        BadMainDir,       // MainDir= is empty, or names no folder (mainDirMissing tells which)
+        BadEnvironment, // an Environnement= line holds neither "prod" nor "dev"
+        BadMainDir, // MainDir= is empty, or names no folder (mainDirMissing tells which)
         ValuesMissing,
         ValuesUnreadable,
         ValuesIncomplete, // no pair, or lists of different lengths
-        ValuesNotClean,   // a value line holds NUL or badly encoded bytes (see badLine)
+        ValuesNotClean, // a value line holds NUL or badly encoded bytes (see badLine)
     };
     Fault fault = Fault::None;
     QString configPath;
@@ -47,8 +47,10 @@ struct SettingsLoad
     {
         return fault != Fault::ConfigMissing && fault != Fault::ConfigUnreadable;
     }
-    bool configAccepted() const { return configRead() && fault != Fault::BadEnvironment
-                                         && fault != Fault::BadMainDir; }
+    bool configAccepted() const
+    {
+        return configRead() && fault != Fault::BadEnvironment && fault != Fault::BadMainDir;
+    }
 };
 
 // Reads config.ini and then values.ini from folder, stopping at the first fault.

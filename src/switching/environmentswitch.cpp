@@ -86,8 +86,8 @@ bool namesEnvironment(const QByteArray &configBytes, bool production, const QStr
     return linesName(lines, production, mainDirInForce) && linesName(lines, production, QString());
 }
 
-EnvironmentWrite recordEnvironment(const QString &configPath, bool toProduction,
-                                   bool caseSensitive, const QString &mainDirInForce)
+EnvironmentWrite recordEnvironment(const QString &configPath, bool toProduction, bool caseSensitive,
+                                   const QString &mainDirInForce)
 {
     EnvironmentWrite result;
     QByteArray bytes;
@@ -95,7 +95,8 @@ EnvironmentWrite recordEnvironment(const QString &configPath, bool toProduction,
         result.outcome = EnvironmentOutcome::Unreadable;
         return result;
     }
-    EnvironmentSwitch switched = switchEnvironment(bytes, toProduction, caseSensitive, mainDirInForce);
+    EnvironmentSwitch switched =
+            switchEnvironment(bytes, toProduction, caseSensitive, mainDirInForce);
     if (!switched.rewritable) {
         result.outcome = EnvironmentOutcome::NotRewritable;
         return result;

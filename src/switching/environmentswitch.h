@@ -25,12 +25,12 @@ struct EnvironmentSwitch
     // Whether the new content names the new environment, read as the next load reads it (the
     // directory in force kept) and as a load after a restart reads it (no directory yet).
     bool recorded = false;
-    QByteArray bytes;          // the new content of config.ini
+    QByteArray bytes; // the new content of config.ini
     QList<LineRecord> records; // each change, for the journal, in order
 };
 
-[[nodiscard]] EnvironmentSwitch switchEnvironment(const QByteArray &configBytes,
-                                                  bool toProduction, bool caseSensitive,
+[[nodiscard]] EnvironmentSwitch switchEnvironment(const QByteArray &configBytes, bool toProduction,
+                                                  bool caseSensitive,
                                                   const QString &mainDirInForce);
 
 // Whether config.ini's bytes name the environment, read as the settings load reads them both
@@ -40,11 +40,11 @@ struct EnvironmentSwitch
 
 // What became of config.ini at the start of a switch.
 enum class EnvironmentOutcome {
-    Recorded,      // config.ini names the new environment
-    Unreadable,    // config.ini could not be read
-    NotWritten,    // the rewrite failed (see write): config.ini keeps its bytes
+    Recorded, // config.ini names the new environment
+    Unreadable, // config.ini could not be read
+    NotWritten, // the rewrite failed (see write): config.ini keeps its bytes
     NotRewritable, // broken UTF-16 or UTF-32: writing it would alter it; nothing was written
-    NotRecorded,   // no rewrite would make it name the new environment; nothing was written
+    NotRecorded, // no rewrite would make it name the new environment; nothing was written
 };
 
 struct EnvironmentWrite
@@ -56,5 +56,4 @@ struct EnvironmentWrite
 
 // Writes the new environment into config.ini (see switchEnvironment).
 [[nodiscard]] EnvironmentWrite recordEnvironment(const QString &configPath, bool toProduction,
-                                                 bool caseSensitive,
-                                                 const QString &mainDirInForce);
+                                                 bool caseSensitive, const QString &mainDirInForce);

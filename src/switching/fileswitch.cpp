@@ -119,8 +119,8 @@ private:
         while (from < to) {
             qsizetype end = to;
             if (m_writer && to - from > piece) {
-                const void *found = std::memchr(m_body.data() + from + piece, '\n',
-                                                size_t(to - from - piece));
+                const void *found =
+                        std::memchr(m_body.data() + from + piece, '\n', size_t(to - from - piece));
                 if (found)
                     end = static_cast<const char *>(found) - m_body.data() + 1;
             }
@@ -142,11 +142,12 @@ private:
         const LineSpan span = lineFrom(m_body, lineStart);
         // A U+FEFF at the start of the line is kept as a character, as it is in the decoded
         // text of the whole file.
-        const QString lineAsRead = decodeUtf8Escaped(m_body.sliced(lineStart, span.end - lineStart));
+        const QString lineAsRead =
+                decodeUtf8Escaped(m_body.sliced(lineStart, span.end - lineStart));
         m_records.clear();
-        const QString line = replaceValuesInLine(lineAsRead, m_values.fromValues(),
-                                                 m_values.toValues(), m_values.caseSensitive(),
-                                                 &m_records);
+        const QString line =
+                replaceValuesInLine(lineAsRead, m_values.fromValues(), m_values.toValues(),
+                                    m_values.caseSensitive(), &m_records);
         for (const LineRecord &record : std::as_const(m_records))
             m_onRecord(record);
         appendUtf8Escaped(m_out, line);

@@ -36,7 +36,7 @@ struct SwitchedFile
 {
     TextSafety safety = TextSafety::Rewritable;
     bool holdsValue = false; // set when the text is not rewritable
-    QByteArray bytes;        // the new content, when the text is rewritable and no writer is given
+    QByteArray bytes; // the new content, when the text is rewritable and no writer is given
 };
 
 // Decodes the file, replaces the values in each line (see replaceValuesInLine), passes each
@@ -46,14 +46,14 @@ struct SwitchedFile
 // pieces as it is made, instead of being kept whole in the result; whether the text is
 // rewritable is known before the first piece.
 [[nodiscard]] SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values,
-                             const std::function<void(const LineRecord &)> &onRecord,
-                             const std::function<void(QByteArrayView)> &writer = {});
+                                           const std::function<void(const LineRecord &)> &onRecord,
+                                           const std::function<void(QByteArrayView)> &writer = {});
 
 // What became of a file switched in place.
 enum class FileOutcome {
-    Switched,   // written back
+    Switched, // written back
     LeftIntact, // holds a value, but its text would not survive a rewrite (see safety)
-    NoValue,    // its text would not survive a rewrite, and it holds no value: nothing to do
+    NoValue, // its text would not survive a rewrite, and it holds no value: nothing to do
     NotWritten, // the rewrite failed (see write): the file keeps its bytes
 };
 

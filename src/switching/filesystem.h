@@ -24,7 +24,7 @@ struct FileStamp;
 // What tells one file from another whatever the path that leads to it (a link, a hard link, a
 // folder reached twice): device and inode, or the canonical path where there are none. Empty when
 // the file cannot be reached.
-QString fileIdentity(const QString &path);
+[[nodiscard]] QString fileIdentity(const QString &path);
 
 // What the system says of a file at one moment: its identity (see fileIdentity) and what changes
 // when it is written (size, modification and change times). Two equal stamps taken at two moments
@@ -37,7 +37,7 @@ struct FileStamp
     quint64 inode = 0;
     qint64 size = 0;
     qint64 modified = 0; // nanoseconds
-    qint64 changed = 0;  // nanoseconds
+    qint64 changed = 0; // nanoseconds
 
     QString identity() const;
     bool operator==(const FileStamp &other) const;
@@ -45,7 +45,7 @@ struct FileStamp
     // Whether the file was changed within a clock tick or so of when (nanoseconds, as now()).
     bool changedRecently(qint64 when) const;
 };
-FileStamp fileStamp(const QString &path);
+[[nodiscard]] FileStamp fileStamp(const QString &path);
 // The time the system gives files, in nanoseconds.
 qint64 fileClockNow();
 

@@ -28,14 +28,18 @@ FileStamp stampOf(const struct stat &status)
 
 qint64 fileClockNow()
 {
-    struct timespec now {};
+    struct timespec now
+    {
+    };
     ::clock_gettime(CLOCK_REALTIME, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 FileStamp fileStamp(const QString &path)
 {
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return {};
     return stampOf(status);
@@ -54,7 +58,9 @@ bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qin
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat status {};
+    struct stat status
+    {
+    };
     if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || status.st_size > maxSize) {
         ::close(fd);
         return false;
@@ -93,7 +99,9 @@ bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qin
 
 bool isPathTooLong(const QString &path)
 {
-    struct stat status {};
+    struct stat status
+    {
+    };
     return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ENAMETOOLONG;
 }
 

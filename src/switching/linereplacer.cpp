@@ -20,8 +20,8 @@ QString replaceValuesInLine(const QString &lineAsRead, const QStringList &fromVa
         } else {
             // Found only when case is ignored: take the variant that the line as read holds.
             const qsizetype at = lineAsRead.indexOf(value, 0, Qt::CaseInsensitive);
-            const QString foundText = at >= 0 ? lineAsRead.mid(at, value.size())
-                                              : lineAsRead.left(value.size());
+            const QString foundText =
+                    at >= 0 ? lineAsRead.mid(at, value.size()) : lineAsRead.left(value.size());
             if (foundText.toLower() != value.toLower()) {
                 if (records)
                     records->append({ LineRecord::Kind::NotIdentified, value.trimmed(), {} });

@@ -18,7 +18,7 @@ struct LineRecord
     enum class Kind { Modified, NotIdentified };
     Kind kind = Kind::Modified;
     QString before; // Modified: the line as read; NotIdentified: the value
-    QString after;  // Modified: the line after this replacement
+    QString after; // Modified: the line after this replacement
 };
 
 // Applies fromValues[i] -> toValues[i] to lineAsRead and returns the new line. Appends one record

@@ -31,9 +31,8 @@ void ReadAhead::run()
         bool caseSensitive;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [&] {
-                return m_stop || m_ready.empty() || m_readyBytes < m_budget;
-            });
+            m_changed.wait(lock,
+                           [&] { return m_stop || m_ready.empty() || m_readyBytes < m_budget; });
             if (m_stop)
                 return;
             if (index < m_taken)

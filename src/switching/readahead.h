@@ -64,7 +64,7 @@ private:
     std::condition_variable m_changed;
     std::deque<Entry> m_ready;
     qsizetype m_readyBytes = 0;
-    qsizetype m_taken = 0;   // the caller is done with the files before this index
+    qsizetype m_taken = 0; // the caller is done with the files before this index
     qsizetype m_reached = 0; // the reading thread is done with the files before this index
     bool m_caseSensitive;
     bool m_stop = false;

@@ -31,7 +31,9 @@ namespace {
 QByteArray fileNamedBy(QByteArray path)
 {
     for (int depth = 0; depth < 40; ++depth) {
-        struct stat status {};
+        struct stat status
+        {
+        };
         if (::lstat(path.constData(), &status) != 0 || !S_ISLNK(status.st_mode))
             return path; // a file, or nothing yet: a link to nothing makes the file it names
         QByteArray target(qsizetype(status.st_size > 0 ? status.st_size : 256) + 1, '\0');
@@ -54,14 +56,16 @@ QByteArray fileNamedBy(QByteArray path)
 struct Rewrite::Private
 {
     QString path;
-    QByteArray name;          // of the file to replace, in its folder
+    QByteArray name; // of the file to replace, in its folder
     QByteArray temporaryName; // while the temporary file exists
     int folder = -1;
     int fd = -1;
-    struct stat original {};
+    struct stat original
+    {
+    };
     bool hadFile = false;
     bool started = false;
-    int error = 0;     // errno of the first failure
+    int error = 0; // errno of the first failure
     bool failed = false;
 
     void fail(int systemError = errno)
@@ -84,8 +88,8 @@ void Rewrite::Private::start()
         return;
     }
     const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folderPath = slash < 0 ? QByteArray(".")
-                                            : (slash == 0 ? QByteArray("/") : target.left(slash));
+    const QByteArray folderPath =
+            slash < 0 ? QByteArray(".") : (slash == 0 ? QByteArray("/") : target.left(slash));
     name = slash < 0 ? target : target.sliced(slash + 1);
     folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) {
@@ -115,8 +119,7 @@ void Rewrite::Private::start()
         QByteArray temporary = temporaryFilePrefix;
         for (int i = 0; i < 6; ++i)
             temporary.append(letters[QRandomGenerator::global()->bounded(36)]);
-        fd = ::openat(folder, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                      mode);
+        fd = ::openat(folder, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0)
             temporaryName = temporary;
         else if (errno != EEXIST)
@@ -132,7 +135,9 @@ void Rewrite::Private::start()
 // the owner and group they were given with.
 void Rewrite::Private::keepOwnerAndMode()
 {
-    struct stat replacement {};
+    struct stat replacement
+    {
+    };
     if (::fstat(fd, &replacement) != 0) {
         fail();
         return;
@@ -215,8 +220,7 @@ WriteResult Rewrite::commit()
             d->fail();
     }
     if (!d->failed
-        && ::renameat(d->folder, d->temporaryName.constData(), d->folder, d->name.constData())
-                != 0)
+        && ::renameat(d->folder, d->temporaryName.constData(), d->folder, d->name.constData()) != 0)
         d->fail();
     if (d->failed) {
         d->discard();

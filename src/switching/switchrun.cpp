@@ -70,7 +70,9 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
             },
             observer.caseSensitive());
     const auto onRecord = [&](const QString &path) {
-        return [&observer, &path](const LineRecord &record) { observer.lineRecorded(path, record); };
+        return [&observer, &path](const LineRecord &record) {
+            observer.lineRecorded(path, record);
+        };
     };
     qsizetype counter = 0;
     for (const QString &path : std::as_const(run.files)) {
@@ -103,8 +105,8 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
                 ++run.filesLeftBehind;
         }
         if (holdsValue) {
-            const FileSwitch switched = switchFileInPlace(
-                    bytes, values(observer.caseSensitive()), path, onRecord(path));
+            const FileSwitch switched = switchFileInPlace(bytes, values(observer.caseSensitive()),
+                                                          path, onRecord(path));
             switch (switched.outcome) {
             case FileOutcome::Switched:
                 // Known by what the path leads to once done: a rewritten file is a new file in

@@ -17,7 +17,7 @@ struct SwitchRequest
     bool recurse = true;
     QString filterText;
     bool fromProduction = true;
-    ValuePairs pairs;   // as values.ini gives them
+    ValuePairs pairs; // as values.ini gives them
     QString configPath; // gets the new environment before any file is switched
     QString valuesPath; // never switched as a file of the tree
 };

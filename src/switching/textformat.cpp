@@ -197,8 +197,10 @@ TextLines decodeLines(const QByteArray &bytes)
     // are known by the line that holds them.
     TextEncoding encoding = TextEncoding::Utf8;
     QStringConverter::Encoding converter = QStringConverter::Utf8;
-    const QByteArrayView body = QByteArrayView(bytes).sliced(findByteOrderMark(bytes, encoding, converter));
-    const qsizetype unit = encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE ? 2 : 4;
+    const QByteArrayView body =
+            QByteArrayView(bytes).sliced(findByteOrderMark(bytes, encoding, converter));
+    const qsizetype unit =
+            encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE ? 2 : 4;
     const bool bigEndian = encoding == TextEncoding::Utf16BE || encoding == TextEncoding::Utf32BE;
     auto unitAt = [&](qsizetype at) {
         quint32 value = 0;
@@ -217,9 +219,10 @@ TextLines decodeLines(const QByteArray &bytes)
     for (qsizetype start = 0; start < body.size();) {
         const LineSpan line = lineFrom(start, body.size(), unit, nextFeed, isReturn);
         const QByteArrayView raw = body.sliced(start, line.end - start);
-        QStringDecoder decoder(converter, start == 0 ? QStringConverter::Flag::Stateless
-                                                     : QStringConverter::Flag::Stateless
-                                                             | QStringConverter::Flag::ConvertInitialBom);
+        QStringDecoder decoder(converter,
+                               start == 0 ? QStringConverter::Flag::Stateless
+                                          : QStringConverter::Flag::Stateless
+                                               | QStringConverter::Flag::ConvertInitialBom);
         const QString text = decoder.decode(raw);
         result.lines.append(text);
         result.clean.append(!decoder.hasError() && decodesExactly(raw, text, converter)

@@ -20,8 +20,8 @@ enum class TextEncoding { Utf8, Utf8WithBom, Utf16LE, Utf16BE, Utf32LE, Utf32BE 
 
 // Whether a file's text can be rewritten without losing anything that the file holds.
 enum class TextSafety {
-    Rewritable,   // reading and writing back keeps every byte (line ends and marks aside)
-    HasNulBytes,  // NUL characters: an image, an archive, an executable...
+    Rewritable, // reading and writing back keeps every byte (line ends and marks aside)
+    HasNulBytes, // NUL characters: an image, an archive, an executable...
     InvalidBytes, // UTF-16 or UTF-32 that is not well formed: its bytes would not come back
 };
 
@@ -48,7 +48,7 @@ inline QByteArrayView utf8Body(QByteArrayView bytes)
 }
 
 // Decodes a whole file. In UTF-16 and UTF-32, undecodable code units make it unsafe.
-DecodedText decodeText(const QByteArray &bytes);
+[[nodiscard]] DecodedText decodeText(const QByteArray &bytes);
 
 // UTF-8 bytes as text, each byte outside a well-formed sequence as its lone surrogate (see
 // above). A U+FEFF at the start is kept as a character.
@@ -68,14 +68,14 @@ struct TextLines
     QStringList lines;
     QList<bool> clean;
 };
-TextLines decodeLines(const QByteArray &bytes);
+[[nodiscard]] TextLines decodeLines(const QByteArray &bytes);
 
 // Where a line ends, the one rule of every path that splits text or bytes into lines.
 struct LineSpan
 {
     qsizetype start = 0;
-    qsizetype end = 0;  // past the line's last unit: before the line feed, and the carriage
-                        // return just before it
+    qsizetype end = 0; // past the line's last unit: before the line feed, and the carriage
+                       // return just before it
     qsizetype next = 0; // where the next line starts: past the line feed, or the text's size
 };
 

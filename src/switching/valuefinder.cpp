@@ -103,7 +103,7 @@ ValueFinder::ValueFinder(const QStringList &values, bool caseSensitive)
         }
         m_values.append(bytes);
         m_prefixes.append(bytes.size() > 1 ? quint16(uchar(bytes.at(0)) | uchar(bytes.at(1)) << 8)
-                                            : quint16(0));
+                                           : quint16(0));
     }
 
     qsizetype shortest = std::numeric_limits<qsizetype>::max();
@@ -148,7 +148,8 @@ qsizetype ValueFinder::find(QByteArrayView bytes, qsizetype from) const
     if (m_values.isEmpty())
         return -1;
     if (m_window)
-        return m_caseSensitive ? findWithShifts<true>(bytes, from) : findWithShifts<false>(bytes, from);
+        return m_caseSensitive ? findWithShifts<true>(bytes, from)
+                               : findWithShifts<false>(bytes, from);
     return m_caseSensitive ? findIn<true>(bytes, from) : findIn<false>(bytes, from);
 }
 
@@ -186,7 +187,8 @@ qsizetype ValueFinder::findWithShifts(QByteArrayView bytes, qsizetype from) cons
         }
         const qsizetype start = end - m_window + 1;
         for (qsizetype v = 0; v < m_values.size(); ++v) {
-            if (m_tails.at(v) == block && matchesAt<caseSensitive>(data, size, start, m_values.at(v)))
+            if (m_tails.at(v) == block
+                && matchesAt<caseSensitive>(data, size, start, m_values.at(v)))
                 return start;
         }
         ++end;

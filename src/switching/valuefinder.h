@@ -46,17 +46,17 @@ private:
     qsizetype findWithShifts(QByteArrayView bytes, qsizetype from) const;
 
     QList<QByteArray> m_values; // UTF-8; ASCII letters in lower case when case is ignored
-    QList<quint16> m_prefixes;  // the first two bytes of each value, as the search reads them
+    QList<quint16> m_prefixes; // the first two bytes of each value, as the search reads them
     std::array<quint64, 1024> m_pairs{}; // bit b0 | b1 << 8 set: a value starts with b0 b1
-    std::array<bool, 256> m_singles{};   // a value of one byte
+    std::array<bool, 256> m_singles{}; // a value of one byte
 
     // When every value has at least minimumWindow bytes, the search looks at the last two bytes
     // of a window as long as the shortest value and moves the window on by as much as they allow
     // (a Wu-Manber search): most of the bytes of a file are never looked at.
     static constexpr qsizetype minimumWindow = 4;
-    qsizetype m_window = 0;       // length of the window; 0 when the values are too short
+    qsizetype m_window = 0; // length of the window; 0 when the values are too short
     std::vector<quint8> m_shifts; // by two-byte block: how far the window may move on
-    QList<quint16> m_tails;       // the block that ends the window of each value
+    QList<quint16> m_tails; // the block that ends the window of each value
     bool m_caseSensitive = true;
     bool m_usable = true;
 };

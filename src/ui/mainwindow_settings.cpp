@@ -17,13 +17,15 @@ bool MainWindow::loadSettings()
 {
     using Fault = SettingsLoad::Fault;
     const QString folder = QCoreApplication::applicationDirPath();
-    SettingsLoad load = loadSettingsFiles(folder, { mainDir, filesFilter, form->leFilterFiles->text() });
+    SettingsLoad load =
+            loadSettingsFiles(folder, { mainDir, filesFilter, form->leFilterFiles->text() });
     switch (load.fault) {
     case Fault::ConfigMissing:
         showMissingFileBox(load.configPath);
         return false;
     case Fault::ConfigUnreadable:
-        showCriticalBox(this, windowTitle(), tr("impossible d'ouvrir le fichier ") + load.configPath);
+        showCriticalBox(this, windowTitle(),
+                        tr("impossible d'ouvrir le fichier ") + load.configPath);
         return false;
     default:
         break;
@@ -62,7 +64,8 @@ bool MainWindow::loadSettings()
         showMissingFileBox(load.valuesPath);
         return false;
     case Fault::ValuesUnreadable:
-        showCriticalBox(this, windowTitle(), tr("impossible d'ouvrir le fichier ") + load.valuesPath);
+        showCriticalBox(this, windowTitle(),
+                        tr("impossible d'ouvrir le fichier ") + load.valuesPath);
         return false;
     default:
         break;

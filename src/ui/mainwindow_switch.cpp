@@ -112,7 +112,7 @@ public:
             return;
         }
         m_journal.flush();
-        showWriteFailure(path);
+        showWriteFailure(path, result.write);
         recordFailedWrite(path, m_journal);
     }
 
@@ -159,10 +159,11 @@ void MainWindow::runSwitch()
         const QString &configPath = request.configPath;
         switch (run.environment.outcome) {
         case EnvironmentOutcome::Unreadable:
-            showCriticalBox(nullptr, tr("Erreur"), tr("Impossible d'ouvrir le fichier ") + configPath);
+            showCriticalBox(nullptr, tr("Erreur"),
+                            tr("Impossible d'ouvrir le fichier ") + configPath);
             break;
         case EnvironmentOutcome::NotWritten:
-            showWriteFailure(configPath);
+            showWriteFailure(configPath, run.environment.write);
             break;
         case EnvironmentOutcome::NotRewritable:
             showCriticalBox(this, windowTitle(),

@@ -132,9 +132,12 @@ void MainWindowForm::retranslateUi(QMainWindow *window)
 {
     window->setWindowTitle(QCoreApplication::translate("MainWindow", "Mirabex"));
     actionQuitter->setText(QCoreApplication::translate("MainWindow", "Quitter"));
-    action_propos_de_Mirabex->setText(QCoreApplication::translate("MainWindow", "À propos de Mirabex..."));
-    main_tabWidget->setTabText(main_tabWidget->indexOf(main_tab), QCoreApplication::translate("MainWindow", "Environnement actuel"));
-    main_tabWidget->setTabText(main_tabWidget->indexOf(journal_tab), QCoreApplication::translate("MainWindow", "Journal"));
+    action_propos_de_Mirabex->setText(
+            QCoreApplication::translate("MainWindow", "À propos de Mirabex..."));
+    main_tabWidget->setTabText(main_tabWidget->indexOf(main_tab),
+                               QCoreApplication::translate("MainWindow", "Environnement actuel"));
+    main_tabWidget->setTabText(main_tabWidget->indexOf(journal_tab),
+                               QCoreApplication::translate("MainWindow", "Journal"));
     cbSubdirs->setText(QCoreApplication::translate("MainWindow", "Traiter les sous dossiers"));
     label->setText(QCoreApplication::translate("MainWindow", "Filtre fichiers :"));
     pbClearLog->setText(QCoreApplication::translate("MainWindow", "Vider le journal"));
@@ -142,7 +145,8 @@ void MainWindowForm::retranslateUi(QMainWindow *window)
     pbDirChoice->setText(QCoreApplication::translate("MainWindow", "Changer de dossier"));
     cbSensitive->setText(QCoreApplication::translate("MainWindow", "Sensible à la case"));
 #if QT_CONFIG(tooltip)
-    leFilterFiles->setToolTip(QCoreApplication::translate("MainWindow", "Séparer les valeurs avec ;"));
+    leFilterFiles->setToolTip(
+            QCoreApplication::translate("MainWindow", "Séparer les valeurs avec ;"));
 #endif
     menuFichier->setTitle(QCoreApplication::translate("MainWindow", "Fichier"));
     menu->setTitle(QCoreApplication::translate("MainWindow", "?"));

@@ -25,8 +25,8 @@ QString shortened(const QString &text)
 void showMessageBox(QMessageBox::Icon icon, QWidget *parent, const QString &title,
                     const QString &text, Qt::TextFormat format)
 {
-    QMessageBox box(icon, title, format == Qt::PlainText ? shortened(text) : text,
-                    QMessageBox::Ok, parent);
+    QMessageBox box(icon, title, format == Qt::PlainText ? shortened(text) : text, QMessageBox::Ok,
+                    parent);
     box.setTextFormat(format);
     box.exec();
 }

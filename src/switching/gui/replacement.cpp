@@ -7,6 +7,7 @@
 #include "switching/gui/journal.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 
 namespace {
 
@@ -22,30 +23,39 @@ QString displayedPath(QString path)
 void recordLine(const QString &filePath, const LineRecord &record, Journal &journal)
 {
     if (record.kind == LineRecord::Kind::Modified) {
-        journal.appendHeader(Journal::Colour::Green, QCoreApplication::translate("MainWindow", "Fichier modifié : "),
+        journal.appendHeader(Journal::Colour::Green,
+                             QCoreApplication::translate("MainWindow", "Fichier modifié : "),
                              displayedPath(filePath));
-        journal.appendPlainText(QCoreApplication::translate("MainWindow", "Avant : ") + readableText(record.before));
-        journal.appendPlainText(QCoreApplication::translate("MainWindow", "Après : ") + readableText(record.after));
+        journal.appendPlainText(QCoreApplication::translate("MainWindow", "Avant : ")
+                                + readableText(record.before));
+        journal.appendPlainText(QCoreApplication::translate("MainWindow", "Après : ")
+                                + readableText(record.after));
     } else {
-        journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
+        journal.appendHeader(Journal::Colour::Red,
+                             QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
                              displayedPath(filePath));
-        journal.appendPlainText(QCoreApplication::translate("MainWindow", "Chaine ") + record.before
-                                + QCoreApplication::translate("MainWindow", " non identifiée bien que présente."));
+        journal.appendPlainText(
+                QCoreApplication::translate("MainWindow", "Chaine ") + record.before
+                + QCoreApplication::translate("MainWindow", " non identifiée bien que présente."));
     }
 }
 
 void recordLeftIntact(const QString &filePath, TextSafety safety, Journal &journal)
 {
-    journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
+    journal.appendHeader(Journal::Colour::Red,
+                         QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
                          displayedPath(filePath));
     journal.appendPlainText(textSafetyReason(safety));
 }
 
-void showWriteFailure(const QString &filePath)
+void showWriteFailure(const QString &filePath, const WriteResult &write)
 {
-    showCriticalBox(nullptr, QCoreApplication::translate("MainWindow", "Erreur"),
-                    QCoreApplication::translate("MainWindow", "Modification non prise en compte, vérifier l'accès au fichier ")
-                            + filePath);
+    qWarning().noquote() << "Rewrite of" << filePath << "failed:" << write.reason();
+    showCriticalBox(
+            nullptr, QCoreApplication::translate("MainWindow", "Erreur"),
+            QCoreApplication::translate(
+                    "MainWindow", "Modification non prise en compte, vérifier l'accès au fichier ")
+                    + filePath);
 }
 
 bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toValues,
@@ -70,7 +80,7 @@ bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toVal
         break;
     case FileOutcome::NotWritten:
         records.flush();
-        showWriteFailure(filePath);
+        showWriteFailure(filePath, switched.write);
         break;
     case FileOutcome::NoValue:
         break;
@@ -80,41 +90,50 @@ bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toVal
 
 bool writeLinesToFile(const QString &filePath, const QStringList &lines)
 {
-    if (rewriteFile(filePath, encodeLines(lines)))
+    const WriteResult write = rewriteFile(filePath, encodeLines(lines));
+    if (write)
         return true;
-    showWriteFailure(filePath);
+    showWriteFailure(filePath, write);
     return false;
 }
 
 void recordUnreadableDirectory(const QString &directory, Journal &journal)
 {
-    journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Dossier non parcouru : "),
+    journal.appendHeader(Journal::Colour::Red,
+                         QCoreApplication::translate("MainWindow", "Dossier non parcouru : "),
                          displayedPath(directory));
-    journal.appendPlainText(QCoreApplication::translate("MainWindow", 
+    journal.appendPlainText(QCoreApplication::translate(
+            "MainWindow",
             "Dossier illisible : les fichiers qu'il contient n'ont pas été échangés."));
 }
 
 void recordUnreadableFile(const QString &filePath, Journal &journal)
 {
-    journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
+    journal.appendHeader(Journal::Colour::Red,
+                         QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
                          displayedPath(filePath));
-    journal.appendPlainText(QCoreApplication::translate("MainWindow", "Fichier illisible : ses valeurs n'ont pas été échangées."));
+    journal.appendPlainText(QCoreApplication::translate(
+            "MainWindow", "Fichier illisible : ses valeurs n'ont pas été échangées."));
 }
 
 void recordFailedWrite(const QString &filePath, Journal &journal)
 {
-    journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
+    journal.appendHeader(Journal::Colour::Red,
+                         QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
                          displayedPath(filePath));
-    journal.appendPlainText(QCoreApplication::translate("MainWindow", 
-            "Écriture impossible : le fichier garde son contenu d'avant l'échange."));
+    journal.appendPlainText(QCoreApplication::translate(
+            "MainWindow", "Écriture impossible : le fichier garde son contenu d'avant l'échange."));
 }
 
 void recordPairLeftAside(const QString &prodValue, const QString &devValue, Journal &journal)
 {
-    journal.appendHeader(Journal::Colour::Red, QCoreApplication::translate("MainWindow", "Paire de valeurs non utilisée : "),
-                         QStringLiteral("prodVal=") + prodValue + QStringLiteral(" / devVal=")
-                                 + devValue);
-    journal.appendPlainText(QCoreApplication::translate("MainWindow", "Une des deux valeurs est vide : l'échange de cette "
-                                           "paire ne pourrait pas être défait par l'échange "
-                                           "inverse."));
+    journal.appendHeader(
+            Journal::Colour::Red,
+            QCoreApplication::translate("MainWindow", "Paire de valeurs non utilisée : "),
+            QStringLiteral("prodVal=") + prodValue + QStringLiteral(" / devVal=") + devValue);
+    journal.appendPlainText(
+            QCoreApplication::translate("MainWindow",
+                                        "Une des deux valeurs est vide : l'échange de cette "
+                                        "paire ne pourrait pas être défait par l'échange "
+                                        "inverse."));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "switching/linereplacer.h"
+#include "switching/rewrite.h"
 #include "switching/textformat.h"
 
 #include <QString>
@@ -24,8 +25,9 @@ bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toVal
 // failure the file keeps its previous bytes and a message box says so.
 bool writeLinesToFile(const QString &filePath, const QStringList &lines);
 
-// The box that says a rewrite failed: the file keeps its previous bytes.
-void showWriteFailure(const QString &filePath);
+// The box that says a rewrite failed: the file keeps its previous bytes. The system's reason
+// goes to the debug output.
+void showWriteFailure(const QString &filePath, const WriteResult &write);
 
 // The journal's records.
 // A line of the file changed ("Fichier modifié", "Avant :", "Après :"), or a value found in it
