@@ -62,10 +62,7 @@ private:
 class RunShown : public SwitchObserver
 {
 public:
-    RunShown(const MainWindowForm &form, Journal &journal) : m_form(form), m_journal(journal)
-    {
-        m_sinceJournalShown.start();
-    }
+    RunShown(const MainWindowForm &form, Journal &journal) : m_form(form), m_journal(journal) { }
 
     void lineRecorded(const QString &path, const LineRecord &record) override
     {
@@ -83,6 +80,7 @@ public:
     {
         m_form.progressBar->show();
         m_form.progressBar->setRange(0, static_cast<int>(count));
+        m_sinceJournalShown.start();
     }
     void progress(qsizetype done) override
     {
@@ -155,7 +153,6 @@ void MainWindow::runSwitch()
     journal.flush();
 
     if (run.environment.outcome != EnvironmentOutcome::Recorded) {
-        prodActive = request.fromProduction;
         const QString &configPath = request.configPath;
         switch (run.environment.outcome) {
         case EnvironmentOutcome::Unreadable:
@@ -182,6 +179,7 @@ void MainWindow::runSwitch()
         case EnvironmentOutcome::Recorded:
             break;
         }
+        prodActive = request.fromProduction;
         return;
     }
 

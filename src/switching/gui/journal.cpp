@@ -76,10 +76,11 @@ QString Journal::headerHtml(Colour colour, const QString &label, const QString &
 
 // The formats of a header's label and path: its colour, and bold for the path, as reading its HTML
 // gives them. Nothing when reading as HTML would not keep the label as it is (blanks that it
-// would merge or drop): the header is then read as HTML.
+// would merge or drop, markup, entities): the header is then read as HTML.
 std::optional<Journal::HeaderFormats> Journal::headerFormats(Colour colour, const QString &label)
 {
-    if (!label.endsWith(u' ') || !readsAsWritten(label.chopped(1)))
+    if (!label.endsWith(u' ') || !readsAsWritten(label.chopped(1)) || label.contains(u'<')
+        || label.contains(u'&'))
         return std::nullopt;
     HeaderFormats formats;
     formats.label.setForeground(QColor(colourName(colour)));
