@@ -18,6 +18,15 @@ QString displayedPath(QString path)
     return path;
 }
 
+// A red "Fichier non modifié" header and the reason why.
+void recordNotModified(const QString &filePath, const QString &reason, Journal &journal)
+{
+    journal.appendHeader(Journal::Colour::Red,
+                         QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
+                         displayedPath(filePath));
+    journal.appendPlainText(reason);
+}
+
 } // namespace
 
 void recordLine(const QString &filePath, const LineRecord &record, Journal &journal)
@@ -42,10 +51,7 @@ void recordLine(const QString &filePath, const LineRecord &record, Journal &jour
 
 void recordLeftIntact(const QString &filePath, TextSafety safety, Journal &journal)
 {
-    journal.appendHeader(Journal::Colour::Red,
-                         QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
-                         displayedPath(filePath));
-    journal.appendPlainText(textSafetyReason(safety));
+    recordNotModified(filePath, textSafetyReason(safety), journal);
 }
 
 void showWriteFailure(const QString &filePath, const WriteResult &write)
@@ -109,20 +115,20 @@ void recordUnreadableDirectory(const QString &directory, Journal &journal)
 
 void recordUnreadableFile(const QString &filePath, Journal &journal)
 {
-    journal.appendHeader(Journal::Colour::Red,
-                         QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
-                         displayedPath(filePath));
-    journal.appendPlainText(QCoreApplication::translate(
-            "MainWindow", "Fichier illisible : ses valeurs n'ont pas été échangées."));
+    recordNotModified(
+            filePath,
+            QCoreApplication::translate("MainWindow",
+                                        "Fichier illisible : ses valeurs n'ont pas été échangées."),
+            journal);
 }
 
 void recordFailedWrite(const QString &filePath, Journal &journal)
 {
-    journal.appendHeader(Journal::Colour::Red,
-                         QCoreApplication::translate("MainWindow", "Fichier non modifié : "),
-                         displayedPath(filePath));
-    journal.appendPlainText(QCoreApplication::translate(
-            "MainWindow", "Écriture impossible : le fichier garde son contenu d'avant l'échange."));
+    recordNotModified(filePath,
+                      QCoreApplication::translate("MainWindow",
+                                                  "Écriture impossible : le fichier garde son "
+                                                  "contenu d'avant l'échange."),
+                      journal);
 }
 
 void recordPairLeftAside(const QString &prodValue, const QString &devValue, Journal &journal)
