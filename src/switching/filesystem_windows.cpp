@@ -1,49 +1,177 @@
-// The file system as Windows offers it, through Qt.
+// The file system as Windows offers it: the Win32 calls themselves, with paths of any length.
 
 #include "switching/filesystem.h"
+#include "switching/systempath_windows.h"
 
-#include <QDateTime>
-#include <QFile>
+#include <QDir>
 #include <QFileInfo>
+
+#include <windows.h>
+
+namespace {
+
+// Nanoseconds since 1970 from a FILETIME-like count of 100 ns since 1601.
+qint64 nanosecondsSinceEpoch(quint64 ticksSince1601)
+{
+    constexpr quint64 ticksTo1970 = 116444736000000000ULL;
+    return qint64(ticksSince1601 - ticksTo1970) * 100;
+}
+
+qint64 nanosecondsSinceEpoch(const LARGE_INTEGER &time)
+{
+    return nanosecondsSinceEpoch(quint64(time.QuadPart));
+}
+
+// Closes a handle when it goes.
+class Handle
+{
+public:
+    explicit Handle(HANDLE handle) : m_handle(handle) { }
+    ~Handle()
+    {
+        if (isValid())
+            ::CloseHandle(m_handle);
+    }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    bool isValid() const { return m_handle != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return m_handle; }
+
+private:
+    HANDLE m_handle;
+};
+
+// Opens a file or a folder (a link followed) for reading, or for its attributes only, sharing it
+// with every other program.
+HANDLE openForReading(const QString &path, DWORD access)
+{
+    return ::CreateFileW(systemPath(path).c_str(), access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The stamp of an open file: its volume's serial number and its index on the volume (what stays
+// the same whatever the path that leads to it: another case, other separators, a junction, a
+// link), its size and its times.
+FileStamp stampOf(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handle, &information))
+        return {};
+    FILE_BASIC_INFO basic{};
+    const bool hasBasic =
+            ::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic);
+    FileStamp stamp;
+    stamp.valid = true;
+    stamp.device = information.dwVolumeSerialNumber;
+    stamp.inode = (quint64(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    stamp.size = qint64((quint64(information.nFileSizeHigh) << 32) | information.nFileSizeLow);
+    stamp.modified =
+            nanosecondsSinceEpoch((quint64(information.ftLastWriteTime.dwHighDateTime) << 32)
+                                  | information.ftLastWriteTime.dwLowDateTime);
+    stamp.changed = hasBasic ? nanosecondsSinceEpoch(basic.ChangeTime) : stamp.modified;
+    return stamp;
+}
+
+bool isDirectory(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    return ::GetFileInformationByHandle(handle, &information)
+            && (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+} // namespace
+
+std::wstring systemPath(const QString &path)
+{
+    if (path.isEmpty())
+        return {};
+    QString native = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    // Below MAX_PATH (less room for a file name in a folder) the path goes as it is.
+    if (native.size() >= MAX_PATH - 12 && !native.startsWith(u"\\\\?\\")) {
+        if (native.startsWith(u"\\\\"))
+            native = QStringLiteral("\\\\?\\UNC\\") + native.mid(2);
+        else
+            native = QStringLiteral("\\\\?\\") + native;
+    }
+    return native.toStdWString();
+}
 
 qint64 fileClockNow()
 {
-    return QDateTime::currentMSecsSinceEpoch() * 1000000;
+    FILETIME now{};
+    ::GetSystemTimePreciseAsFileTime(&now);
+    return nanosecondsSinceEpoch((quint64(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 }
 
 FileStamp fileStamp(const QString &path)
 {
-    Q_UNUSED(path);
-    return {}; // never trusted: a file read ahead is read again
+    const Handle handle(openForReading(path, FILE_READ_ATTRIBUTES));
+    return handle.isValid() ? stampOf(handle.get()) : FileStamp();
 }
 
 QString fileIdentity(const QString &path)
 {
-    return QFileInfo(path).canonicalFilePath();
+    return fileStamp(path).identity();
 }
 
 bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qint64 maxSize)
 {
     bytes.clear();
-    if (stamp)
-        *stamp = {};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > maxSize)
+    const Handle handle(openForReading(path, GENERIC_READ));
+    if (!handle.isValid() || isDirectory(handle.get()))
         return false;
-    bytes = file.readAll();
-    return file.error() == QFileDevice::NoError;
+    const FileStamp opened = stampOf(handle.get());
+    if (!opened.valid || opened.size > maxSize)
+        return false;
+    if (stamp)
+        *stamp = opened;
+    // One byte more than the size, to see a file that grew since.
+    qsizetype capacity = qsizetype(opened.size) + 1;
+    bytes.resize(capacity);
+    qsizetype size = 0;
+    for (;;) {
+        if (size == capacity) {
+            capacity *= 2;
+            bytes.resize(capacity);
+        }
+        const DWORD wanted = DWORD(qMin<qsizetype>(capacity - size, 1 << 30));
+        DWORD got = 0;
+        if (!::ReadFile(handle.get(), bytes.data() + size, wanted, &got, nullptr)) {
+            bytes.clear();
+            return false;
+        }
+        if (got == 0)
+            break;
+        size += got;
+        // A stamped read is checked against the file's stamp before its bytes are used: a file
+        // that grew since is read again then.
+        if (stamp && size == opened.size && size > 0)
+            break;
+    }
+    bytes.resize(size);
+    return true;
 }
 
 bool isPathTooLong(const QString &path)
 {
-    Q_UNUSED(path);
-    return false;
+    // With the "\\?\" prefix a path may hold 32,767 characters.
+    return systemPath(path).size() > 32767;
 }
 
 bool isUnreadableDirectory(const QString &directory)
 {
-    const QFileInfo info(directory);
-    return info.exists() && !info.isReadable();
+    std::wstring pattern = systemPath(directory);
+    pattern += pattern.empty() || pattern.back() != L'\\' ? L"\\*" : L"*";
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        ::FindClose(search);
+        return false;
+    }
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND
+            && error != ERROR_DIRECTORY && error != ERROR_NO_MORE_FILES;
 }
 
 QByteArray nativeLineTerminator()
