@@ -134,7 +134,7 @@ void checkConfig(const QStringList &lines)
     // A directory already chosen is kept whatever the file says.
     ConfigSettings chosen;
     chosen.mainDir = QStringLiteral("/chosen");
-    readConfigLines(lines, chosen);
+    FUZZ_CHECK(readConfigLines(lines, chosen) == status, "a chosen directory changed the verdict");
     FUZZ_CHECK(chosen.mainDir == QStringLiteral("/chosen"), "a chosen directory was replaced");
 }
 
