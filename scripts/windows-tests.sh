@@ -1,0 +1,21 @@
+#!/bin/sh
+# Cross-builds the test suite for Windows and runs it under Wine, on the offscreen platform, in a
+# Wine prefix of its own (build/windows-test/wine) and an Xvfb display.
+# Usage: windows-tests.sh QT_PREFIX
+set -eu
+cd "$(dirname "$0")/.."
+MIRABEX_QT_WINDOWS=$(cd "$1" && pwd)
+export MIRABEX_QT_WINDOWS
+build=build/windows-test
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIRABEX_WARNINGS_AS_ERRORS=ON \
+      -DCMAKE_TOOLCHAIN_FILE="$MIRABEX_QT_WINDOWS/lib/cmake/Qt6/qt.toolchain.cmake" \
+      -DMIRABEX_BUILD_BENCH=OFF -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/scripts/wine-run.sh"
+cmake --build "$build" --parallel
+
+WINEPREFIX="$PWD/$build/wine"
+export WINEPREFIX
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    WINEDEBUG=-all wineboot --init >/dev/null 2>&1
+fi
+(cd "$build" && xvfb-run -a ctest --output-on-failure --timeout 900)
+wineserver -k 2>/dev/null || true

@@ -1,0 +1,127 @@
+#!/bin/sh
+# Checks the Windows package under Wine, in a Wine prefix of its own and an Xvfb display:
+#  - the zip, unpacked, starts, and one click on « Échanger les valeurs » switches a small tree,
+#    which gets CRLF line ends;
+#  - the MSI lists its tables, installs for the user, leaves a runnable program and a Start-menu
+#    entry, keeps edited settings through an upgrade and an uninstall, and removes the program.
+# Usage: check-windows-package.sh BUILD_DIR
+set -eu
+build=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
+name=Mirabex-1.0.0-win64
+work=$(mktemp -d "${TMPDIR:-/tmp}/mirabex-windows.XXXXXX")
+WINEPREFIX="$work/wine"
+WINEDEBUG=-all
+export WINEPREFIX WINEDEBUG
+display=""
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    [ -n "$display" ] && kill "$display" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $1" >&2; exit 1; }
+
+# A display, a fresh prefix, and a sans-serif font for the window's texts.
+for n in $(seq 90 120); do
+    [ -e "/tmp/.X11-unix/X$n" ] || break
+done
+Xvfb ":$n" -screen 0 1280x800x24 >/dev/null 2>&1 &
+display=$!
+DISPLAY=":$n"
+export DISPLAY
+wineboot --init >/dev/null 2>&1
+wineserver -w
+sh "$root/scripts/wine-fonts.sh"
+
+# Waits for the program's window; prints its id.
+window() {
+    for _ in $(seq 60); do
+        id=$(xdotool search --name '^Mirabex$' 2>/dev/null | head -n 1) && [ -n "$id" ] \
+            && { echo "$id"; return 0; }
+        sleep 1
+    done
+    return 1
+}
+
+# Clicks « Échanger les valeurs », at the bottom right of the window.
+click_switch() {
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    xdotool mousemove --sync $((X + WIDTH - 75)) $((Y + HEIGHT - 36)) click 1
+}
+
+# Waits until the file holds the bytes (printf format).
+wait_for() {
+    for _ in $(seq 30); do
+        [ "$(od -An -c "$1")" = "$(printf "$2" | od -An -c)" ] && return 0
+        sleep 1
+    done
+    echo "$1 holds:" >&2
+    od -c "$1" >&2
+    return 1
+}
+
+# A small tree in production, and settings naming it.
+prepare() { # folder of the program
+    mkdir -p "$WINEPREFIX/drive_c/arbre"
+    printf 'hote=prod-host\n' > "$WINEPREFIX/drive_c/arbre/app.ini"
+    printf 'MainDir=C:\\arbre\r\nFilesFilter=*.ini\r\nEnvironnement=prod\r\n' > "$1/config.ini"
+    printf 'prodVal=prod-host\r\ndevVal=dev-host\r\n' > "$1/values.ini"
+}
+
+# The zip.
+(cd "$work" && unzip -q "$build/$name.zip")
+program="$work/$name"
+for file in Mirabex.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
+        styles/qwindowsvistastyle.dll imageformats/qico.dll libstdc++-6.dll libgcc_s_seh-1.dll \
+        libwinpthread-1.dll config.ini values.ini LISEZMOI.txt; do
+    [ -f "$program/$file" ] || fail "the zip has no $file"
+done
+grep -q "$(printf 'MainDir=C:\\\\Chemin\\\\vers\\\\arborescence\r')" "$program/config.ini" \
+    || fail "config.ini is not the template with CRLF line ends"
+prepare "$program"
+(cd "$program" && wine Mirabex.exe >/dev/null 2>&1 &)
+id=$(window) || fail "the program from the zip shows no window"
+click_switch "$id"
+wait_for "$WINEPREFIX/drive_c/arbre/app.ini" 'hote=dev-host\r\n' || fail "the click did not switch the tree"
+wait_for "$program/config.ini" 'MainDir=C:\\arbre\r\nFilesFilter=*.ini\r\nEnvironnement=dev\r\n' \
+    || fail "config.ini does not name the new environment"
+wineserver -k
+echo "zip: started, one click switched the tree (CRLF)"
+
+# The MSI.
+msi="$build/$name.msi"
+for table in File Component Directory Shortcut Upgrade Icon; do
+    msiinfo tables "$msi" | grep -qx "$table" || fail "the MSI has no $table table"
+done
+installed="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Programs/Mirabex"
+menu="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+wine msiexec /i "$(winepath -w "$msi")" /qn || fail "the MSI does not install"
+wineserver -w
+[ -f "$installed/Mirabex.exe" ] || fail "Mirabex.exe is not installed in $installed"
+[ -f "$menu/Mirabex.lnk" ] || fail "no Start-menu entry"
+prepare "$installed"
+(cd "$installed" && wine Mirabex.exe >/dev/null 2>&1 &)
+id=$(window) || fail "the installed program shows no window"
+click_switch "$id"
+wait_for "$WINEPREFIX/drive_c/arbre/app.ini" 'hote=dev-host\r\n' \
+    || fail "the installed program did not switch the tree"
+wineserver -k
+
+# An upgrade keeps the edited settings, then an uninstall removes the program and keeps them.
+upgrade="$build/Mirabex-1.0.1-win64.msi"
+sh "$root/scripts/windows-package.sh" --msi 1.0.1 "$build" >/dev/null
+edited=$(od -An -c "$installed/config.ini")
+wine msiexec /i "$(winepath -w "$upgrade")" /qn || fail "the upgrade does not install"
+wineserver -w
+[ "$(od -An -c "$installed/config.ini")" = "$edited" ] || fail "the upgrade overwrote config.ini"
+[ -f "$installed/Mirabex.exe" ] || fail "the upgrade removed Mirabex.exe"
+wine msiexec /x "$(winepath -w "$upgrade")" /qn || fail "the MSI does not uninstall"
+wineserver -w
+rm -f "$upgrade"
+[ ! -e "$installed/Mirabex.exe" ] || fail "the uninstall left Mirabex.exe"
+[ ! -e "$menu/Mirabex.lnk" ] || fail "the uninstall left the Start-menu entry"
+[ "$(od -An -c "$installed/config.ini")" = "$edited" ] || fail "the uninstall removed config.ini"
+echo "msi: tables listed; installed for the user with its Start-menu entry and runnable;"
+echo "     an upgrade and an uninstall keep config.ini; the uninstall removes the program"
+echo "PASS"
