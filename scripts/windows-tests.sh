@@ -9,13 +9,16 @@ export MIRABEX_QT_WINDOWS
 build=build/windows-test
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIRABEX_WARNINGS_AS_ERRORS=ON \
       -DCMAKE_TOOLCHAIN_FILE="$MIRABEX_QT_WINDOWS/lib/cmake/Qt6/qt.toolchain.cmake" \
-      -DMIRABEX_BUILD_BENCH=OFF -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/scripts/wine-run.sh"
+      -DMIRABEX_BUILD_BENCH=OFF -DCMAKE_CROSSCOMPILING_EMULATOR="sh;$PWD/scripts/wine-run.sh"
 cmake --build "$build" --parallel
 
 WINEPREFIX="$PWD/$build/wine"
 export WINEPREFIX
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     WINEDEBUG=-all wineboot --init >/dev/null 2>&1
+    wineserver -w
 fi
-(cd "$build" && xvfb-run -a ctest --output-on-failure --timeout 900)
+status=0
+(cd "$build" && xvfb-run -a ctest --output-on-failure --timeout 900) || status=$?
 wineserver -k 2>/dev/null || true
+exit $status
