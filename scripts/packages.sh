@@ -2,4 +2,4 @@
 BUILD_PACKAGES="cmake make g++ qt6-base-dev qt6-base-dev-tools libgl-dev"
 TEST_PACKAGES="binutils-mingw-w64-x86-64 xvfb xauth desktop-file-utils appstream clang libclang-rt-dev clang-format qt6-l10n-tools"
 # The Windows build: the MinGW-w64 cross-compilers, Wine to run it, the MSI tools.
-WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 ninja-build wine wine64 msitools wixl zip unzip xvfb xauth xdotool fonts-dejavu-core imagemagick"
+WINDOWS_PACKAGES="curl g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 ninja-build wine wine64 msitools wixl zip unzip xvfb xauth xdotool x11-apps fonts-dejavu-core imagemagick"

@@ -48,11 +48,12 @@ rm -rf "$work"
 mkdir -p "$work"
 (
     cd "$work"
-    if ! apt-get source --download-only qt6-base >&2; then
-        echo "apt-get source needs a deb-src line for bookworm main in /etc/apt/sources.list" >&2
-        exit 1
+    # From the deb-src lines when there are some, else from Debian's archive itself.
+    source=qt6-base_6.4.2+dfsg.orig.tar.xz
+    if ! apt-get source --download-only qt6-base >&2 2>/dev/null || [ ! -f "$source" ]; then
+        curl -fsSL -o "$source" "http://deb.debian.org/debian/pool/main/q/qt6-base/$source"
     fi
-    tar xf qt6-base_6.4.2+dfsg.orig.tar.xz
+    tar xf "$source"
     cat > toolchain.cmake <<'TOOLCHAIN'
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)

@@ -57,6 +57,27 @@ QString fileNamedBy(const QString &path)
     return QDir::fromNativeSeparators(target);
 }
 
+// Gives the file at to the creation time of the file at from.
+void keepCreationTime(const std::wstring &from, const std::wstring &to)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE source = ::CreateFileW(from.c_str(), FILE_READ_ATTRIBUTES, share, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    if (source == INVALID_HANDLE_VALUE)
+        return;
+    FILETIME created{};
+    const bool known = ::GetFileTime(source, &created, nullptr, nullptr);
+    ::CloseHandle(source);
+    if (!known)
+        return;
+    const HANDLE destination = ::CreateFileW(to.c_str(), FILE_WRITE_ATTRIBUTES, share, nullptr,
+                                             OPEN_EXISTING, 0, nullptr);
+    if (destination == INVALID_HANDLE_VALUE)
+        return;
+    ::SetFileTime(destination, &created, nullptr, nullptr);
+    ::CloseHandle(destination);
+}
+
 QString temporaryPathBeside(const QString &target)
 {
     static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -149,6 +170,14 @@ struct Rewrite::Private
             fail();
             return false;
         }
+        // The new file takes the attributes and the creation time of the one it replaces, which
+        // ReplaceFileW does not carry over everywhere.
+        const std::wstring targetPath = systemPath(target);
+        const DWORD attributes = ::GetFileAttributesW(targetPath.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            ::SetFileAttributesW(systemPath(temporary).c_str(),
+                                 attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+        keepCreationTime(targetPath, systemPath(temporary));
         const QString backup = temporaryPathBeside(target);
         if (::ReplaceFileW(systemPath(target).c_str(), systemPath(temporary).c_str(),
                            systemPath(backup).c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,

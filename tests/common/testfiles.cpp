@@ -1,19 +1,14 @@
 #include "testfiles.h"
 
+#include "switching/filesystem.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QOperatingSystemVersion>
 #include <QTest>
-
-#ifdef Q_OS_LINUX
-#include <csignal>
-#include <linux/capability.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
 
 void writeBytes(const QString &path, const QByteArray &bytes)
 {
@@ -29,6 +24,27 @@ QByteArray readBytes(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray("<cannot read>");
     return file.readAll();
+}
+
+QByteArray asWritten(QByteArray lineFeedText)
+{
+    return lineFeedText.replace('\n', nativeLineTerminator());
+}
+
+QString listedPath(QString path)
+{
+    if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows) {
+        while (path.endsWith(u'.') || path.endsWith(u' '))
+            path.chop(1);
+    }
+    return path;
+}
+
+QString htmlLikeFileName()
+{
+    if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows)
+        return QStringLiteral("a&b&lt;c&gt;.ini");
+    return QStringLiteral("a&b<c>.ini");
 }
 
 QMap<QString, QByteArray> snapshotTree(const QString &root)
@@ -127,77 +143,4 @@ EventLoopWatchdog::EventLoopWatchdog(int timeoutMs)
         QCoreApplication::exit(99);
     });
     m_timer.start(timeoutMs);
-}
-
-#ifdef Q_OS_LINUX
-namespace {
-
-bool capabilities(bool set, __user_cap_data_struct *data)
-{
-    __user_cap_header_struct header{ _LINUX_CAPABILITY_VERSION_3, 0 };
-    return syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
-}
-
-} // namespace
-#endif
-
-PermissionsEnforced::PermissionsEnforced()
-{
-#ifdef Q_OS_LINUX
-    if (geteuid() != 0) {
-        m_enforced = true;
-        return;
-    }
-    __user_cap_data_struct data[2] = {};
-    if (!capabilities(false, data))
-        return;
-    m_saved[0] = data[0].effective;
-    m_saved[1] = data[1].effective;
-    data[0].effective &=
-            ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
-    m_dropped = capabilities(true, data);
-    m_enforced = m_dropped;
-#endif
-}
-
-PermissionsEnforced::~PermissionsEnforced()
-{
-#ifdef Q_OS_LINUX
-    if (!m_dropped)
-        return;
-    __user_cap_data_struct data[2] = {};
-    capabilities(false, data);
-    data[0].effective = m_saved[0];
-    data[1].effective = m_saved[1];
-    if (!capabilities(true, data))
-        qFatal("cannot give the file capabilities back");
-#endif
-}
-
-FileSizeLimit::FileSizeLimit(qint64 maxBytes)
-{
-#ifdef Q_OS_LINUX
-    rlimit limit{};
-    if (getrlimit(RLIMIT_FSIZE, &limit) != 0)
-        return;
-    m_savedSoft = limit.rlim_cur;
-    m_savedHard = limit.rlim_max;
-    // Past the limit the system sends SIGXFSZ, which would end the process: the write must
-    // fail with EFBIG instead, as it does on a full disk.
-    std::signal(SIGXFSZ, SIG_IGN);
-    limit.rlim_cur = static_cast<rlim_t>(maxBytes);
-    m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-#else
-    Q_UNUSED(maxBytes);
-#endif
-}
-
-FileSizeLimit::~FileSizeLimit()
-{
-#ifdef Q_OS_LINUX
-    if (!m_active)
-        return;
-    rlimit limit{ static_cast<rlim_t>(m_savedSoft), static_cast<rlim_t>(m_savedHard) };
-    setrlimit(RLIMIT_FSIZE, &limit);
-#endif
 }

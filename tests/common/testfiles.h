@@ -11,6 +11,17 @@
 
 void writeBytes(const QString &path, const QByteArray &bytes);
 QByteArray readBytes(const QString &path);
+// The bytes of a text the program rewrote, given with line feeds: each line ends with the
+// platform's line terminator ("\r\n" on Windows), as every file the program writes.
+QByteArray asWritten(QByteArray lineFeedText);
+
+// The path under which the system lists a file made at path: Windows drops the dots and blanks
+// at the end of a name, so that a name such as "trail." cannot exist there.
+QString listedPath(QString path);
+
+// A file name that looks like HTML and that the system takes: "a&b<c>.ini", or on Windows, where
+// a name cannot hold "<" nor ">", "a&b&lt;c&gt;.ini" (read as markup, it would show "<c>").
+QString htmlLikeFileName();
 
 // Every regular file under root, by path relative to root, with its bytes.
 QMap<QString, QByteArray> snapshotTree(const QString &root);
@@ -39,6 +50,10 @@ public:
     void writeValues(const QList<QPair<QString, QString>> &pairs);
     void removeAll();
 };
+
+// Whether the system has FIFOs, and makes one at path.
+bool fifosExist();
+bool makeFifo(const QString &path);
 
 // While an object lives, the file permission bits apply to this thread even when the tests run as
 // root: the capabilities that let root read and write any file are dropped from its effective

@@ -172,12 +172,14 @@ void tst_FileCollector::collectsMatchingFiles_data()
                                   u"f/noext"_s,   u"f/trail."_s,  u"f/ARCHIVE.TAR.GZ"_s };
     QTest::newRow("catch-all patterns collect every file, hidden ones too")
             << various << u"<tmp>/f"_s << false << u"*;*.*;.*;*."_s << QStringList()
-            << QStringList{ u"<tmp>/f/.env"_s,  u"<tmp>/f/app.ini"_s, u"<tmp>/f/ARCHIVE.TAR.GZ"_s,
-                            u"<tmp>/f/noext"_s, u"<tmp>/f/run.xml"_s, u"<tmp>/f/trail."_s };
+            << QStringList{ u"<tmp>/f/.env"_s,           u"<tmp>/f/app.ini"_s,
+                            u"<tmp>/f/ARCHIVE.TAR.GZ"_s, u"<tmp>/f/noext"_s,
+                            u"<tmp>/f/run.xml"_s,        listedPath(u"<tmp>/f/trail."_s) };
     QTest::newRow("star alone collects hidden files")
             << various << u"<tmp>/f"_s << false << u"*"_s << QStringList()
-            << QStringList{ u"<tmp>/f/.env"_s,  u"<tmp>/f/app.ini"_s, u"<tmp>/f/ARCHIVE.TAR.GZ"_s,
-                            u"<tmp>/f/noext"_s, u"<tmp>/f/run.xml"_s, u"<tmp>/f/trail."_s };
+            << QStringList{ u"<tmp>/f/.env"_s,           u"<tmp>/f/app.ini"_s,
+                            u"<tmp>/f/ARCHIVE.TAR.GZ"_s, u"<tmp>/f/noext"_s,
+                            u"<tmp>/f/run.xml"_s,        listedPath(u"<tmp>/f/trail."_s) };
     QTest::newRow("hidden files by their own pattern")
             << various << u"<tmp>/f"_s << false << u".*"_s << QStringList()
             << QStringList{ u"<tmp>/f/.env"_s };

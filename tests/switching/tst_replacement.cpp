@@ -436,6 +436,8 @@ void tst_Replacement::precheckUnreadablePath()
 
     if (kind == UnreadablePath::DanglingLink && !canMakeSymlinks())
         QSKIP("symbolic links are made with the Unix call");
+    if (needsPermissions(kind) && !PermissionsEnforced().enforced())
+        QSKIP("the permission bits cannot be made to apply to this process");
     QVERIFY(makeUnreadable(kind, path, content));
     const QStringList entriesBefore = entriesOf(dir.path());
 
@@ -443,8 +445,6 @@ void tst_Replacement::precheckUnreadablePath()
     bool found = true;
     {
         PermissionsEnforced permissions;
-        if (needsPermissions(kind) && !permissions.enforced())
-            QSKIP("the permission bits cannot be made to apply to this process");
         found = fileHoldsAnyValue(values, path, true);
     }
     QVERIFY(!found);
@@ -562,8 +562,8 @@ void tst_Replacement::journalRecords_data()
             << QStringList{ modified, u8("Avant : cle = prod"), u8("Après : cle = dev") }
             << QByteArray("  \tcle = dev  \n");
     QTest::newRow("file name and line that look like HTML shown as written")
-            << u8("a&b<c>.ini") << QByteArray("<b>url</b>=http://prod?a=1&amp;b=2\n") << prod << dev
-            << true
+            << htmlLikeFileName() << QByteArray("<b>url</b>=http://prod?a=1&amp;b=2\n") << prod
+            << dev << true
             << QStringList{ modified, u8("Avant : <b>url</b>=http://prod?a=1&amp;b=2"),
                             u8("Après : <b>url</b>=http://dev?a=1&amp;b=2") }
             << QByteArray("<b>url</b>=http://dev?a=1&amp;b=2\n");
@@ -865,6 +865,8 @@ void tst_Replacement::readFailures()
 
     if (kind == UnreadablePath::DanglingLink && !canMakeSymlinks())
         QSKIP("symbolic links are made with the Unix call");
+    if (needsPermissions(kind) && !PermissionsEnforced().enforced())
+        QSKIP("the permission bits cannot be made to apply to this process");
     QVERIFY(makeUnreadable(kind, path, content));
     const QStringList entriesBefore = entriesOf(dir.path());
     const QDateTime timeBefore = modificationTime(path);
@@ -874,8 +876,6 @@ void tst_Replacement::readFailures()
     bool done = true;
     {
         PermissionsEnforced permissions;
-        if (needsPermissions(kind) && !permissions.enforced())
-            QSKIP("the permission bits cannot be made to apply to this process");
         done = replaceValuesInFile({ u8("host-prod") }, { u8("host-dev") }, path, true, &journal);
     }
     QVERIFY(!done);
