@@ -10,45 +10,13 @@ build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)
 name=Mirabex-1.0.0-win64
 work=$(mktemp -d "${TMPDIR:-/tmp}/mirabex-windows.XXXXXX")
-WINEPREFIX="$work/wine"
-WINEDEBUG=-all
-export WINEPREFIX WINEDEBUG
-display=""
 cleanup() {
-    wineserver -k 2>/dev/null || true
-    [ -n "$display" ] && kill "$display" 2>/dev/null || true
+    command -v wine_session_end >/dev/null && wine_session_end
     rm -rf "$work"
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $1" >&2; exit 1; }
-
-# A display, a fresh prefix, and a sans-serif font for the window's texts.
-for n in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$n" ] || break
-done
-Xvfb ":$n" -screen 0 1280x800x24 >/dev/null 2>&1 &
-display=$!
-DISPLAY=":$n"
-export DISPLAY
-wineboot --init >/dev/null 2>&1
-wineserver -w
-sh "$root/scripts/wine-fonts.sh"
-
-# Waits for the program's window; prints its id.
-window() {
-    for _ in $(seq 60); do
-        id=$(xdotool search --name '^Mirabex$' 2>/dev/null | head -n 1) && [ -n "$id" ] \
-            && { echo "$id"; return 0; }
-        sleep 1
-    done
-    return 1
-}
-
-# Clicks « Échanger les valeurs », at the bottom right of the window.
-click_switch() {
-    eval "$(xdotool getwindowgeometry --shell "$1")"
-    xdotool mousemove --sync $((X + WIDTH - 75)) $((Y + HEIGHT - 36)) click 1
-}
+. "$root/scripts/wine-session.sh"
 
 # Waits until the file holds the bytes (printf format).
 wait_for() {
@@ -81,8 +49,8 @@ grep -q "$(printf 'MainDir=C:\\\\Chemin\\\\vers\\\\arborescence\r')" "$program/c
     || fail "config.ini is not the template with CRLF line ends"
 prepare "$program"
 (cd "$program" && wine Mirabex.exe >/dev/null 2>&1 &)
-id=$(window) || fail "the program from the zip shows no window"
-click_switch "$id"
+id=$(wine_window) || fail "the program from the zip shows no window"
+wine_click_switch "$id"
 wait_for "$WINEPREFIX/drive_c/arbre/app.ini" 'hote=dev-host\r\n' || fail "the click did not switch the tree"
 wait_for "$program/config.ini" 'MainDir=C:\\arbre\r\nFilesFilter=*.ini\r\nEnvironnement=dev\r\n' \
     || fail "config.ini does not name the new environment"
@@ -102,8 +70,8 @@ wineserver -w
 [ -f "$menu/Mirabex.lnk" ] || fail "no Start-menu entry"
 prepare "$installed"
 (cd "$installed" && wine Mirabex.exe >/dev/null 2>&1 &)
-id=$(window) || fail "the installed program shows no window"
-click_switch "$id"
+id=$(wine_window) || fail "the installed program shows no window"
+wine_click_switch "$id"
 wait_for "$WINEPREFIX/drive_c/arbre/app.ini" 'hote=dev-host\r\n' \
     || fail "the installed program did not switch the tree"
 wineserver -k
