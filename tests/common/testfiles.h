@@ -55,6 +55,19 @@ public:
 bool fifosExist();
 bool makeFifo(const QString &path);
 
+// Whether QFile::link makes a symbolic link the POSIX way: on Windows it makes a shortcut (.lnk).
+bool symbolicLinksArePosix();
+// Gives the existing file a second name (a hard link); false where the system cannot.
+bool makeHardLink(const QString &existing, const QString &newPath);
+
+// Files and folders named in bytes as the system has them, for names that are not UTF-8 (which
+// Qt cannot name). makeSymbolicLinkNamed is false where symbolic links are not made the POSIX way.
+bool writeBytesNamed(const QByteArray &path, const QByteArray &bytes);
+QByteArray readBytesNamed(const QByteArray &path);
+bool makeSymbolicLinkNamed(const QByteArray &target, const QByteArray &linkPath);
+// The names in a folder, sorted, without "." and "..".
+QList<QByteArray> rawEntriesOf(const QByteArray &folder);
+
 // While an object lives, the file permission bits apply to this thread even when the tests run as
 // root: the capabilities that let root read and write any file are dropped from its effective
 // set, then given back. On a system where that cannot be done, enforced() is false.

@@ -1,11 +1,14 @@
 // The helpers that need the system's own calls, on Linux: capabilities, the file-size limit,
-// FIFOs.
+// FIFOs, links, names in bytes.
 
 #include "testfiles.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -81,4 +84,59 @@ bool fifosExist()
 bool makeFifo(const QString &path)
 {
     return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+}
+
+bool symbolicLinksArePosix()
+{
+    return true;
+}
+
+bool makeHardLink(const QString &existing, const QString &newPath)
+{
+    return ::link(QFile::encodeName(existing).constData(), QFile::encodeName(newPath).constData())
+            == 0;
+}
+
+bool writeBytesNamed(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    return ::close(fd) == 0 && written;
+}
+
+QByteArray readBytesNamed(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0)
+        return QByteArray("<cannot read>");
+    QByteArray bytes;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, qsizetype(got));
+    ::close(fd);
+    return bytes;
+}
+
+bool makeSymbolicLinkNamed(const QByteArray &target, const QByteArray &linkPath)
+{
+    return ::symlink(target.constData(), linkPath.constData()) == 0;
+}
+
+QList<QByteArray> rawEntriesOf(const QByteArray &folder)
+{
+    QList<QByteArray> names;
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.append(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
 }
