@@ -200,9 +200,7 @@ FileState stateOf(const QByteArray &bytes, unsigned int mode)
 
 unsigned int modeOf(const QString &path)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
         return 0;
     return info.st_mode & 07777;

@@ -5,9 +5,9 @@
 #include <QFile>
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -28,18 +28,15 @@ FileStamp stampOf(const struct stat &status)
 
 qint64 fileClockNow()
 {
-    struct timespec now
-    {
-    };
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    // The system clock is the one the file times come from.
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
 }
 
 FileStamp fileStamp(const QString &path)
 {
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return {};
     return stampOf(status);
@@ -58,9 +55,7 @@ bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qin
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) || status.st_size > maxSize) {
         ::close(fd);
         return false;
@@ -99,9 +94,7 @@ bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qin
 
 bool isPathTooLong(const QString &path)
 {
-    struct stat status
-    {
-    };
+    struct stat status = {};
     return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ENAMETOOLONG;
 }
 

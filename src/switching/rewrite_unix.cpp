@@ -31,9 +31,7 @@ namespace {
 QByteArray fileNamedBy(QByteArray path)
 {
     for (int depth = 0; depth < 40; ++depth) {
-        struct stat status
-        {
-        };
+        struct stat status = {};
         if (::lstat(path.constData(), &status) != 0 || !S_ISLNK(status.st_mode))
             return path; // a file, or nothing yet: a link to nothing makes the file it names
         QByteArray target(qsizetype(status.st_size > 0 ? status.st_size : 256) + 1, '\0');
@@ -60,9 +58,7 @@ struct Rewrite::Private
     QByteArray temporaryName; // while the temporary file exists
     int folder = -1;
     int fd = -1;
-    struct stat original
-    {
-    };
+    struct stat original = {};
     bool hadFile = false;
     bool started = false;
     int error = 0; // errno of the first failure
@@ -135,9 +131,7 @@ void Rewrite::Private::start()
 // the owner and group they were given with.
 void Rewrite::Private::keepOwnerAndMode()
 {
-    struct stat replacement
-    {
-    };
+    struct stat replacement = {};
     if (::fstat(fd, &replacement) != 0) {
         fail();
         return;

@@ -193,9 +193,7 @@ int snapshotAt(int fd, const QByteArray &prefix, bool readFiles, RawTree &tree)
     QList<QByteArray> names = namesAt(fd);
     std::sort(names.begin(), names.end());
     for (const QByteArray &name : std::as_const(names)) {
-        struct stat status
-        {
-        };
+        struct stat status = {};
         if (::fstatat(fd, name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         RawEntry entry;
@@ -286,9 +284,7 @@ QStringList differences(const RawTree &before, const RawTree &after)
 
 qint64 freeBytes(const QString &path)
 {
-    struct statvfs status
-    {
-    };
+    struct statvfs status = {};
     if (::statvfs(QFile::encodeName(path).constData(), &status) != 0)
         return -1;
     return qint64(status.f_bavail) * qint64(status.f_frsize);

@@ -185,9 +185,7 @@ QString u8(const char *text)
 #ifdef Q_OS_UNIX
 int modeOf(const QString &path)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return -1;
     return int(info.st_mode & 07777);
@@ -206,9 +204,7 @@ struct Identity
 
 Identity identityOf(const QString &path)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
     return { quint64(info.st_ino), quint64(info.st_nlink) };
