@@ -42,15 +42,6 @@ struct SettingsLoad
     QString filesFilter;
     ValuePairs values;
     qsizetype badLine = 0; // ValuesNotClean: the line at fault, from 1
-
-    bool configRead() const
-    {
-        return fault != Fault::ConfigMissing && fault != Fault::ConfigUnreadable;
-    }
-    bool configAccepted() const
-    {
-        return configRead() && fault != Fault::BadEnvironment && fault != Fault::BadMainDir;
-    }
 };
 
 // Reads config.ini and then values.ini from folder, stopping at the first fault.

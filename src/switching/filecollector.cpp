@@ -3,7 +3,6 @@
 #include "switching/filesystem.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 

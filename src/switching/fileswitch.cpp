@@ -1,7 +1,6 @@
 #include "switching/fileswitch.h"
 
 #include "switching/filesystem.h"
-#include "switching/rewrite.h"
 
 #include <condition_variable>
 #include <cstring>

@@ -22,6 +22,11 @@ bool FileStamp::changedRecently(qint64 when) const
     return !valid || changed >= when - margin || modified >= when - margin;
 }
 
+QString fileIdentity(const QString &path)
+{
+    return fileStamp(path).identity();
+}
+
 bool isTemporaryFileName(const QString &name)
 {
     constexpr qsizetype prefixLength = sizeof(temporaryFilePrefix) - 1;

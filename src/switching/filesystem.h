@@ -13,7 +13,8 @@ struct FileStamp;
 
 // Reads a whole file into bytes. False when it cannot be opened (missing, a directory, no right
 // to read), when it is larger than maxSize or when reading stops before its end; bytes then hold
-// nothing to be used. With a stamp, the stamp of the file when it was opened (see FileStamp).
+// nothing to be used. With a stamp, the stamp of the file when it was opened: the bytes stand for
+// the file only as long as its stamp stays the same (see FileStamp).
 [[nodiscard]] bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp = nullptr,
                                  qint64 maxSize = std::numeric_limits<qint64>::max());
 [[nodiscard]] inline bool readWholeFile(const QString &path, QByteArray &bytes)
@@ -22,8 +23,8 @@ struct FileStamp;
 }
 
 // What tells one file from another whatever the path that leads to it (a link, a hard link, a
-// folder reached twice): device and inode, or the canonical path where there are none. Empty when
-// the file cannot be reached.
+// folder reached twice): device and inode (volume serial number and file index on Windows). Empty
+// when the file cannot be reached.
 [[nodiscard]] QString fileIdentity(const QString &path);
 
 // What the system says of a file at one moment: its identity (see fileIdentity) and what changes
@@ -48,15 +49,6 @@ struct FileStamp
 [[nodiscard]] FileStamp fileStamp(const QString &path);
 // The time the system gives files, in nanoseconds.
 qint64 fileClockNow();
-
-// Reads a whole file, as readWholeFile does, with the stamp of the file when it was opened. The
-// bytes stand for the file only as long as its stamp stays the same: what changes the file while
-// it is read changes the stamp.
-[[nodiscard]] inline bool readWholeFileStamped(const QString &path, QByteArray &bytes,
-                                               FileStamp &stamp, qint64 maxSize)
-{
-    return readFileBytes(path, bytes, &stamp, maxSize);
-}
 
 // Whether the system refuses this path as too long to be opened at all (PATH_MAX).
 bool isPathTooLong(const QString &path);

@@ -42,11 +42,6 @@ FileStamp fileStamp(const QString &path)
     return stampOf(status);
 }
 
-QString fileIdentity(const QString &path)
-{
-    return fileStamp(path).identity();
-}
-
 bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qint64 maxSize)
 {
     bytes.clear();

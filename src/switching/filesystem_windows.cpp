@@ -110,11 +110,6 @@ FileStamp fileStamp(const QString &path)
     return handle.isValid() ? stampOf(handle.get()) : FileStamp();
 }
 
-QString fileIdentity(const QString &path)
-{
-    return fileStamp(path).identity();
-}
-
 bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qint64 maxSize)
 {
     bytes.clear();

@@ -47,7 +47,7 @@ void ReadAhead::run()
         entry.readAt = fileClockNow();
         const QString &path = m_paths.at(index);
         QByteArray bytes;
-        if (readWholeFileStamped(path, bytes, entry.stamp, m_budget)) {
+        if (readFileBytes(path, bytes, &entry.stamp, m_budget)) {
             File file;
             file.caseSensitive = caseSensitive;
             file.holdsValue = m_search(bytes, caseSensitive);

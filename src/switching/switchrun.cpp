@@ -83,7 +83,7 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
         }
         const FileStamp stamp = fileStamp(path);
         std::optional<ReadAhead::File> ahead = readAhead.take(counter - 1, stamp);
-        QString identity = stamp.valid ? stamp.identity() : fileIdentity(path);
+        QString identity = stamp.identity();
         if (handled.contains(identity))
             continue;
         // Each file is read once, for the search and for the replacement: ahead of its turn when
@@ -105,8 +105,8 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
                 ++run.filesLeftBehind;
         }
         if (holdsValue) {
-            const FileSwitch switched = switchFileInPlace(bytes, values(observer.caseSensitive()),
-                                                          path, onRecord(path));
+            const FileSwitch switched =
+                    switchFileInPlace(bytes, values(caseSensitive), path, onRecord(path));
             switch (switched.outcome) {
             case FileOutcome::Switched:
                 // Known by what the path leads to once done: a rewritten file is a new file in
