@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "stoprequests.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -26,6 +27,7 @@ int runMirabex(QApplication &app)
         app.installTranslator(&translator);
 
     MainWindow window;
+    watchStopRequests(window);
     window.setWindowIcon(QIcon(QStringLiteral(":/icons/icon.ico")));
     // Settings that cannot be loaded end the program once their message has been read; the
     // window, which would only show an unusable tree, is not shown.

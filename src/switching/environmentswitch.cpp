@@ -86,12 +86,13 @@ bool namesEnvironment(const QByteArray &configBytes, bool production, const QStr
     return linesName(lines, production, mainDirInForce) && linesName(lines, production, QString());
 }
 
-EnvironmentWrite recordEnvironment(const QString &configPath, bool toProduction, bool caseSensitive,
-                                   const QString &mainDirInForce)
+EnvironmentWrite prepareEnvironment(const QString &configPath, bool toProduction,
+                                    bool caseSensitive, const QString &mainDirInForce)
 {
     EnvironmentWrite result;
     QByteArray bytes;
-    if (!readWholeFile(configPath, bytes)) {
+    FileStamp basis;
+    if (!readFileBytes(configPath, bytes, &basis)) {
         result.outcome = EnvironmentOutcome::Unreadable;
         return result;
     }
@@ -105,12 +106,13 @@ EnvironmentWrite recordEnvironment(const QString &configPath, bool toProduction,
         result.outcome = EnvironmentOutcome::NotRecorded;
         return result;
     }
-    result.write = rewriteFile(configPath, switched.bytes);
+    Rewrite rewrite(configPath, toProduction, basis);
+    rewrite.write(switched.bytes);
+    result.write = rewrite.prepare(result.prepared);
     if (!result.write) {
         result.outcome = EnvironmentOutcome::NotWritten;
         return result;
     }
-    // Said once on disk: a change that did not happen is not shown.
     result.records = std::move(switched.records);
     return result;
 }

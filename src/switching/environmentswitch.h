@@ -40,20 +40,26 @@ struct EnvironmentSwitch
 
 // What became of config.ini at the start of a switch.
 enum class EnvironmentOutcome {
-    Recorded, // config.ini names the new environment
+    Recorded, // config.ini names the new environment (for a run: is prepared to)
     Unreadable, // config.ini could not be read
     NotWritten, // the rewrite failed (see write): config.ini keeps its bytes
     NotRewritable, // broken UTF-16 or UTF-32: writing it would alter it; nothing was written
     NotRecorded, // no rewrite would make it name the new environment; nothing was written
+    // For a run, once every file is prepared:
+    NotDurable, // the prepared files could not be made durable (see write): nothing was switched
+    Changed, // config.ini changed while the run went on: it was kept, and nothing was switched
 };
 
 struct EnvironmentWrite
 {
     EnvironmentOutcome outcome = EnvironmentOutcome::Recorded;
     WriteResult write;
-    QList<LineRecord> records; // the changes written, once they are on disk
+    QList<LineRecord> records; // the changes that the new content makes
+    PreparedFile prepared; // the new content of config.ini, beside it: the run puts it in place
 };
 
-// Writes the new environment into config.ini (see switchEnvironment).
-[[nodiscard]] EnvironmentWrite recordEnvironment(const QString &configPath, bool toProduction,
-                                                 bool caseSensitive, const QString &mainDirInForce);
+// Prepares the new content of config.ini (see switchEnvironment) beside it, named for a run towards
+// the new environment (see PreparedName): putting it in place records the new environment.
+[[nodiscard]] EnvironmentWrite prepareEnvironment(const QString &configPath, bool toProduction,
+                                                  bool caseSensitive,
+                                                  const QString &mainDirInForce);

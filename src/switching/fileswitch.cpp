@@ -254,22 +254,29 @@ SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values
     return result;
 }
 
-FileSwitch switchFileInPlace(const QByteArray &bytes, const SwitchValues &values,
-                             const QString &filePath,
-                             const std::function<void(const LineRecord &)> &onRecord)
+FileSwitch switchFileInto(const QByteArray &bytes, const SwitchValues &values, Rewrite &rewrite,
+                          const std::function<void(const LineRecord &)> &onRecord)
 {
     // The new content is written as it is made, so that a large file is not held twice.
-    Rewrite rewrite(filePath);
     const auto writer = [&](QByteArrayView piece) { rewrite.write(piece); };
     const SwitchedFile switched = bytes.size() >= largeFile
             ? switchBesideRecords(bytes, values, onRecord, writer)
             : switchFileBytes(bytes, values, onRecord, writer);
     FileSwitch result;
     result.safety = switched.safety;
-    if (switched.safety != TextSafety::Rewritable) {
+    if (switched.safety != TextSafety::Rewritable)
         result.outcome = switched.holdsValue ? FileOutcome::LeftIntact : FileOutcome::NoValue;
+    return result;
+}
+
+FileSwitch switchFileInPlace(const QByteArray &bytes, const SwitchValues &values,
+                             const QString &filePath,
+                             const std::function<void(const LineRecord &)> &onRecord)
+{
+    Rewrite rewrite(filePath);
+    FileSwitch result = switchFileInto(bytes, values, rewrite, onRecord);
+    if (result.outcome != FileOutcome::Switched)
         return result;
-    }
     result.write = rewrite.commit();
     result.outcome = result.write ? FileOutcome::Switched : FileOutcome::NotWritten;
     return result;

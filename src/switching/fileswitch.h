@@ -51,10 +51,11 @@ struct SwitchedFile
 
 // What became of a file switched in place.
 enum class FileOutcome {
-    Switched, // written back
+    Switched, // written back (or, for a run, prepared to be put in place)
     LeftIntact, // holds a value, but its text would not survive a rewrite (see safety)
     NoValue, // its text would not survive a rewrite, and it holds no value: nothing to do
     NotWritten, // the rewrite failed (see write): the file keeps its bytes
+    Changed, // the file changed between its reading and the end of the run: it keeps what it holds
 };
 
 struct FileSwitch
@@ -63,6 +64,13 @@ struct FileSwitch
     TextSafety safety = TextSafety::Rewritable;
     WriteResult write;
 };
+
+// Switches a file already read into bytes, its new content going to rewrite, which the caller
+// then commits or prepares (unless the outcome is LeftIntact or NoValue: nothing to write). The
+// records go to onRecord, in order, on the calling thread.
+[[nodiscard]] FileSwitch switchFileInto(const QByteArray &bytes, const SwitchValues &values,
+                                        Rewrite &rewrite,
+                                        const std::function<void(const LineRecord &)> &onRecord);
 
 // Switches a file already read into bytes and writes it back in place (see Rewrite): the records
 // go to onRecord, in order, on the calling thread. A large file is switched on another core

@@ -1,5 +1,7 @@
 #include "switching/filesystem.h"
 
+#include "switching/rewrite.h"
+
 #include <QFile>
 
 QString FileStamp::identity() const
@@ -30,7 +32,11 @@ QString fileIdentity(const QString &path)
 bool isTemporaryFileName(const QString &name)
 {
     constexpr qsizetype prefixLength = sizeof(temporaryFilePrefix) - 1;
-    if (name.size() != prefixLength + 6 || !name.startsWith(QLatin1String(temporaryFilePrefix)))
+    if (!name.startsWith(QLatin1String(temporaryFilePrefix)))
+        return false;
+    if (PreparedName::parse(name))
+        return true;
+    if (name.size() != prefixLength + 6)
         return false;
     for (qsizetype i = prefixLength; i < name.size(); ++i) {
         const char16_t c = name.at(i).unicode();

@@ -105,6 +105,11 @@ bool isUnreadableDirectory(const QString &directory)
     return errno != ENOENT && errno != ENOTDIR;
 }
 
+QByteArray systemName(const QString &name)
+{
+    return QFile::encodeName(name);
+}
+
 QByteArray nativeLineTerminator()
 {
     return QByteArrayLiteral("\n");

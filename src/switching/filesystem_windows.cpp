@@ -169,6 +169,11 @@ bool isUnreadableDirectory(const QString &directory)
             && error != ERROR_DIRECTORY && error != ERROR_NO_MORE_FILES;
 }
 
+QByteArray systemName(const QString &name)
+{
+    return name.toUtf8();
+}
+
 QByteArray nativeLineTerminator()
 {
     return QByteArrayLiteral("\r\n");

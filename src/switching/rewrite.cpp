@@ -1,8 +1,220 @@
 #include "switching/rewrite.h"
 
+#include "switching/rewrite_system.h"
+
+#include <QSet>
+
+namespace {
+
+constexpr QLatin1String productionTag("prod");
+constexpr QLatin1String developmentTag("dev");
+
+// FNV-1a: the same hash on every platform and in every version of the program, since a run
+// stopped by one may be finished by another.
+quint64 fnv1a(QByteArrayView bytes, quint64 hash = 14695981039346656037ULL)
+{
+    for (const char c : bytes) {
+        hash ^= uchar(c);
+        hash *= 1099511628211ULL;
+    }
+    return hash;
+}
+
+QByteArray hex16(quint64 value)
+{
+    return QByteArray::number(value, 16).rightJustified(16, '0');
+}
+
+} // namespace
+
+quint64 preparedNameHash(QByteArrayView name)
+{
+    return fnv1a(name);
+}
+
+quint64 preparedStampHash(const FileStamp &stamp)
+{
+    // Not the device: its number may change from one start of the system to the next.
+    quint64 hash = fnv1a(QByteArray::number(stamp.inode));
+    hash = fnv1a(":", hash);
+    hash = fnv1a(QByteArray::number(stamp.size), hash);
+    hash = fnv1a(":", hash);
+    return fnv1a(QByteArray::number(stamp.modified), hash);
+}
+
+QByteArray PreparedName::fileName() const
+{
+    const QLatin1String tag = toProduction ? productionTag : developmentTag;
+    return temporaryFilePrefix + QByteArray(tag.data(), tag.size()) + '-' + hex16(nameHash) + '-'
+            + hex16(stampHash);
+}
+
+std::optional<PreparedName> PreparedName::parse(QStringView fileName)
+{
+    const QLatin1String prefix(temporaryFilePrefix);
+    if (!fileName.startsWith(prefix))
+        return std::nullopt;
+    QStringView rest = fileName.sliced(prefix.size());
+    PreparedName name;
+    if (rest.startsWith(productionTag))
+        name.toProduction = true;
+    else if (!rest.startsWith(developmentTag))
+        return std::nullopt;
+    rest = rest.sliced(name.toProduction ? productionTag.size() : developmentTag.size());
+    if (rest.size() != 34 || rest.at(0) != u'-' || rest.at(17) != u'-')
+        return std::nullopt;
+    const auto hexAt = [&](qsizetype from, quint64 &value) {
+        for (const QChar c : rest.sliced(from, 16)) {
+            if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
+                return false;
+        }
+        bool ok = false;
+        value = rest.sliced(from, 16).toULongLong(&ok, 16);
+        return ok;
+    };
+    if (!hexAt(1, name.nameHash) || !hexAt(18, name.stampHash))
+        return std::nullopt;
+    return name;
+}
+
+struct Rewrite::Private
+{
+    QString path;
+    std::optional<PreparedName> naming; // a switch run's, or a name of its own
+    SystemRewrite system;
+    PreparedFile prepared;
+    QString entryKey;
+    bool located = false;
+    bool created = false;
+    bool failed = false;
+    int error = 0; // of the first failure
+
+    void fail(int systemError)
+    {
+        if (!failed)
+            error = systemError;
+        failed = true;
+    }
+    void locate()
+    {
+        if (located)
+            return;
+        located = true;
+        prepared.path = path;
+        if (const int failure = system.locate(path, prepared, entryKey))
+            fail(failure);
+    }
+    // The temporary file, made on the first write (or at the end, for an empty content).
+    void create()
+    {
+        locate();
+        if (created || failed)
+            return;
+        created = true;
+        if (naming) {
+            naming->nameHash = preparedNameHash(prepared.name);
+            prepared.temporaryName = naming->fileName();
+        }
+        if (const int failure = system.create(prepared))
+            fail(failure);
+    }
+    WriteResult finish(bool flush)
+    {
+        create();
+        if (!failed) {
+            if (const int failure = system.finish(prepared, flush))
+                fail(failure);
+        }
+        return failed ? WriteResult{ false, error } : WriteResult{};
+    }
+};
+
+Rewrite::Rewrite(const QString &filePath) : d(std::make_unique<Private>())
+{
+    d->path = filePath;
+}
+
+Rewrite::Rewrite(const QString &filePath, bool toProduction, const FileStamp &basis)
+    : Rewrite(filePath)
+{
+    d->naming = PreparedName{ toProduction, 0, preparedStampHash(basis) };
+    d->prepared.basis = basis;
+}
+
+Rewrite::~Rewrite() = default;
+
+QString Rewrite::entryKey()
+{
+    d->locate();
+    return d->entryKey;
+}
+
+void Rewrite::write(QByteArrayView bytes)
+{
+    d->create();
+    if (d->failed)
+        return;
+    if (const int failure = d->system.write(bytes))
+        d->fail(failure);
+}
+
+WriteResult Rewrite::prepare(PreparedFile &prepared)
+{
+    const WriteResult result = d->finish(false);
+    if (result)
+        prepared = d->prepared;
+    return result;
+}
+
+WriteResult Rewrite::commit()
+{
+    WriteResult result = d->finish(true);
+    if (!result)
+        return result;
+    int error = 0;
+    if (placeSystemFile(d->prepared, false, error) != PlaceOutcome::Placed)
+        return { false, error };
+    // The new name in the folder reaches the disk too. The file is in place whatever this says:
+    // a failure here is no failure of the rewrite.
+    flushSystemFolder(d->prepared.folder);
+    return result;
+}
+
 WriteResult rewriteFile(const QString &filePath, QByteArrayView bytes)
 {
     Rewrite rewrite(filePath);
     rewrite.write(bytes);
     return rewrite.commit();
+}
+
+WriteResult flushPreparedFiles(const QList<PreparedFile> &files)
+{
+    const int error = flushSystemFiles(files);
+    return error == 0 ? WriteResult{} : WriteResult{ false, error };
+}
+
+PlaceOutcome putInPlace(const PreparedFile &file, WriteResult *result)
+{
+    int error = 0;
+    const PlaceOutcome outcome = placeSystemFile(file, true, error);
+    if (result)
+        *result = outcome == PlaceOutcome::Failed ? WriteResult{ false, error } : WriteResult{};
+    return outcome;
+}
+
+void flushFolders(const QList<PreparedFile> &files)
+{
+    QSet<QByteArray> flushed;
+    for (const PreparedFile &file : files) {
+        if (!flushed.contains(file.folder)) {
+            flushed.insert(file.folder);
+            flushSystemFolder(file.folder);
+        }
+    }
+}
+
+WriteResult removePreparedFile(const PreparedFile &file)
+{
+    const int error = removeSystemFile(file);
+    return error == 0 ? WriteResult{} : WriteResult{ false, error };
 }

@@ -1,9 +1,14 @@
 #pragma once
 
+#include "switching/filesystem.h"
+
+#include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 // How a rewrite ended: the new content in place, or the file as it was with the system's reason.
 struct WriteResult
@@ -16,24 +21,76 @@ struct WriteResult
     QString reason() const;
 };
 
-// A rewrite of a file: the new content goes to a temporary file beside it (".mirabex-" and six
-// letters or digits), which replaces it only once every byte is on disk. A link is followed to
-// the file it names, which receives the new content; the link stays a link. A file that cannot
-// be opened for writing (read-only) keeps its bytes. The system calls live in one file per
-// platform (rewrite_unix.cpp, rewrite_windows.cpp).
+// The name of a new content prepared by a switch run beside the file it is to replace, until the
+// run puts it in place: ".mirabex-", the environment the run switches to ("prod" or "dev"), and
+// two hashes, of the file's name and of what the file was when it was read (its identity, size
+// and modification time). A run stopped half-way is recognised by these names: the environment
+// tells whether the run had recorded it in config.ini, the first hash which file of the folder the
+// content is for, the second whether that file has changed since.
+struct PreparedName
+{
+    bool toProduction = false;
+    quint64 nameHash = 0;
+    quint64 stampHash = 0;
+
+    QByteArray fileName() const;
+    static std::optional<PreparedName> parse(QStringView fileName);
+};
+quint64 preparedNameHash(QByteArrayView name);
+quint64 preparedStampHash(const FileStamp &stamp);
+
+// A new content on disk beside the file it is to replace, closed, waiting to be put in place.
+// Names only: no file is held open, so that a run may keep thousands of them.
+struct PreparedFile
+{
+    QString path; // as the caller named the file to replace
+    // The folder of the file that receives the content (a link followed to the file it names),
+    // the file's name in it and the prepared content's: the system's bytes on Unix, UTF-8 on
+    // Windows.
+    QByteArray folder;
+    QByteArray name;
+    QByteArray temporaryName;
+    bool hadFile = true; // false: the content makes a new file
+    // What the file was when its content was read; put in place only while it still is.
+    FileStamp basis;
+    // The device the folder lies on, whose prepared files are made durable together.
+    quint64 device = 0;
+};
+
+// A rewrite of a file: the new content goes to a temporary file beside it, which replaces it only
+// once every byte is on disk. A link is followed to the file it names, which receives the new
+// content; the link stays a link. A file that cannot be opened for writing (read-only) keeps its
+// bytes. What the system is asked for lives in one file per platform (rewrite_unix.cpp,
+// rewrite_windows.cpp).
+//
+// A lone rewrite is committed at once (commit()). A switch run prepares every file first
+// (prepare(), under a PreparedName), makes them all durable together, records the new environment,
+// then puts them in place (see flushPreparedFiles, putInPlace, flushFolders).
 class Rewrite
 {
 public:
     explicit Rewrite(const QString &filePath);
+    // A rewrite whose temporary file is named for a switch run towards that environment; basis is
+    // what the file was when its content was read.
+    Rewrite(const QString &filePath, bool toProduction, const FileStamp &basis);
     ~Rewrite();
     Rewrite(const Rewrite &) = delete;
     Rewrite &operator=(const Rewrite &) = delete;
+
+    // Finds the file that receives the content and the entry that names it in its folder: two
+    // paths that lead to the same entry (a link, a folder reached twice) give the same key. Empty
+    // when the file cannot be found. Done by the first write() otherwise.
+    QString entryKey();
 
     // Adds to the new content. After a failure, what follows is dropped.
     void write(QByteArrayView bytes);
 
     // Puts the new content in place of the file. On failure the file keeps its previous bytes.
     [[nodiscard]] WriteResult commit();
+
+    // Leaves the new content beside the file, closed, for a run to put in place later. On failure
+    // nothing is left.
+    [[nodiscard]] WriteResult prepare(PreparedFile &prepared);
 
 private:
     struct Private;
@@ -42,3 +99,23 @@ private:
 
 // Writes bytes in place of a file's content, as a Rewrite.
 [[nodiscard]] WriteResult rewriteFile(const QString &filePath, QByteArrayView bytes);
+
+// Makes the prepared files durable, in as few flushes as the system allows. On failure none of
+// them may be counted on.
+[[nodiscard]] WriteResult flushPreparedFiles(const QList<PreparedFile> &files);
+
+// What became of a prepared file when its turn came to be put in place.
+enum class PlaceOutcome {
+    Placed,
+    Changed, // the file changed since it was read: it keeps what it holds now
+    Failed, // see the result's reason
+};
+// Puts a prepared content in place of its file, unless the file changed since its basis was
+// taken; the prepared file is gone either way, unless the system refused to remove it.
+[[nodiscard]] PlaceOutcome putInPlace(const PreparedFile &file, WriteResult *result = nullptr);
+
+// Makes the names of the folders' entries durable (after put in place), each folder once.
+void flushFolders(const QList<PreparedFile> &files);
+
+// Removes a prepared content that will not be put in place.
+[[nodiscard]] WriteResult removePreparedFile(const PreparedFile &file);

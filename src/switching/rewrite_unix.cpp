@@ -4,12 +4,11 @@
 // a file whose name is already 255 bytes long, or whose path is close to PATH_MAX, can be
 // rewritten as well as any other.
 
-#include "switching/rewrite.h"
-
-#include "switching/filesystem.h"
+#include "switching/rewrite_system.h"
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <cerrno>
 #include <cstring>
@@ -49,181 +48,242 @@ QByteArray fileNamedBy(QByteArray path)
     return {};
 }
 
-} // namespace
-
-struct Rewrite::Private
+int openFolder(const QByteArray &folder)
 {
-    QString path;
-    QByteArray name; // of the file to replace, in its folder
-    QByteArray temporaryName; // while the temporary file exists
-    int folder = -1;
-    int fd = -1;
-    struct stat original = {};
-    bool hadFile = false;
-    bool started = false;
-    int error = 0; // errno of the first failure
-    bool failed = false;
+    return ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
 
-    void fail(int systemError = errno)
+// Closes a descriptor when it goes.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd) : m_fd(fd) { }
+    ~Descriptor()
     {
-        if (!failed)
-            error = systemError;
-        failed = true;
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
-    void start();
-    void keepOwnerAndMode();
-    void discard();
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
 };
 
-void Rewrite::Private::start()
+} // namespace
+
+struct SystemRewrite::Private
 {
-    started = true;
+    int folder = -1;
+    int fd = -1;
+    QByteArray temporaryName; // while the temporary file is this object's to remove
+    struct stat original = {};
+    bool hadFile = false;
+
+    int keepOwnerAndMode();
+    void close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+};
+
+SystemRewrite::SystemRewrite() : d(std::make_unique<Private>()) { }
+
+SystemRewrite::~SystemRewrite()
+{
+    d->close();
+    if (!d->temporaryName.isEmpty() && d->folder >= 0)
+        ::unlinkat(d->folder, d->temporaryName.constData(), 0);
+    if (d->folder >= 0)
+        ::close(d->folder);
+}
+
+int SystemRewrite::locate(const QString &path, PreparedFile &prepared, QString &entryKey)
+{
     const QByteArray target = fileNamedBy(QFile::encodeName(path));
-    if (target.isEmpty()) {
-        fail(ELOOP);
-        return;
-    }
+    if (target.isEmpty())
+        return ELOOP;
     const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray folderPath =
+    prepared.folder =
             slash < 0 ? QByteArray(".") : (slash == 0 ? QByteArray("/") : target.left(slash));
-    name = slash < 0 ? target : target.sliced(slash + 1);
-    folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-        fail();
-        return;
-    }
-    hadFile = ::fstatat(folder, name.constData(), &original, 0) == 0;
-    if (!hadFile && errno != ENOENT) {
-        fail(); // there may be a file there, out of reach: it is not replaced
-        return;
-    }
+    prepared.name = slash < 0 ? target : target.sliced(slash + 1);
+    d->folder = openFolder(prepared.folder);
+    struct stat folderStatus = {};
+    if (d->folder < 0 || ::fstat(d->folder, &folderStatus) != 0)
+        return errno;
+    prepared.device = quint64(folderStatus.st_dev);
+    entryKey = QString::number(folderStatus.st_dev) + u':' + QString::number(folderStatus.st_ino)
+            + u'/' + QString::fromLatin1(prepared.name.toHex());
+    d->hadFile = ::fstatat(d->folder, prepared.name.constData(), &d->original, 0) == 0;
+    prepared.hadFile = d->hadFile;
+    if (!d->hadFile && errno != ENOENT)
+        return errno; // there may be a file there, out of reach: it is not replaced
+    return 0;
+}
+
+int SystemRewrite::create(PreparedFile &prepared)
+{
     // A file that cannot be opened for writing (read-only) stays as it is, although the
     // replacement would be allowed to put a new file in its place.
-    if (hadFile) {
-        const int probe = ::openat(folder, name.constData(), O_WRONLY | O_CLOEXEC);
-        if (probe < 0) {
-            fail();
-            return;
-        }
+    if (d->hadFile) {
+        const int probe = ::openat(d->folder, prepared.name.constData(), O_WRONLY | O_CLOEXEC);
+        if (probe < 0)
+            return errno;
         ::close(probe);
     }
     // A new file gets the rights any new file of this process would get (umask, a folder's
     // default ACL); one that replaces a file gets that file's rights before it is in place.
-    const mode_t mode = hadFile ? S_IRUSR | S_IWUSR : 0666;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    const mode_t mode = d->hadFile ? S_IRUSR | S_IWUSR : 0666;
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    if (!prepared.temporaryName.isEmpty()) {
+        d->fd = ::openat(d->folder, prepared.temporaryName.constData(), flags, mode);
+        if (d->fd < 0)
+            return errno;
+        d->temporaryName = prepared.temporaryName;
+        return 0;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
         static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
         QByteArray temporary = temporaryFilePrefix;
         for (int i = 0; i < 6; ++i)
             temporary.append(letters[QRandomGenerator::global()->bounded(36)]);
-        fd = ::openat(folder, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0)
-            temporaryName = temporary;
-        else if (errno != EEXIST)
+        d->fd = ::openat(d->folder, temporary.constData(), flags, mode);
+        if (d->fd >= 0) {
+            d->temporaryName = prepared.temporaryName = temporary;
+            return 0;
+        }
+        if (errno != EEXIST)
             break;
     }
-    if (fd < 0)
-        fail();
+    return errno;
+}
+
+int SystemRewrite::write(QByteArrayView bytes)
+{
+    const char *data = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(d->fd, data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : ENOSPC;
+        data += written;
+        left -= written;
+    }
+    return 0;
 }
 
 // The new file gets the rights of the one it replaces and, as far as this process may, its owner
 // and group (all of them when run by root, the group when the user belongs to it), so that the
 // people and services that read or write the file still can. The set-id bits are only kept with
 // the owner and group they were given with.
-void Rewrite::Private::keepOwnerAndMode()
+int SystemRewrite::Private::keepOwnerAndMode()
 {
     struct stat replacement = {};
-    if (::fstat(fd, &replacement) != 0) {
-        fail();
-        return;
-    }
+    if (::fstat(fd, &replacement) != 0)
+        return errno;
     if (replacement.st_uid != original.st_uid || replacement.st_gid != original.st_gid) {
         // Failing both, the file is the user's own, with the group it gets.
         if (::fchown(fd, original.st_uid, original.st_gid) != 0
             && replacement.st_gid != original.st_gid)
-            ::fchown(fd, uid_t(-1), original.st_gid);
-        if (::fstat(fd, &replacement) != 0) {
-            fail();
-            return;
-        }
+            (void)::fchown(fd, uid_t(-1), original.st_gid);
+        if (::fstat(fd, &replacement) != 0)
+            return errno;
     }
     mode_t mode = original.st_mode & 07777;
     if (replacement.st_uid != original.st_uid || replacement.st_gid != original.st_gid)
         mode &= ~mode_t(S_ISUID | S_ISGID);
-    if (::fchmod(fd, mode) != 0)
-        fail();
+    return ::fchmod(fd, mode) == 0 ? 0 : errno;
 }
 
-void Rewrite::Private::discard()
+int SystemRewrite::finish(const PreparedFile &prepared, bool flush)
 {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-    if (!temporaryName.isEmpty() && folder >= 0) {
-        ::unlinkat(folder, temporaryName.constData(), 0);
-        temporaryName.clear();
-    }
-    if (folder >= 0) {
-        ::close(folder);
-        folder = -1;
-    }
-}
-
-Rewrite::Rewrite(const QString &filePath) : d(std::make_unique<Private>())
-{
-    d->path = filePath;
-}
-
-Rewrite::~Rewrite()
-{
-    d->discard();
-}
-
-void Rewrite::write(QByteArrayView bytes)
-{
-    if (!d->started)
-        d->start();
-    const char *data = bytes.data();
-    qsizetype left = bytes.size();
-    while (!d->failed && left > 0) {
-        const ssize_t written = ::write(d->fd, data, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            d->fail(written < 0 ? errno : ENOSPC);
-            break;
-        }
-        data += written;
-        left -= written;
-    }
-}
-
-WriteResult Rewrite::commit()
-{
-    if (!d->started)
-        d->start(); // an empty content
+    Q_UNUSED(prepared);
     // Rights and owner first, so that they are on disk with the content.
-    if (!d->failed && d->hadFile)
-        d->keepOwnerAndMode();
-    if (!d->failed && ::fsync(d->fd) != 0)
-        d->fail();
-    if (!d->failed) {
-        const int closed = ::close(d->fd);
-        d->fd = -1;
-        if (closed != 0)
-            d->fail();
+    if (d->hadFile) {
+        if (const int error = d->keepOwnerAndMode())
+            return error;
     }
-    if (!d->failed
-        && ::renameat(d->folder, d->temporaryName.constData(), d->folder, d->name.constData()) != 0)
-        d->fail();
-    if (d->failed) {
-        d->discard();
-        return { false, d->error };
+    if (flush && ::fsync(d->fd) != 0)
+        return errno;
+    const int closed = ::close(d->fd);
+    d->fd = -1;
+    if (closed != 0)
+        return errno;
+    d->temporaryName.clear(); // the caller's now
+    return 0;
+}
+
+int flushSystemFiles(const QList<PreparedFile> &files)
+{
+    // One flush of each file system that holds prepared files: the journal of the file system
+    // is written once for all of them, where a flush of each file would write it once per file.
+    QSet<quint64> flushed;
+    for (const PreparedFile &file : files) {
+        if (flushed.contains(file.device))
+            continue;
+        const Descriptor folder(openFolder(file.folder));
+        if (folder.get() < 0)
+            continue; // another file of the device may lead to it
+        if (::syncfs(folder.get()) != 0)
+            return errno;
+        flushed.insert(file.device);
     }
-    d->temporaryName.clear(); // in place: nothing to remove
-    // The new name in the folder reaches the disk too. The file is in place whatever this says:
-    // a failure here is no failure of the rewrite.
-    ::fsync(d->folder);
-    d->discard();
-    return {};
+    for (const PreparedFile &file : files) {
+        if (!flushed.contains(file.device))
+            return ENOENT;
+    }
+    return 0;
+}
+
+PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error)
+{
+    error = 0;
+    const Descriptor folder(openFolder(file.folder));
+    if (folder.get() < 0) {
+        error = errno;
+        return PlaceOutcome::Failed;
+    }
+    if (checkBasis && file.basis.valid) {
+        struct stat now = {};
+        const bool same =
+                ::fstatat(folder.get(), file.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISREG(now.st_mode) && quint64(now.st_dev) == file.basis.device
+                && quint64(now.st_ino) == file.basis.inode && qint64(now.st_size) == file.basis.size
+                && qint64(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec
+                        == file.basis.modified;
+        if (!same) {
+            ::unlinkat(folder.get(), file.temporaryName.constData(), 0);
+            return PlaceOutcome::Changed;
+        }
+    }
+    if (::renameat(folder.get(), file.temporaryName.constData(), folder.get(),
+                   file.name.constData())
+        != 0) {
+        error = errno;
+        ::unlinkat(folder.get(), file.temporaryName.constData(), 0);
+        return PlaceOutcome::Failed;
+    }
+    return PlaceOutcome::Placed;
+}
+
+void flushSystemFolder(const QByteArray &folder)
+{
+    const Descriptor descriptor(openFolder(folder));
+    if (descriptor.get() >= 0)
+        ::fsync(descriptor.get());
+}
+
+int removeSystemFile(const PreparedFile &file)
+{
+    const Descriptor folder(openFolder(file.folder));
+    if (folder.get() < 0)
+        return errno;
+    if (::unlinkat(folder.get(), file.temporaryName.constData(), 0) != 0 && errno != ENOENT)
+        return errno;
+    return 0;
 }

@@ -6,14 +6,18 @@
 // file as it was is kept under a second temporary name until the new one is in place, so that no
 // failure half-way leaves the path without a file.
 
-#include "switching/rewrite.h"
+#include "switching/rewrite_system.h"
 
-#include "switching/filesystem.h"
 #include "switching/systempath_windows.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include <windows.h>
 
@@ -33,13 +37,14 @@ QString WriteResult::reason() const
 
 namespace {
 
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // The file that the path names, a symbolic link or a junction on the way being followed: the
 // path itself when nothing is there yet.
 QString fileNamedBy(const QString &path)
 {
     const HANDLE handle =
-            ::CreateFileW(systemPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            ::CreateFileW(systemPath(path).c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
@@ -57,11 +62,34 @@ QString fileNamedBy(const QString &path)
     return QDir::fromNativeSeparators(target);
 }
 
+QString pathIn(const QByteArray &folder, const QByteArray &name)
+{
+    return QString::fromUtf8(folder) + u'/' + QString::fromUtf8(name);
+}
+
+QString targetOf(const PreparedFile &file)
+{
+    return pathIn(file.folder, file.name);
+}
+
+QString temporaryOf(const PreparedFile &file)
+{
+    return pathIn(file.folder, file.temporaryName);
+}
+
+QByteArray randomTemporaryName()
+{
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray name = temporaryFilePrefix;
+    for (int i = 0; i < 6; ++i)
+        name.append(letters[QRandomGenerator::global()->bounded(36)]);
+    return name;
+}
+
 // Gives the file at to the creation time of the file at from.
 void keepCreationTime(const std::wstring &from, const std::wstring &to)
 {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const HANDLE source = ::CreateFileW(from.c_str(), FILE_READ_ATTRIBUTES, share, nullptr,
+    const HANDLE source = ::CreateFileW(from.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr,
                                         OPEN_EXISTING, 0, nullptr);
     if (source == INVALID_HANDLE_VALUE)
         return;
@@ -70,7 +98,7 @@ void keepCreationTime(const std::wstring &from, const std::wstring &to)
     ::CloseHandle(source);
     if (!known)
         return;
-    const HANDLE destination = ::CreateFileW(to.c_str(), FILE_WRITE_ATTRIBUTES, share, nullptr,
+    const HANDLE destination = ::CreateFileW(to.c_str(), FILE_WRITE_ATTRIBUTES, shareAll, nullptr,
                                              OPEN_EXISTING, 0, nullptr);
     if (destination == INVALID_HANDLE_VALUE)
         return;
@@ -78,163 +106,198 @@ void keepCreationTime(const std::wstring &from, const std::wstring &to)
     ::CloseHandle(destination);
 }
 
-QString temporaryPathBeside(const QString &target)
+// Whether the file is still what it was when its content was read.
+bool isAsRead(const PreparedFile &file)
 {
-    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    QString name = QLatin1String(temporaryFilePrefix);
-    for (int i = 0; i < 6; ++i)
-        name.append(QLatin1Char(letters[QRandomGenerator::global()->bounded(36)]));
-    return QFileInfo(target).absolutePath() + u'/' + name;
+    const FileStamp now = fileStamp(targetOf(file));
+    return now.valid && now.device == file.basis.device && now.inode == file.basis.inode
+            && now.size == file.basis.size && now.modified == file.basis.modified;
+}
+
+// Makes one file's content durable; the system's error code, 0 when done.
+int flushFile(const QString &path)
+{
+    const HANDLE handle = ::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, shareAll, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return int(::GetLastError());
+    const int error = ::FlushFileBuffers(handle) ? 0 : int(::GetLastError());
+    ::CloseHandle(handle);
+    return error;
 }
 
 } // namespace
 
-struct Rewrite::Private
+struct SystemRewrite::Private
 {
-    QString path;
-    QString target; // the file that receives the new content
-    QString temporary; // while the temporary file exists
     HANDLE file = INVALID_HANDLE_VALUE;
+    QString target; // the file that receives the new content
+    QString temporary; // while the temporary file is this object's to remove
     bool hadFile = false;
-    bool started = false;
-    bool failed = false;
-    int error = 0;
 
-    void fail(DWORD systemError = ::GetLastError())
+    void close()
     {
-        if (!failed)
-            error = int(systemError);
-        failed = true;
-    }
-
-    void start()
-    {
-        started = true;
-        target = fileNamedBy(path);
-        const DWORD attributes = ::GetFileAttributesW(systemPath(target).c_str());
-        hadFile = attributes != INVALID_FILE_ATTRIBUTES;
-        if (!hadFile && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
-            fail(); // there may be a file there, out of reach: it is not replaced
-            return;
-        }
-        // A file that cannot be opened for writing (read-only, or held by a program that lets
-        // nobody write it) stays as it is.
-        if (hadFile) {
-            const HANDLE probe =
-                    ::CreateFileW(systemPath(target).c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-            if (probe == INVALID_HANDLE_VALUE) {
-                fail();
-                return;
-            }
-            ::CloseHandle(probe);
-        }
-        for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-            const QString candidate = temporaryPathBeside(target);
-            file = ::CreateFileW(systemPath(candidate).c_str(), GENERIC_WRITE, 0, nullptr,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file != INVALID_HANDLE_VALUE)
-                temporary = candidate;
-            else if (::GetLastError() != ERROR_FILE_EXISTS)
-                break;
-        }
-        if (file == INVALID_HANDLE_VALUE)
-            fail();
-    }
-
-    void closeFile()
-    {
-        if (file != INVALID_HANDLE_VALUE) {
+        if (file != INVALID_HANDLE_VALUE)
             ::CloseHandle(file);
-            file = INVALID_HANDLE_VALUE;
-        }
-    }
-
-    void discard()
-    {
-        closeFile();
-        if (!temporary.isEmpty()) {
-            ::DeleteFileW(systemPath(temporary).c_str());
-            temporary.clear();
-        }
-    }
-
-    // Puts the temporary file in place of the target.
-    bool replace()
-    {
-        if (!hadFile) {
-            if (::MoveFileExW(systemPath(temporary).c_str(), systemPath(target).c_str(),
-                              MOVEFILE_WRITE_THROUGH))
-                return true;
-            fail();
-            return false;
-        }
-        // The new file takes the attributes and the creation time of the one it replaces, which
-        // ReplaceFileW does not carry over everywhere.
-        const std::wstring targetPath = systemPath(target);
-        const DWORD attributes = ::GetFileAttributesW(targetPath.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES)
-            ::SetFileAttributesW(systemPath(temporary).c_str(),
-                                 attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-        keepCreationTime(targetPath, systemPath(temporary));
-        const QString backup = temporaryPathBeside(target);
-        if (::ReplaceFileW(systemPath(target).c_str(), systemPath(temporary).c_str(),
-                           systemPath(backup).c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                           nullptr)) {
-            ::DeleteFileW(systemPath(backup).c_str());
-            return true;
-        }
-        const DWORD replaceError = ::GetLastError();
-        // The file as it was went to the backup name, the new one could not take its name:
-        // the file as it was comes back.
-        if (replaceError == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-            ::MoveFileExW(systemPath(backup).c_str(), systemPath(target).c_str(), 0);
-        fail(replaceError);
-        return false;
+        file = INVALID_HANDLE_VALUE;
     }
 };
 
-Rewrite::Rewrite(const QString &filePath) : d(std::make_unique<Private>())
+SystemRewrite::SystemRewrite() : d(std::make_unique<Private>()) { }
+
+SystemRewrite::~SystemRewrite()
 {
-    d->path = filePath;
+    d->close();
+    if (!d->temporary.isEmpty())
+        ::DeleteFileW(systemPath(d->temporary).c_str());
 }
 
-Rewrite::~Rewrite()
+int SystemRewrite::locate(const QString &path, PreparedFile &prepared, QString &entryKey)
 {
-    d->discard();
+    d->target = fileNamedBy(path);
+    const qsizetype slash = d->target.lastIndexOf(u'/');
+    prepared.folder = d->target.left(qMax<qsizetype>(slash, 0)).toUtf8();
+    prepared.name = d->target.sliced(slash + 1).toUtf8();
+    // Names are compared without case, as the file system compares them.
+    entryKey = d->target.toCaseFolded();
+    const DWORD attributes = ::GetFileAttributesW(systemPath(d->target).c_str());
+    d->hadFile = attributes != INVALID_FILE_ATTRIBUTES;
+    prepared.hadFile = d->hadFile;
+    if (!d->hadFile && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+        return int(::GetLastError()); // there may be a file there, out of reach: not replaced
+    return 0;
 }
 
-void Rewrite::write(QByteArrayView bytes)
+int SystemRewrite::create(PreparedFile &prepared)
 {
-    if (!d->started)
-        d->start();
+    // A file that cannot be opened for writing (read-only, or held by a program that lets nobody
+    // write it) stays as it is.
+    if (d->hadFile) {
+        const HANDLE probe = ::CreateFileW(systemPath(d->target).c_str(), GENERIC_WRITE, shareAll,
+                                           nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE)
+            return int(::GetLastError());
+        ::CloseHandle(probe);
+    }
+    const bool named = !prepared.temporaryName.isEmpty();
+    for (int attempt = 0; attempt < 100 && d->file == INVALID_HANDLE_VALUE; ++attempt) {
+        const QByteArray name = named ? prepared.temporaryName : randomTemporaryName();
+        const QString candidate = pathIn(prepared.folder, name);
+        d->file = ::CreateFileW(systemPath(candidate).c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (d->file != INVALID_HANDLE_VALUE) {
+            d->temporary = candidate;
+            prepared.temporaryName = name;
+            return 0;
+        }
+        if (named || ::GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    return int(::GetLastError());
+}
+
+int SystemRewrite::write(QByteArrayView bytes)
+{
     const char *data = bytes.data();
     qsizetype left = bytes.size();
-    while (!d->failed && left > 0) {
+    while (left > 0) {
         const DWORD wanted = DWORD(qMin<qsizetype>(left, 1 << 30));
         DWORD written = 0;
-        if (!::WriteFile(d->file, data, wanted, &written, nullptr) || written == 0) {
-            d->fail(written == 0 && ::GetLastError() == 0 ? ERROR_DISK_FULL : ::GetLastError());
-            break;
-        }
+        if (!::WriteFile(d->file, data, wanted, &written, nullptr) || written == 0)
+            return written == 0 && ::GetLastError() == 0 ? ERROR_DISK_FULL : int(::GetLastError());
         data += written;
         left -= written;
     }
+    return 0;
 }
 
-WriteResult Rewrite::commit()
+int SystemRewrite::finish(const PreparedFile &prepared, bool flush)
 {
-    if (!d->started)
-        d->start(); // an empty content
-    if (!d->failed && !::FlushFileBuffers(d->file))
-        d->fail();
-    d->closeFile();
-    if (!d->failed && d->replace())
-        d->temporary.clear(); // in place: nothing to remove
-    if (d->failed) {
-        d->discard();
-        return { false, d->error };
+    Q_UNUSED(prepared);
+    if (flush && !::FlushFileBuffers(d->file))
+        return int(::GetLastError());
+    d->close();
+    d->temporary.clear(); // the caller's now
+    return 0;
+}
+
+int flushSystemFiles(const QList<PreparedFile> &files)
+{
+    // FlushFileBuffers takes one file at a time and waits for the disk: the flushes go on several
+    // threads at once, so that the disk gets many of them together.
+    std::atomic<qsizetype> next{ 0 };
+    std::atomic<int> error{ 0 };
+    const auto flushSome = [&] {
+        for (qsizetype i = next++; i < files.size() && error == 0; i = next++) {
+            if (const int failed = flushFile(temporaryOf(files.at(i))))
+                error = failed;
+        }
+    };
+    std::vector<std::thread> threads;
+    const qsizetype count = std::min<qsizetype>(8, files.size());
+    for (qsizetype i = 1; i < count; ++i)
+        threads.emplace_back(flushSome);
+    flushSome();
+    for (std::thread &thread : threads)
+        thread.join();
+    return error;
+}
+
+PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error)
+{
+    error = 0;
+    const QString target = targetOf(file);
+    const std::wstring targetPath = systemPath(target);
+    const std::wstring temporaryPath = systemPath(temporaryOf(file));
+    if (checkBasis && file.basis.valid && !isAsRead(file)) {
+        ::DeleteFileW(temporaryPath.c_str());
+        return PlaceOutcome::Changed;
     }
-    return {};
+    if (!file.hadFile) {
+        if (::MoveFileExW(temporaryPath.c_str(), targetPath.c_str(), MOVEFILE_WRITE_THROUGH))
+            return PlaceOutcome::Placed;
+        error = int(::GetLastError());
+        ::DeleteFileW(temporaryPath.c_str());
+        return PlaceOutcome::Failed;
+    }
+    // The new file takes the attributes and the creation time of the one it replaces, which
+    // ReplaceFileW does not carry over everywhere.
+    const DWORD attributes = ::GetFileAttributesW(targetPath.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        ::SetFileAttributesW(temporaryPath.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+    keepCreationTime(targetPath, temporaryPath);
+    const std::wstring backup = systemPath(pathIn(file.folder, randomTemporaryName()));
+    if (::ReplaceFileW(targetPath.c_str(), temporaryPath.c_str(), backup.c_str(),
+                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+        ::DeleteFileW(backup.c_str());
+        return PlaceOutcome::Placed;
+    }
+    error = int(::GetLastError());
+    // The file as it was went to the backup name, the new one could not take its name: the file
+    // as it was comes back.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        ::MoveFileExW(backup.c_str(), targetPath.c_str(), 0);
+    ::DeleteFileW(temporaryPath.c_str());
+    return PlaceOutcome::Failed;
+}
+
+void flushSystemFolder(const QByteArray &folder)
+{
+    // NTFS writes a folder's entries through its own journal; flushing the folder asks for them
+    // to be on disk now. Not every file system allows it: nothing is lost when it does not.
+    const HANDLE handle =
+            ::CreateFileW(systemPath(QString::fromUtf8(folder)).c_str(), GENERIC_WRITE, shareAll,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    ::FlushFileBuffers(handle);
+    ::CloseHandle(handle);
+}
+
+int removeSystemFile(const PreparedFile &file)
+{
+    if (::DeleteFileW(systemPath(temporaryOf(file)).c_str())
+        || ::GetLastError() == ERROR_FILE_NOT_FOUND)
+        return 0;
+    return int(::GetLastError());
 }

@@ -8,6 +8,31 @@
 
 #include <optional>
 
+namespace {
+
+// The new contents of a run, on disk beside their files. Those still held when it goes (a run
+// abandoned, or that could not record the new environment) are removed: the tree stays as it was.
+class PreparedContents
+{
+public:
+    PreparedContents() = default;
+    ~PreparedContents()
+    {
+        for (const PreparedFile &file : std::as_const(m_files))
+            (void)removePreparedFile(file);
+    }
+    Q_DISABLE_COPY_MOVE(PreparedContents)
+
+    void add(const PreparedFile &file) { m_files.append(file); }
+    const QList<PreparedFile> &files() const { return m_files; }
+    QList<PreparedFile> takeAll() { return std::exchange(m_files, {}); }
+
+private:
+    QList<PreparedFile> m_files;
+};
+
+} // namespace
+
 SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
 {
     SwitchRun run;
@@ -15,13 +40,15 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
     collectFiles(request.mainDir, run.files, request.recurse, request.filterText,
                  &unreadableDirectories);
 
-    // The new environment is recorded in config.ini before any file is switched: a tree in one
-    // environment with config.ini naming the other would be switched the wrong way, or twice the
-    // same way, by the next run.
-    run.environment = recordEnvironment(request.configPath, !request.fromProduction,
-                                        observer.caseSensitive(), request.mainDir);
+    // config.ini's new content is prepared before any file: when it cannot be, nothing is
+    // switched, and its records come first in the journal.
+    const bool toProduction = !request.fromProduction;
+    run.environment = prepareEnvironment(request.configPath, toProduction, observer.caseSensitive(),
+                                         request.mainDir);
     if (run.environment.outcome != EnvironmentOutcome::Recorded)
         return run;
+    PreparedContents configContent;
+    configContent.add(run.environment.prepared);
     for (const LineRecord &record : std::as_const(run.environment.records))
         observer.lineRecorded(request.configPath, record);
 
@@ -61,7 +88,7 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
     }
 
     observer.filesStarting(run.files.size());
-    // The next files are read and searched on the other core while this loop rewrites files and
+    // The next files are read and searched on the other core while this loop switches files and
     // hands their records on.
     ReadAhead readAhead(
             run.files,
@@ -74,12 +101,22 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
             observer.lineRecorded(path, record);
         };
     };
+    PreparedContents contents;
+    // The entries (a folder and a name in it) whose new content is prepared: another path to the
+    // same entry (a link to the file, a folder reached twice) finds the file still as it was, and
+    // must not switch it a second time. Another hard link to the file is an entry of its own, and
+    // is switched in its turn, as the rewrite gives each entry a file of its own.
+    QSet<QString> preparedEntries;
     qsizetype counter = 0;
     for (const QString &path : std::as_const(run.files)) {
         ++counter;
         if (counter % 10 == 0) {
             observer.progress(counter);
             readAhead.setCaseSensitive(observer.caseSensitive());
+        }
+        if (observer.stopRequested()) {
+            run.abandoned = true;
+            return run;
         }
         const FileStamp stamp = fileStamp(path);
         std::optional<ReadAhead::File> ahead = readAhead.take(counter - 1, stamp);
@@ -89,6 +126,7 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
         // Each file is read once, for the search and for the replacement: ahead of its turn when
         // it has not changed since, now otherwise.
         QByteArray bytes;
+        FileStamp basis = stamp; // what the file was when read
         bool holdsValue = false;
         const bool caseSensitive = observer.caseSensitive();
         if (ahead) {
@@ -96,7 +134,7 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
             holdsValue = ahead->caseSensitive == caseSensitive
                     ? ahead->holdsValue
                     : bytesHoldAnyValue(bytes, values(caseSensitive));
-        } else if (readWholeFile(path, bytes)) {
+        } else if (readFileBytes(path, bytes, &basis)) {
             holdsValue = bytesHoldAnyValue(bytes, values(caseSensitive));
         } else {
             const bool missing = isMissingFile(path);
@@ -105,15 +143,25 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
                 ++run.filesLeftBehind;
         }
         if (holdsValue) {
-            const FileSwitch switched =
-                    switchFileInPlace(bytes, values(caseSensitive), path, onRecord(path));
+            Rewrite rewrite(path, toProduction, basis);
+            const QString entry = rewrite.entryKey();
+            if (!entry.isEmpty() && preparedEntries.contains(entry))
+                continue;
+            FileSwitch switched =
+                    switchFileInto(bytes, values(caseSensitive), rewrite, onRecord(path));
+            if (switched.outcome == FileOutcome::Switched) {
+                PreparedFile prepared;
+                switched.write = rewrite.prepare(prepared);
+                if (switched.write) {
+                    contents.add(prepared);
+                    preparedEntries.insert(entry);
+                    // Until it is in place, the file is still as it was under each of its names.
+                    identity.clear();
+                } else {
+                    switched.outcome = FileOutcome::NotWritten;
+                }
+            }
             switch (switched.outcome) {
-            case FileOutcome::Switched:
-                // Known by what the path leads to once done: a rewritten file is a new file in
-                // the folder. Another hard link to the file as it was keeps the old content and
-                // is switched in turn.
-                identity = fileIdentity(path);
-                break;
             case FileOutcome::NotWritten:
                 // Nothing was written: another name of the same file is tried in its turn.
                 identity.clear();
@@ -124,12 +172,66 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
                 observer.fileLeftBehind(path, switched);
                 ++run.filesLeftBehind;
                 break;
+            case FileOutcome::Switched:
             case FileOutcome::NoValue:
+            case FileOutcome::Changed:
                 break;
             }
         }
         if (!identity.isEmpty())
             handled.insert(identity);
+    }
+
+    // Every new content durable before the new environment is recorded: after that point, the
+    // run can always be finished.
+    QList<PreparedFile> everything = contents.files();
+    everything.append(run.environment.prepared);
+    run.environment.write = flushPreparedFiles(everything);
+    if (!run.environment.write) {
+        run.environment.outcome = EnvironmentOutcome::NotDurable;
+        return run;
+    }
+    if (observer.stopRequested()) {
+        run.abandoned = true;
+        return run;
+    }
+
+    // The point of no return: config.ini names the new environment, durably, before any file of
+    // the tree is put in place.
+    const QList<PreparedFile> configFile = configContent.takeAll();
+    switch (putInPlace(configFile.constFirst(), &run.environment.write)) {
+    case PlaceOutcome::Placed:
+        break;
+    case PlaceOutcome::Changed:
+        run.environment.outcome = EnvironmentOutcome::Changed;
+        return run;
+    case PlaceOutcome::Failed:
+        run.environment.outcome = EnvironmentOutcome::NotWritten;
+        return run;
+    }
+    flushFolders(configFile);
+
+    // The files in place in quick succession; what went wrong is said once they all are.
+    const QList<PreparedFile> prepared = contents.takeAll();
+    QList<QPair<QString, FileSwitch>> notPlaced;
+    for (const PreparedFile &file : prepared) {
+        FileSwitch result;
+        switch (putInPlace(file, &result.write)) {
+        case PlaceOutcome::Placed:
+            continue;
+        case PlaceOutcome::Changed:
+            result.outcome = FileOutcome::Changed;
+            break;
+        case PlaceOutcome::Failed:
+            result.outcome = FileOutcome::NotWritten;
+            break;
+        }
+        notPlaced.append({ file.path, result });
+    }
+    flushFolders(prepared);
+    for (const auto &[path, result] : std::as_const(notPlaced)) {
+        observer.fileLeftBehind(path, result);
+        ++run.filesLeftBehind;
     }
     return run;
 }

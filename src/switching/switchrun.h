@@ -42,21 +42,31 @@ public:
     virtual bool caseSensitive() const = 0;
     // A file of the tree could not be read: it is gone (missing), or out of reach.
     virtual void fileNotRead(const QString &path, bool missing) = 0;
-    // A file holding a value was left as it was: its text would not survive a rewrite, or the
-    // rewrite failed (see FileSwitch).
+    // A file holding a value was left as it was: its text would not survive a rewrite, the
+    // rewrite failed, or the file changed while the run went on (see FileSwitch).
     virtual void fileLeftBehind(const QString &path, const FileSwitch &result) = 0;
+    // Whether the program is to stop (see RunStop): until the new environment is recorded, the
+    // run is then abandoned.
+    virtual bool stopRequested() const { return false; }
 };
 
 struct SwitchRun
 {
     QStringList files; // the files collected from the tree
     EnvironmentWrite environment; // anything but Recorded: no file was switched
+    bool abandoned = false; // a stop was requested before the new environment was recorded
     qsizetype filesLeftBehind = 0;
     qsizetype foldersLeftBehind = 0;
 };
 
-// Collects the files, records the new environment in config.ini, then switches each file of the
-// tree once: a file reached by a second path (a link, a folder linked from elsewhere) is not
-// searched again in what the first pass wrote, and the settings files are not files of the tree
-// (config.ini only gets its environment line, values.ini keeps both sets of values).
+// Collects the files and switches each file of the tree once: a file reached by a second path (a
+// link, a folder linked from elsewhere) is switched once, and the settings files are not files of
+// the tree (config.ini only gets its environment line, values.ini keeps both sets of values).
+//
+// A whole run or none: every new content is first prepared beside its file (config.ini's first),
+// then all are made durable together; putting config.ini's in place records the new environment,
+// and only then are the files' put in place, one after the other, each folder made durable once.
+// Stopped before that point, the run leaves the tree and config.ini as they were; after it, every
+// file can be put in place, also by the next start after a crash (see settleInterruptedRun). A
+// file that changed while the run went on keeps what it holds now.
 [[nodiscard]] SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer);

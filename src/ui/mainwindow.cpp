@@ -1,15 +1,18 @@
 #include "ui/mainwindow.h"
 
 #include "switching/gui/journal.h"
+#include "switching/runstop.h"
 #include "ui/fenapropos.h"
 #include "ui/mainwindowform.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QIcon>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QSessionManager>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
@@ -20,6 +23,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new MainWind
 
     if (loadSettings()) {
         showEnvironment();
+        // A switch stopped half-way last time is settled as soon as the window can say so, and
+        // in any case before the next switch (see runSwitch).
+        QTimer::singleShot(0, this, [this] {
+            if (!m_switchRunning)
+                finishInterruptedRun();
+        });
     } else {
         // The event loop has not started yet, so a plain quit() would be lost: queue it, so
         // that the loop ends as soon as it runs. The entry point does not show the window.
@@ -38,6 +47,17 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new MainWind
     // Nobody undoes in a read-only journal: keeping an undo record of each of its paragraphs
     // would only cost time and memory in a switch that writes tens of thousands of them.
     form->teJournal->setUndoRedoEnabled(false);
+
+    // The session manager asks whether the session may end: not while a run goes on, which is
+    // told to stop (abandoned before it records the new environment, finished after), after which
+    // the program ends.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
+        if (!m_switchRunning)
+            return;
+        manager.cancel();
+        RunStop::request(0);
+        stopRequested();
+    });
 }
 
 MainWindow::~MainWindow() = default;
@@ -49,6 +69,20 @@ void MainWindow::showEnvironment()
     logoPixmap = QPixmap(path);
     form->labelLogo->setPixmap(logoPixmap);
     form->labelLogo->setAlignment(Qt::AlignCenter);
+}
+
+void MainWindow::stopRequested()
+{
+    if (!m_switchRunning) {
+        QCoreApplication::exit(RunStop::exitStatus());
+        return;
+    }
+    // The run waits for the user in a box or a dialog: closed, so that it goes on to its end.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (auto *dialog = qobject_cast<QDialog *>(window); dialog && dialog->isVisible())
+            dialog->reject();
+    }
 }
 
 void MainWindow::on_pushButton_clicked()

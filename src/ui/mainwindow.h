@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QPixmap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -41,6 +42,19 @@ public:
     QStringList developmentValues() const { return devValues; }
     QStringList collectedFiles() const { return foundFiles; }
 
+    // Whether "Échanger les valeurs" is going through the tree.
+    bool isSwitchRunning() const { return m_switchRunning; }
+
+public Q_SLOTS:
+    // The system asks the program to stop (the session ends, a shutdown, an interrupt), see
+    // RunStop: a run going on is let go on to where it is abandoned or finished, then the program
+    // ends; outside a run the program ends at once.
+    void stopRequested();
+
+Q_SIGNALS:
+    // A switch run starts or ends.
+    void switchRunningChanged(bool running);
+
 private Q_SLOTS:
     void on_pushButton_clicked();
     void on_pbDirChoice_clicked();
@@ -50,6 +64,11 @@ private Q_SLOTS:
 
 private:
     void runSwitch();
+    void switchLoadedTree();
+    // Settles what a switch stopped half-way left in the tree of mainDir (see
+    // settleInterruptedRun), once per folder in the life of the program, and tells the user.
+    // True when there was something to settle.
+    bool finishInterruptedRun();
 
     std::unique_ptr<MainWindowForm> form;
     // Production is taken to be in force until config.ini says otherwise: a config.ini without
@@ -65,6 +84,7 @@ private:
 
     bool m_startupFailed = false;
     bool m_switchRunning = false;
+    QSet<QString> m_settledFolders; // the trees whose interrupted runs were looked for
     // The journal of the run going through its files, whose paragraphs may wait to be shown.
     Journal *m_runJournal = nullptr;
 };

@@ -7,12 +7,16 @@
 #include "switching/gui/journal.h"
 #include "switching/gui/precheck.h"
 #include "switching/gui/replacement.h"
+#include "switching/interruptedrun.h"
+#include "switching/runstop.h"
 #include "switching/switchrun.h"
 #include "ui/mainwindowform.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -26,19 +30,25 @@ namespace {
 class RunGuard
 {
 public:
-    RunGuard(bool &running, QPushButton *button) : m_running(running), m_button(button)
+    RunGuard(MainWindow *window, bool &running, QPushButton *button)
+        : m_window(window), m_running(running), m_button(button)
     {
         m_running = true;
+        RunStop::setRunning(true);
         m_button->setEnabled(false);
+        Q_EMIT m_window->switchRunningChanged(true);
     }
     ~RunGuard()
     {
         m_button->setEnabled(true);
         m_running = false;
+        RunStop::setRunning(false);
+        Q_EMIT m_window->switchRunningChanged(false);
     }
     Q_DISABLE_COPY_MOVE(RunGuard)
 
 private:
+    MainWindow *m_window;
     bool &m_running;
     QPushButton *m_button;
 };
@@ -96,10 +106,12 @@ public:
         QCoreApplication::processEvents();
     }
     bool caseSensitive() const override { return m_form.cbSensitive->isChecked(); }
+    // Once the program is to stop, no box waits for the user: the journal says it all.
     void fileNotRead(const QString &path, bool missing) override
     {
         m_journal.flush();
-        showReadFailure(path, missing);
+        if (!RunStop::requested())
+            showReadFailure(path, missing);
         if (!missing)
             recordUnreadableFile(path, m_journal);
     }
@@ -109,10 +121,16 @@ public:
             recordLeftIntact(path, result.safety, m_journal);
             return;
         }
+        if (result.outcome == FileOutcome::Changed) {
+            recordChangedDuringRun(path, m_journal);
+            return;
+        }
         m_journal.flush();
-        showWriteFailure(path, result.write);
+        if (!RunStop::requested())
+            showWriteFailure(path, result.write);
         recordFailedWrite(path, m_journal);
     }
+    bool stopRequested() const override { return RunStop::requested(); }
 
 private:
     const MainWindowForm &m_form;
@@ -126,11 +144,19 @@ void MainWindow::runSwitch()
 {
     if (m_switchRunning)
         return;
-    const RunGuard guard(m_switchRunning, form->pushButton);
+    {
+        const RunGuard guard(this, m_switchRunning, form->pushButton);
+        if (!loadSettings() || finishInterruptedRun())
+            return;
+        switchLoadedTree();
+    }
+    // A stop asked for while the run went on: the run is abandoned or finished, the program ends.
+    if (RunStop::requested())
+        QCoreApplication::exit(RunStop::exitStatus());
+}
 
-    if (!loadSettings())
-        return;
-
+void MainWindow::switchLoadedTree()
+{
     const QString folder = QCoreApplication::applicationDirPath();
     SwitchRequest request;
     request.mainDir = mainDir;
@@ -152,6 +178,13 @@ void MainWindow::runSwitch()
     foundFiles = run.files;
     journal.flush();
 
+    if (run.abandoned || run.environment.outcome != EnvironmentOutcome::Recorded) {
+        // Nothing was switched: the tree and config.ini are as they were.
+        prodActive = request.fromProduction;
+        form->progressBar->hide();
+    }
+    if (run.abandoned)
+        return;
     if (run.environment.outcome != EnvironmentOutcome::Recorded) {
         const QString &configPath = request.configPath;
         switch (run.environment.outcome) {
@@ -176,6 +209,20 @@ void MainWindow::runSwitch()
                                     + tr(" : sa ligne Environnement= ne peut pas être réécrite. "
                                          "Aucun fichier n'a été modifié."));
             break;
+        case EnvironmentOutcome::NotDurable:
+            qWarning().noquote() << "Flush of the prepared files failed:"
+                                 << run.environment.write.reason();
+            showCriticalBox(this, windowTitle(),
+                            tr("Les nouvelles versions des fichiers n'ont pas pu être écrites sur "
+                               "le disque : l'échange a été annulé. Aucun fichier n'a été "
+                               "modifié."));
+            break;
+        case EnvironmentOutcome::Changed:
+            showCriticalBox(this, windowTitle(),
+                            tr("Le fichier ") + configPath
+                                    + tr(" a changé pendant l'échange : l'échange a été annulé. "
+                                         "Aucun fichier n'a été modifié."));
+            break;
         case EnvironmentOutcome::Recorded:
             break;
         }
@@ -186,7 +233,7 @@ void MainWindow::runSwitch()
     showEnvironment();
     form->progressBar->hide();
 
-    if (run.filesLeftBehind > 0 || run.foldersLeftBehind > 0) {
+    if ((run.filesLeftBehind > 0 || run.foldersLeftBehind > 0) && !RunStop::requested()) {
         QString text = tr("L'échange n'est pas complet : une partie de l'arborescence est restée ")
                 + (request.fromProduction ? tr("en production.") : tr("en développement."));
         if (run.filesLeftBehind > 0)
@@ -196,4 +243,56 @@ void MainWindow::runSwitch()
         text += u'\n' + tr("Le journal les nomme, en rouge.");
         showWarningBox(this, windowTitle(), text);
     }
+}
+
+bool MainWindow::finishInterruptedRun()
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString tree = QFileInfo(mainDir).canonicalFilePath();
+    if (tree.isEmpty() || m_settledFolders.contains(tree))
+        return false;
+    m_settledFolders.insert(tree);
+    const InterruptedRun run = settleInterruptedRun(mainDir, { folder }, prodActive);
+    if (run.isEmpty())
+        return false;
+
+    {
+        Journal journal(form->teJournal);
+        for (const InterruptedRun::File &file : run.files)
+            recordInterruptedFile(file, journal);
+    }
+    const QString inForce = prodActive ? tr("en production") : tr("en développement");
+    const QString other = prodActive ? tr("en développement") : tr("en production");
+    QString text = tr("Le dernier échange ne s'est pas terminé : Mirabex a été arrêté pendant "
+                      "l'échange.");
+    const qsizetype placed = run.count(InterruptedRun::Fate::Placed);
+    const qsizetype changed = run.count(InterruptedRun::Fate::Changed);
+    const qsizetype removed = run.count(InterruptedRun::Fate::Removed);
+    const qsizetype notSettled = run.count(InterruptedRun::Fate::NotSettled);
+    if (placed > 0 || changed > 0) {
+        text += u'\n'
+                + tr("Le nouvel environnement était déjà enregistré dans le fichier %1 : "
+                     "l'échange a été terminé, l'arborescence est maintenant %2.")
+                          .arg(folder + QStringLiteral("/config.ini"), inForce);
+        text += u'\n' + tr("Fichiers mis en place : %1").arg(placed);
+        if (changed > 0)
+            text += u'\n'
+                    + tr("Fichiers changés depuis, laissés tels quels (peut-être encore %1) : %2")
+                              .arg(other)
+                              .arg(changed);
+    }
+    if (removed > 0) {
+        text += u'\n'
+                + tr("Le nouvel environnement n'était pas encore enregistré : l'échange a été "
+                     "annulé, l'arborescence est restée %1.")
+                          .arg(inForce);
+        text += u'\n' + tr("Versions préparées supprimées : %1").arg(removed);
+    }
+    if (notSettled > 0)
+        text += u'\n'
+                + tr("Fichiers qui n'ont pu être ni mis en place ni nettoyés : %1").arg(notSettled);
+    text += u'\n' + tr("Le journal les nomme.");
+    showWarningBox(this, windowTitle(), text);
+    showEnvironment();
+    return true;
 }

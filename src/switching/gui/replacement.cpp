@@ -89,6 +89,7 @@ bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toVal
         showWriteFailure(filePath, switched.write);
         break;
     case FileOutcome::NoValue:
+    case FileOutcome::Changed: // only a run's files, put in place at its end, may have changed
         break;
     }
     return false;
@@ -142,4 +143,51 @@ void recordPairLeftAside(const QString &prodValue, const QString &devValue, Jour
                                         "Une des deux valeurs est vide : l'échange de cette "
                                         "paire ne pourrait pas être défait par l'échange "
                                         "inverse."));
+}
+
+void recordChangedDuringRun(const QString &filePath, Journal &journal)
+{
+    recordNotModified(filePath,
+                      QCoreApplication::translate("MainWindow",
+                                                  "Fichier changé pendant l'échange : il garde son "
+                                                  "contenu, ses valeurs n'ont pas été échangées."),
+                      journal);
+}
+
+void recordInterruptedFile(const InterruptedRun::File &file, Journal &journal)
+{
+    switch (file.fate) {
+    case InterruptedRun::Fate::Placed:
+        journal.appendHeader(Journal::Colour::Green,
+                             QCoreApplication::translate("MainWindow", "Fichier modifié : "),
+                             displayedPath(file.path));
+        journal.appendPlainText(QCoreApplication::translate(
+                "MainWindow", "Échange interrompu : sa nouvelle version a été mise en place."));
+        return;
+    case InterruptedRun::Fate::Changed:
+        recordNotModified(file.path,
+                          QCoreApplication::translate(
+                                  "MainWindow",
+                                  "Échange interrompu : le fichier a changé depuis, il garde son "
+                                  "contenu et sa nouvelle version a été supprimée."),
+                          journal);
+        return;
+    case InterruptedRun::Fate::Removed:
+        recordNotModified(
+                file.path,
+                QCoreApplication::translate("MainWindow",
+                                            "Échange interrompu avant l'enregistrement du nouvel "
+                                            "environnement : sa nouvelle version a été supprimée."),
+                journal);
+        return;
+    case InterruptedRun::Fate::NotSettled:
+        qWarning().noquote() << "Interrupted switch of" << file.path
+                             << "not settled:" << file.write.reason();
+        recordNotModified(file.path,
+                          QCoreApplication::translate("MainWindow",
+                                                      "Échange interrompu : sa nouvelle version "
+                                                      "n'a pu être ni mise en place ni supprimée."),
+                          journal);
+        return;
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "switching/interruptedrun.h"
 #include "switching/linereplacer.h"
 #include "switching/rewrite.h"
 #include "switching/textformat.h"
@@ -41,5 +42,9 @@ void recordUnreadableDirectory(const QString &directory, Journal &journal);
 // A file left in the environment it was in: it could not be read, or could not be written back.
 void recordUnreadableFile(const QString &filePath, Journal &journal);
 void recordFailedWrite(const QString &filePath, Journal &journal);
+// A file that changed while the run went on: it keeps what it holds now.
+void recordChangedDuringRun(const QString &filePath, Journal &journal);
+// What became of a file of a run that was stopped half-way, found again (see settleInterruptedRun).
+void recordInterruptedFile(const InterruptedRun::File &file, Journal &journal);
 // A pair of values is not used, one of its values being empty.
 void recordPairLeftAside(const QString &prodValue, const QString &devValue, Journal &journal);

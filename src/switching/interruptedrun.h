@@ -1,0 +1,40 @@
+#pragma once
+
+#include "switching/rewrite.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What a switch run stopped half-way (a crash, a power cut, a program killed) left behind: new
+// contents prepared beside their files (see PreparedName), neither put in place nor removed.
+struct InterruptedRun
+{
+    enum class Fate {
+        Placed, // the run had recorded the new environment: the content is now in place
+        Changed, // so had it, but the file changed since it was read: it keeps what it holds
+        Removed, // the run had not recorded the new environment: the content is gone
+        NotSettled, // the system refused to put the content in place, or to remove it
+    };
+    struct File
+    {
+        // The file the content was prepared for; the prepared content itself when no file of its
+        // folder answers to it.
+        QString path;
+        Fate fate = Fate::Removed;
+        WriteResult write;
+    };
+    QList<File> files; // by path
+
+    bool isEmpty() const { return files.isEmpty(); }
+    qsizetype count(Fate fate) const;
+};
+
+// Finds what a stopped run left in the tree under mainDir (its folders, those its links lead to)
+// and in otherFolders (not their sub-folders), and settles it as the environment in force says,
+// the one config.ini names: contents prepared for that environment are put in place, since the
+// run had recorded it (the file's name and what it was when read must answer, or it is left as it
+// is); the others are removed, since it had not.
+[[nodiscard]] InterruptedRun settleInterruptedRun(const QString &mainDir,
+                                                  const QStringList &otherFolders,
+                                                  bool productionInForce);

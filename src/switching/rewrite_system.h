@@ -1,0 +1,45 @@
+#pragma once
+
+#include "switching/rewrite.h"
+
+#include <memory>
+
+// What a rewrite asks of the system, one file per platform (rewrite_unix.cpp,
+// rewrite_windows.cpp). Each call returns the system's error code, 0 when it succeeded.
+
+// The temporary file of one rewrite while it is being written.
+class SystemRewrite
+{
+public:
+    SystemRewrite();
+    // Closes the temporary file, and removes it unless it was finished.
+    ~SystemRewrite();
+    SystemRewrite(const SystemRewrite &) = delete;
+    SystemRewrite &operator=(const SystemRewrite &) = delete;
+
+    // Finds the file that the path names (links followed): fills the folder, name, hadFile and
+    // device of prepared, and the key of the entry that names it in its folder.
+    int locate(const QString &path, PreparedFile &prepared, QString &entryKey);
+    // Checks that the file may be written, then creates the temporary file beside it under
+    // prepared.temporaryName, or under a name of its own (".mirabex-" and six letters or digits)
+    // when that is empty, which it then fills in.
+    int create(PreparedFile &prepared);
+    int write(QByteArrayView bytes);
+    // Gives the new file what it must keep of the file it replaces, makes its content durable
+    // when flush is set, and closes it. The temporary file then stays when this object goes.
+    int finish(const PreparedFile &prepared, bool flush);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// Makes the content of the prepared files durable.
+int flushSystemFiles(const QList<PreparedFile> &files);
+// Puts a prepared file in place of its file: when checkBasis is set, only if the file is still
+// what prepared.basis says (Changed otherwise, and the prepared file is removed). error gets the
+// system's code of a failure.
+PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error);
+// Makes the entries of a folder durable. A failure here loses nothing already in place.
+void flushSystemFolder(const QByteArray &folder);
+int removeSystemFile(const PreparedFile &file);
