@@ -4,13 +4,23 @@
 
 #include "windowfixture.h"
 
-#include <QCoreApplication>
+#include "startup.h"
+#include "switching/rewrite.h"
+
+#include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTest>
 #include <QThread>
+
+#include <cstdio>
+#include <functional>
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
@@ -122,6 +132,9 @@ private Q_SLOTS:
     void configNotWritable_nothingSwitchedEnvironmentKept();
     void linksFollowedAsTheSystemDoes_eachFileGetsItsOwnContent();
     void leftoverTemporaryFile_notTakenForAFileOfTheTree();
+    void runStoppedHalfWay_settledAtNextStart_data();
+    void runStoppedHalfWay_settledAtNextStart();
+    void programStoppedAtAnyInstant_treeInOneEnvironment();
     void folderMountedBelowItself_walkedOnce();
 
 private:
@@ -586,6 +599,193 @@ void tst_SwitchFaults::leftoverTemporaryFile_notTakenForAFileOfTheTree()
     QCOMPARE(entriesOf(tree()), (QStringList{ ".mirabex-k3x9q2", ".mirabex-notes", "app.ini" }));
 }
 
+void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart_data()
+{
+    QTest::addColumn<QString>("environment"); // what config.ini says at the next start
+    QTest::addColumn<bool>("changedSince");
+    QTest::addColumn<bool>("throughLink"); // the tree's file is a link to a file outside it
+    QTest::addColumn<QString>("expected"); // the file's content afterwards
+    QTest::addColumn<QString>("record");
+    QTest::addColumn<QString>("summary");
+    const QString stopped = QStringLiteral("Mirabex | Le dernier échange ne s'est pas terminé : "
+                                           "Mirabex a été arrêté pendant l'échange.\n");
+    const QString finished = stopped
+            + QStringLiteral("Le nouvel environnement était déjà enregistré dans le fichier ")
+            + SettingsFiles::configPath()
+            + QStringLiteral(" : l'échange a été terminé, l'arborescence est maintenant en "
+                             "développement.\n");
+    QTest::newRow("stopped before config.ini was written: abandoned")
+            << "prod" << false << false << "url=prod-host\n"
+            << "Échange interrompu avant l'enregistrement du nouvel environnement : sa nouvelle "
+               "version a été supprimée."
+            << stopped
+                    + "Le nouvel environnement n'était pas encore enregistré : l'échange a été "
+                      "annulé, l'arborescence est restée en production.\nVersions préparées "
+                      "supprimées : 1\nLe journal les nomme.";
+    const QString placed = "Échange interrompu : sa nouvelle version a été mise en place.";
+    const QString placedSummary = finished + "Fichiers mis en place : 1\nLe journal les nomme.";
+    QTest::newRow("stopped after config.ini was written: finished")
+            << "dev" << false << false << "url=dev-host\n"
+            << placed << placedSummary;
+    QTest::newRow("finished through a link to a file outside the tree")
+            << "dev" << false << true << "url=dev-host\n"
+            << placed << placedSummary;
+    QTest::newRow("finished, but the file changed since it was read: kept as it is")
+            << "dev" << true << false << "url=prod-host\nmodifié depuis\n"
+            << "Échange interrompu : le fichier a changé depuis, il garde son contenu et sa "
+               "nouvelle version a été supprimée."
+            << finished
+                    + "Fichiers mis en place : 0\nFichiers changés depuis, laissés tels quels "
+                      "(peut-être encore en production) : 1\nLe journal les nomme.";
+}
+
+void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart()
+{
+    QFETCH(QString, environment);
+    QFETCH(bool, changedSince);
+    QFETCH(bool, throughLink);
+    QFETCH(QString, expected);
+    QFETCH(QString, record);
+    QFETCH(QString, summary);
+    if (throughLink && !symbolicLinksArePosix())
+        QSKIP("symbolic links are not made the POSIX way here");
+    QString file = tree() + QStringLiteral("/a/app.ini");
+    writeBytes(file, "url=prod-host\n");
+    if (throughLink) {
+        file = m_dir->path() + QStringLiteral("/dehors/app.ini");
+        writeBytes(file, "url=prod-host\n");
+        QVERIFY(QFile::link(QStringLiteral("../../dehors/app.ini"),
+                            tree() + QStringLiteral("/a/lien.ini")));
+    }
+    // What a run towards development killed half-way leaves: the file's new content beside it.
+    {
+        Rewrite rewrite(file, false, fileStamp(file));
+        rewrite.write("url=dev-host\n");
+        PreparedFile prepared;
+        QVERIFY(rewrite.prepare(prepared));
+    }
+    QCOMPARE(entriesOf(QFileInfo(file).path()).size(), 2);
+    if (changedSince)
+        writeBytes(file, "url=prod-host\nmodifié depuis\n");
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), environment);
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    QCoreApplication::processEvents(); // the window settles what it finds once it can say so
+
+    QCOMPARE(m_boxes->summaries(), QStringList{ summary });
+    QCOMPARE(m_boxes->boxes().constFirst().parent.data(), m_window.get());
+    QCOMPARE(readBytes(file), expected.toUtf8());
+    QCOMPARE(entriesOf(QFileInfo(file).path()), QStringList{ QStringLiteral("app.ini") });
+    const QString header = environment == QLatin1String("dev") && !changedSince
+            ? QStringLiteral("Fichier modifié : ")
+            : QStringLiteral("Fichier non modifié : ");
+    QCOMPARE(journalLines(), (QStringList{ header + displayed(file), record }));
+    // Settled once: the click that follows switches the tree as config.ini says.
+    m_boxes->clear();
+    click();
+    QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+    QCOMPARE(m_window->isProdActive(), environment != QLatin1String("prod"));
+}
+
+// The real program, stopped by the system at random instants of a run: whatever the instant,
+// either the tree stands wholly in the environment that config.ini names, or the next start
+// says in a box that the last switch did not finish, and settles it so that it does.
+void tst_SwitchFaults::programStoppedAtAnyInstant_treeInOneEnvironment()
+{
+    if (QSysInfo::kernelType() != QLatin1String("linux"))
+        QSKIP("the signals that end a session are tried on Linux");
+    // A tree of nested folders, a third of its files holding values.
+    QMap<QString, QByteArray> production;
+    for (int i = 0; i < 600; ++i) {
+        QByteArray bytes = "# réglages " + QByteArray::number(i) + "\n";
+        for (int line = 0; line < 40; ++line)
+            bytes += "cle" + QByteArray::number(line) + "=valeur sans rien de particulier\n";
+        if (i % 3 == 0)
+            bytes += "url=jdbc://prod-host:5432/base" + QByteArray::number(i) + "\n";
+        production.insert(QStringLiteral("d%1/e%2/f%3.ini").arg(i % 7).arg(i % 5).arg(i), bytes);
+    }
+    const auto writeTree = [&](const QString &environment) {
+        QVERIFY(QDir(tree()).removeRecursively());
+        for (auto it = production.cbegin(); it != production.cend(); ++it)
+            writeBytes(tree() + u'/' + it.key(), it.value());
+        m_settings->writeConfig(tree(), QStringLiteral("*.ini"), environment);
+    };
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    const auto start = [&](const QString &mode, QProcess &program) {
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        program.start(QCoreApplication::applicationFilePath(), { mode });
+        QVERIFY(program.waitForStarted());
+    };
+    // A whole run first: the tree in development, and how long a run lasts.
+    writeTree(QStringLiteral("prod"));
+    QProcess whole;
+    start(QStringLiteral("--program-click"), whole);
+    QVERIFY(whole.waitForReadyRead(60000));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(whole.waitForFinished(120000));
+    const qint64 runNs = timer.nsecsElapsed();
+    QCOMPARE(whole.exitCode(), 0);
+    const QMap<QString, QByteArray> development = snapshotTree(tree());
+    QCOMPARE(development.size(), production.size());
+    QVERIFY(development != production);
+
+    const int trials = qEnvironmentVariableIntValue("MIRABEX_STOP_TRIALS") > 0
+            ? qEnvironmentVariableIntValue("MIRABEX_STOP_TRIALS")
+            : 20;
+    const quint32 seed = QRandomGenerator::global()->generate();
+    qInfo("%d stops, seed %u, a run of %.0f ms", trials, seed, double(runNs) / 1e6);
+    QRandomGenerator random(seed);
+    int beforeCommit = 0, afterCommit = 0, settledAtStart = 0, politeInRun = 0;
+    for (int trial = 0; trial < trials; ++trial) {
+        writeTree(QStringLiteral("prod"));
+        const bool hard = trial % 2 == 1;
+        QProcess program;
+        start(QStringLiteral("--program-click"), program);
+        QVERIFY(program.waitForReadyRead(60000)); // the click comes now
+        QThread::usleep(random.bounded(quint64(runNs * 11 / 10 / 1000) + 1));
+        if (hard)
+            program.kill();
+        else
+            program.terminate();
+        QVERIFY(program.waitForFinished(120000));
+        // A polite stop during a run ends the program once the run is abandoned or finished.
+        if (!hard && program.exitStatus() == QProcess::NormalExit) {
+            QVERIFY2(program.exitCode() == 128 + 15 || program.exitCode() == 0,
+                     qPrintable(QString::number(program.exitCode())));
+            politeInRun += program.exitCode() == 128 + 15;
+        }
+        QStringList boxes;
+        if (hard) {
+            QProcess restart;
+            start(QStringLiteral("--program-start"), restart);
+            QVERIFY(restart.waitForFinished(120000));
+            QCOMPARE(restart.exitCode(), 0);
+            boxes = QString::fromUtf8(restart.readAllStandardOutput())
+                            .split(u'\n', Qt::SkipEmptyParts);
+        }
+        const bool inDevelopment = readBytes(SettingsFiles::configPath()).contains("=dev");
+        const QMap<QString, QByteArray> now = snapshotTree(tree());
+        QVERIFY2(
+                now == (inDevelopment ? development : production),
+                qPrintable(QStringLiteral("stop %1 left the tree in two environments").arg(trial)));
+        QVERIFY2(boxes.size() <= 1, qPrintable(boxes.join(u'\n')));
+        if (!boxes.isEmpty()) {
+            QVERIFY2(boxes.constFirst().contains(QStringLiteral("ne s'est pas terminé")),
+                     qPrintable(boxes.constFirst()));
+            ++settledAtStart;
+        }
+        QDir settingsFolder = QFileInfo(SettingsFiles::configPath()).dir();
+        QCOMPARE(settingsFolder.entryList({ QStringLiteral(".mirabex-*") },
+                                          QDir::Files | QDir::Hidden),
+                 QStringList());
+        ++(inDevelopment ? afterCommit : beforeCommit);
+    }
+    qInfo("%d stops left the tree in production, %d in development; %d polite stops came during "
+          "a run, %d hard stops were settled at the next start",
+          beforeCommit, afterCommit, politeInRun, settledAtStart);
+}
+
 void tst_SwitchFaults::folderMountedBelowItself_walkedOnce()
 {
 #ifdef Q_OS_LINUX
@@ -613,5 +813,48 @@ void tst_SwitchFaults::folderMountedBelowItself_walkedOnce()
 #endif
 }
 
-QTEST_MAIN(tst_SwitchFaults)
+// The real program, as the stop test starts it: "--program-click" clicks "Échanger les valeurs"
+// once the window is up (after a line on the standard output) and quits once the run is over;
+// "--program-start" only lets the window start, and writes the boxes it showed, one a line.
+int runAsProgram(int argc, char *argv[], bool click)
+{
+    QApplication app(argc, argv);
+    MessageBoxWatcher boxes;
+    // Quitting ends every event loop, a box's too: the program quits once no box is left.
+    std::function<void()> quitOnceIdle = [&] {
+        if (QApplication::activeModalWidget())
+            QTimer::singleShot(10, &app, quitOnceIdle);
+        else
+            QCoreApplication::quit();
+    };
+    QTimer::singleShot(0, &app, [&] {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            auto *button = widget->findChild<QPushButton *>(QStringLiteral("pushButton"));
+            if (button && click) {
+                std::fputs("click\n", stdout);
+                std::fflush(stdout);
+                button->click();
+            }
+        }
+        // After what the window queued as it was built.
+        QTimer::singleShot(0, &app, quitOnceIdle);
+    });
+    const int status = runMirabex(app);
+    for (const QString &summary : boxes.summaries())
+        std::puts(summary.toUtf8().replace('\n', ' ').constData());
+    return status;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 2 && qstrcmp(argv[1], "--program-click") == 0)
+        return runAsProgram(argc, argv, true);
+    if (argc == 2 && qstrcmp(argv[1], "--program-start") == 0)
+        return runAsProgram(argc, argv, false);
+    QApplication app(argc, argv);
+    tst_SwitchFaults test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_switchfaults.moc"
