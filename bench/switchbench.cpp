@@ -2,11 +2,13 @@
 // pipeline (grep -rlZF | xargs -0 sed -i) and with reading every byte of the tree (cat).
 //
 //   switchbench [--case medium|large|bigfile|nothing|all] [--runs N] [--dir FOLDER] [--seed N]
-//               [--insensitive] [--scale F]
+//               [--insensitive] [--scale F] [--disk FOLDER]
 //   switchbench --many-pairs | --huge-settings | --peak-memory | --deep-tree [--dir FOLDER]
 //               [--scale F]
 //
-// The trees live in a tmpfs folder (/dev/shm) unless --dir names another one. Each run works on a
+// The trees live in a tmpfs folder (/dev/shm) unless --dir names another one; with --disk, each
+// case runs there too, in a folder of a real disk, where making files durable costs what it
+// costs on a user's machine. Each run works on a
 // fresh copy of the generated tree; Mirabex and the pipelines alternate. The window runs in a
 // child process (this same program, with --run-mirabex) so that its peak memory is its own.
 //
@@ -407,6 +409,10 @@ int main(int argc, char *argv[])
     parser.addOption({ "case", "medium, large, bigfile, nothing or all.", "case", "all" });
     parser.addOption({ "runs", "Runs of each side (at least 5).", "n", "5" });
     parser.addOption({ "dir", "Folder for the trees.", "folder", "/dev/shm/mirabex-bench" });
+    parser.addOption({ "disk",
+                       "Run each case a second time in this folder of a real disk (not tmpfs), "
+                       "e.g. /var/tmp/mirabex-bench.",
+                       "folder" });
     parser.addOption({ "seed", "Seed of the generated trees.", "n", "1" });
     parser.addOption({ "scale", "Scale the sizes (for a quick look).", "f", "1" });
     parser.addOption({ "insensitive", "Only with \"Sensible à la case\" unticked." });
@@ -423,7 +429,8 @@ int main(int argc, char *argv[])
     parser.addOption({ "deep-tree", "The window alone: 500 folders side by side, then nested." });
     parser.process(app);
 
-    const QString base = parser.value("dir");
+    const QString tmpfsBase = parser.value("dir");
+    QString base = tmpfsBase;
     const int runs = qMax(1, parser.value("runs").toInt());
     const double scale = parser.value("scale").toDouble();
     const quint32 seed = parser.value("seed").toUInt();
@@ -451,6 +458,7 @@ int main(int argc, char *argv[])
     {
         QString name;
         bool caseSensitive;
+        bool onDisk = false;
     };
     QList<Case> cases;
     auto want = [&](const char *name) {
@@ -479,7 +487,13 @@ int main(int argc, char *argv[])
         << "case                  files      MB  Mirabex s   peer s peer-i s   floor s  "
            "Mirabex/peer  Mirabex/floor  peak MB  journal  compared/differing"
         << Qt::endl;
+    if (parser.isSet("disk")) {
+        for (qsizetype i = cases.size() - 1; i >= 0; --i)
+            cases.insert(i + 1, { cases.at(i).name, cases.at(i).caseSensitive, true });
+    }
     for (const Case &c : std::as_const(cases)) {
+        QDir(base).removeRecursively();
+        base = c.onDisk ? parser.value("disk") : tmpfsBase;
         QDir(base).removeRecursively();
         const QString master = base + QStringLiteral("/master");
         const QString work = base + QStringLiteral("/work");
@@ -617,7 +631,8 @@ int main(int argc, char *argv[])
         out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12/%13")
                         .arg(c.name
                                      + (c.caseSensitive ? QStringLiteral(" (case)")
-                                                        : QStringLiteral(" (no case)")),
+                                                        : QStringLiteral(" (no case)"))
+                                     + (c.onDisk ? QStringLiteral(" disk") : QString()),
                              -20)
                         .arg(tree.files, 7)
                         .arg(double(tree.bytes) / 1e6, 7, 'f', 1)

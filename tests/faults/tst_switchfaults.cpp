@@ -258,6 +258,10 @@ void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenR
     const QString filled = tree() + QStringLiteral("/d.ini");
     const QString becameFolder = tree() + QStringLiteral("/e.ini");
     const QString appeared = tree() + QStringLiteral("/f.ini");
+    // Switched before the box, then saved by another program while the run still goes on: it
+    // keeps what that program wrote.
+    const QString savedMeanwhile = tree() + QStringLiteral("/0/avant.ini");
+    writeBytes(savedMeanwhile, "url=prod-host\n");
     writeBytes(removed, "url=prod-host\n");
     writeBytes(emptied, "url=prod-host\n");
     writeBytes(filled, "url=aucune\n");
@@ -279,6 +283,7 @@ void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenR
         QVERIFY(QFile::remove(becameFolder));
         QVERIFY(QDir().mkpath(becameFolder));
         writeBytes(appeared, "url=prod-host\n");
+        writeBytes(savedMeanwhile, "url=prod-host\nautre=enregistré ailleurs\n");
     };
     // Old enough for the run to read the files ahead of their turn: those that change meanwhile
     // must be read again.
@@ -298,7 +303,7 @@ void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenR
                      "Erreur | Impossible d'ouvrir le fichier " + removed,
                      "Fichier non trouvé | Le fichier " + removed + " n'existe pas.",
                      "Fichier illisible | impossible d'ouvrir le fichier " + becameFolder + ".",
-                     leftBehindSummary(2, 0),
+                     leftBehindSummary(3, 0),
              }));
     // Nothing comes back where something vanished; what changed is switched from what it holds.
     QVERIFY(!QFileInfo::exists(removed));
@@ -311,12 +316,21 @@ void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenR
     QCOMPARE(readBytes(appeared), QByteArray("url=prod-host\n"));
     QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner));
     QCOMPARE(readBytes(locked), QByteArray("url=prod-host\n"));
+    QCOMPARE(readBytes(savedMeanwhile), QByteArray("url=prod-host\nautre=enregistré ailleurs\n"));
     QCOMPARE(journalLines(),
-             configRecords() + leftRecords(locked, true)
+             configRecords()
+                     + switchedRecords(savedMeanwhile, QStringLiteral("url=prod-host"),
+                                       QStringLiteral("url=dev-host"))
+                     + leftRecords(locked, true)
                      + switchedRecords(filled, QStringLiteral("url=prod-host"),
                                        QStringLiteral("url=dev-host"))
-                     + leftRecords(becameFolder, true));
-    QCOMPARE(entriesOf(tree()), (QStringList{ "a", "c.ini", "d.ini", "e.ini", "f.ini" }));
+                     + leftRecords(becameFolder, true)
+                     + (QStringList{
+                             QStringLiteral("Fichier non modifié : ") + displayed(savedMeanwhile),
+                             QStringLiteral("Fichier changé pendant l'échange : il garde son "
+                                            "contenu, ses valeurs n'ont pas été échangées.") }));
+    QCOMPARE(entriesOf(tree()), (QStringList{ "0", "a", "c.ini", "d.ini", "e.ini", "f.ini" }));
+    QCOMPARE(entriesOf(tree() + QStringLiteral("/0")), QStringList{ QStringLiteral("avant.ini") });
 }
 
 void tst_SwitchFaults::unreadableFilesAndFolders_leftIntactAndShown()
