@@ -62,19 +62,22 @@ InterruptedRun::File settle(const QString &folder, const QString &preparedName,
     const QString name = namesByHash.value(prepared.nameHash);
     InterruptedRun::File settled;
     settled.path = folder + u'/' + (name.isEmpty() ? preparedName : name);
-    if (prepared.toProduction == productionInForce && !name.isEmpty()) {
+    if (prepared.toProduction != productionInForce) {
+        settled.fate = InterruptedRun::Fate::Removed;
+    } else if (name.isEmpty()) {
+        // The run had recorded the environment, and no file of the folder answers to the content
+        // any more: it is the only copy of that file's new content there is, and it stays.
+        settled.fate = InterruptedRun::Fate::NotSettled;
+        return settled;
+    } else if (preparedStampHash(fileStamp(settled.path)) == prepared.stampHash) {
+        // Checked here against the hash: the prepared file knows no more of the file.
         file.name = systemName(name);
-        if (preparedStampHash(fileStamp(settled.path)) == prepared.stampHash) {
-            // Checked here against the hash: the prepared file knows no more of the file.
-            settled.fate = putInPlace(file, &settled.write) == PlaceOutcome::Placed
-                    ? InterruptedRun::Fate::Placed
-                    : InterruptedRun::Fate::NotSettled;
-            return settled;
-        }
-        settled.fate = InterruptedRun::Fate::Changed;
+        settled.fate = putInPlace(file, &settled.write) == PlaceOutcome::Placed
+                ? InterruptedRun::Fate::Placed
+                : InterruptedRun::Fate::NotPlaced;
+        return settled;
     } else {
-        settled.fate = prepared.toProduction == productionInForce ? InterruptedRun::Fate::Changed
-                                                                  : InterruptedRun::Fate::Removed;
+        settled.fate = InterruptedRun::Fate::Changed;
     }
     settled.write = removePreparedFile(file);
     if (!settled.write)

@@ -14,7 +14,10 @@ struct InterruptedRun
         Placed, // the run had recorded the new environment: the content is now in place
         Changed, // so had it, but the file changed since it was read: it keeps what it holds
         Removed, // the run had not recorded the new environment: the content is gone
-        NotSettled, // the system refused to put the content in place, or to remove it
+        NotPlaced, // the system refused to put it in place: the file keeps what it held
+        // Left where it is: no file of its folder answers to it any more (its only copy), or
+        // the system refused to remove it.
+        NotSettled,
     };
     struct File
     {

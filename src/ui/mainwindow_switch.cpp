@@ -267,9 +267,10 @@ bool MainWindow::finishInterruptedRun()
                       "l'échange.");
     const qsizetype placed = run.count(InterruptedRun::Fate::Placed);
     const qsizetype changed = run.count(InterruptedRun::Fate::Changed);
+    const qsizetype notPlaced = run.count(InterruptedRun::Fate::NotPlaced);
     const qsizetype removed = run.count(InterruptedRun::Fate::Removed);
     const qsizetype notSettled = run.count(InterruptedRun::Fate::NotSettled);
-    if (placed > 0 || changed > 0) {
+    if (placed > 0 || changed > 0 || notPlaced > 0) {
         text += u'\n'
                 + tr("Le nouvel environnement était déjà enregistré dans le fichier %1 : "
                      "l'échange a été terminé, l'arborescence est maintenant %2.")
@@ -280,6 +281,11 @@ bool MainWindow::finishInterruptedRun()
                     + tr("Fichiers changés depuis, laissés tels quels (peut-être encore %1) : %2")
                               .arg(other)
                               .arg(changed);
+        if (notPlaced > 0)
+            text += u'\n'
+                    + tr("Fichiers qui n'ont pas pu être mis en place, restés %1 : %2")
+                              .arg(other)
+                              .arg(notPlaced);
     }
     if (removed > 0) {
         text += u'\n'
@@ -290,7 +296,8 @@ bool MainWindow::finishInterruptedRun()
     }
     if (notSettled > 0)
         text += u'\n'
-                + tr("Fichiers qui n'ont pu être ni mis en place ni nettoyés : %1").arg(notSettled);
+                + tr("Versions préparées laissées dans l'arborescence, à examiner : %1")
+                          .arg(notSettled);
     text += u'\n' + tr("Le journal les nomme.");
     showWarningBox(this, windowTitle(), text);
     showEnvironment();

@@ -180,13 +180,24 @@ void recordInterruptedFile(const InterruptedRun::File &file, Journal &journal)
                                             "environnement : sa nouvelle version a été supprimée."),
                 journal);
         return;
+    case InterruptedRun::Fate::NotPlaced:
+        qWarning().noquote() << "Interrupted switch of" << file.path
+                             << "not finished:" << file.write.reason();
+        recordNotModified(file.path,
+                          QCoreApplication::translate(
+                                  "MainWindow",
+                                  "Échange interrompu : sa nouvelle version n'a pas pu être mise "
+                                  "en place, le fichier garde son contenu d'avant l'échange."),
+                          journal);
+        return;
     case InterruptedRun::Fate::NotSettled:
         qWarning().noquote() << "Interrupted switch of" << file.path
                              << "not settled:" << file.write.reason();
         recordNotModified(file.path,
-                          QCoreApplication::translate("MainWindow",
-                                                      "Échange interrompu : sa nouvelle version "
-                                                      "n'a pu être ni mise en place ni supprimée."),
+                          QCoreApplication::translate(
+                                  "MainWindow",
+                                  "Échange interrompu : cette nouvelle version d'un fichier n'a pu "
+                                  "être ni mise en place ni supprimée, elle reste à examiner."),
                           journal);
         return;
     }
