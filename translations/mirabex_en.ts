@@ -219,5 +219,85 @@
         <source>?</source>
         <translation>?</translation>
     </message>
+    <message>
+        <source>Un échange de valeurs est en cours : Mirabex le termine avant de se fermer.</source>
+        <translation>A switch of values is under way: Mirabex finishes it before it closes.</translation>
+    </message>
+    <message>
+        <source>Fichier changé pendant l&apos;échange : il garde son contenu, ses valeurs n&apos;ont pas été échangées.</source>
+        <translation>File changed during the switch: it keeps its content, its values were not switched.</translation>
+    </message>
+    <message>
+        <source>Échange interrompu : sa nouvelle version a été mise en place.</source>
+        <translation>Interrupted switch: its new version was put in place.</translation>
+    </message>
+    <message>
+        <source>Échange interrompu : le fichier a changé depuis, il garde son contenu et sa nouvelle version a été supprimée.</source>
+        <translation>Interrupted switch: the file has changed since, it keeps its content and its new version was deleted.</translation>
+    </message>
+    <message>
+        <source>Échange interrompu avant l&apos;enregistrement du nouvel environnement : sa nouvelle version a été supprimée.</source>
+        <translation>Switch interrupted before the new environment was recorded: its new version was deleted.</translation>
+    </message>
+    <message>
+        <source>Échange interrompu : sa nouvelle version n&apos;a pas pu être mise en place, le fichier garde son contenu d&apos;avant l&apos;échange.</source>
+        <translation>Interrupted switch: its new version could not be put in place, the file keeps its content from before the switch.</translation>
+    </message>
+    <message>
+        <source>Échange interrompu : cette nouvelle version d&apos;un fichier n&apos;a pu être ni mise en place ni supprimée, elle reste à examiner.</source>
+        <translation>Interrupted switch: this new version of a file could be neither put in place nor deleted; it is left for you to look at.</translation>
+    </message>
+    <message>
+        <source>Les nouvelles versions des fichiers n&apos;ont pas pu être écrites sur le disque : l&apos;échange a été annulé. Aucun fichier n&apos;a été modifié.</source>
+        <translation>The new versions of the files could not be written to the disk: the switch was cancelled. No file was changed.</translation>
+    </message>
+    <message>
+        <source> a changé pendant l&apos;échange : l&apos;échange a été annulé. Aucun fichier n&apos;a été modifié.</source>
+        <translation> changed during the switch: the switch was cancelled. No file was changed.</translation>
+    </message>
+    <message>
+        <source>en production</source>
+        <translation>in production</translation>
+    </message>
+    <message>
+        <source>en développement</source>
+        <translation>in development</translation>
+    </message>
+    <message>
+        <source>Le dernier échange ne s&apos;est pas terminé : Mirabex a été arrêté pendant l&apos;échange.</source>
+        <translation>The last switch did not finish: Mirabex was stopped during the switch.</translation>
+    </message>
+    <message>
+        <source>Le nouvel environnement était déjà enregistré dans le fichier %1 : l&apos;échange a été terminé, l&apos;arborescence est maintenant %2.</source>
+        <translation>The new environment was already recorded in the file %1: the switch was finished, the tree is now %2.</translation>
+    </message>
+    <message>
+        <source>Fichiers mis en place : %1</source>
+        <translation>Files put in place: %1</translation>
+    </message>
+    <message>
+        <source>Fichiers changés depuis, laissés tels quels (peut-être encore %1) : %2</source>
+        <translation>Files changed since, left as they are (perhaps still %1): %2</translation>
+    </message>
+    <message>
+        <source>Fichiers qui n&apos;ont pas pu être mis en place, restés %1 : %2</source>
+        <translation>Files that could not be put in place, still %1: %2</translation>
+    </message>
+    <message>
+        <source>Le nouvel environnement n&apos;était pas encore enregistré : l&apos;échange a été annulé, l&apos;arborescence est restée %1.</source>
+        <translation>The new environment was not recorded yet: the switch was cancelled, the tree stayed %1.</translation>
+    </message>
+    <message>
+        <source>Versions préparées supprimées : %1</source>
+        <translation>Prepared versions deleted: %1</translation>
+    </message>
+    <message>
+        <source>Versions préparées laissées dans l&apos;arborescence, à examiner : %1</source>
+        <translation>Prepared versions left in the tree, to look at: %1</translation>
+    </message>
+    <message>
+        <source>Le journal les nomme.</source>
+        <translation>The journal names them.</translation>
+    </message>
 </context>
 </TS>
