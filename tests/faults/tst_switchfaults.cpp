@@ -20,7 +20,9 @@
 #include <QThread>
 
 #include <cstdio>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
@@ -757,7 +759,8 @@ void tst_SwitchFaults::programStoppedAtAnyInstant_treeInOneEnvironment()
         QProcess program;
         start(QStringLiteral("--program-click"), program);
         QVERIFY(program.waitForReadyRead(60000)); // the click comes now
-        QThread::usleep(random.bounded(quint64(runNs * 11 / 10 / 1000) + 1));
+        std::this_thread::sleep_for(
+                std::chrono::nanoseconds(random.bounded(quint64(runNs * 11 / 10) + 1)));
         if (hard)
             program.kill();
         else
