@@ -19,8 +19,11 @@ void onStopSignal(int signalNumber)
 {
     // Outside a run there is nothing to finish: the program ends as the signal would end it.
     if (!RunStop::running()) {
-        std::signal(signalNumber, SIG_DFL);
-        std::raise(signalNumber);
+        struct sigaction standard = {};
+        standard.sa_handler = SIG_DFL;
+        sigemptyset(&standard.sa_mask);
+        ::sigaction(signalNumber, &standard, nullptr);
+        ::raise(signalNumber);
         return;
     }
     const int savedErrno = errno;

@@ -9,21 +9,25 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QPointer>
+
+#include <atomic>
 
 #include <windows.h>
 
 namespace {
 
-QPointer<MainWindow> watched;
+// Read by the thread the system calls the console's handler on; the window lives as long as the
+// program does.
+std::atomic<MainWindow *> watched{ nullptr };
 
 BOOL WINAPI onConsoleEvent(DWORD event)
 {
     // Outside a run there is nothing to finish: the default handler ends the program.
-    if (!RunStop::running() || !watched)
+    MainWindow *window = watched.load();
+    if (!RunStop::running() || !window)
         return FALSE;
     RunStop::request(0);
-    QMetaObject::invokeMethod(watched.data(), "stopRequested", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(window, "stopRequested", Qt::QueuedConnection);
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
         return TRUE; // the program ends on its own once the run is over
     // For a console's close, a log-off or a shutdown the system ends the program when this
@@ -38,6 +42,7 @@ BOOL WINAPI onConsoleEvent(DWORD event)
 void watchStopRequests(MainWindow &window)
 {
     watched = &window;
+    QObject::connect(&window, &QObject::destroyed, [] { watched = nullptr; });
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     // While a run goes on, the end of the session waits, and says why.
     QObject::connect(&window, &MainWindow::switchRunningChanged, &window, [&window](bool running) {

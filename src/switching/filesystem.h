@@ -68,6 +68,7 @@ QByteArray nativeLineTerminator();
 // A name (of a file, of a folder) as the system takes it in its calls: its bytes on Unix, UTF-8
 // on Windows.
 QByteArray systemName(const QString &name);
+QString nameFromSystem(const QByteArray &name);
 
 // The start of the names of the temporary files that the program writes beside a file it
 // rewrites: ".mirabex-" and six letters or digits, or for a switch run the names of PreparedName.

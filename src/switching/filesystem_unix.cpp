@@ -110,6 +110,11 @@ QByteArray systemName(const QString &name)
     return QFile::encodeName(name);
 }
 
+QString nameFromSystem(const QByteArray &name)
+{
+    return QFile::decodeName(name);
+}
+
 QByteArray nativeLineTerminator()
 {
     return QByteArrayLiteral("\n");

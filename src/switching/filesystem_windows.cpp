@@ -174,6 +174,11 @@ QByteArray systemName(const QString &name)
     return name.toUtf8();
 }
 
+QString nameFromSystem(const QByteArray &name)
+{
+    return QString::fromUtf8(name);
+}
+
 QByteArray nativeLineTerminator()
 {
     return QByteArrayLiteral("\r\n");

@@ -10,6 +10,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -17,7 +18,7 @@ struct Scan
 {
     QSet<QString> ancestors; // identities of the folders on the way down (links back up)
     QSet<QString> scanned; // canonical paths of the folders whose entries were looked at
-    QMap<QString, QStringList> found; // by folder: the names of the prepared contents in it
+    QMap<QString, bool> found; // the folders that hold what a stopped run left
     QStringList linkedFolders; // the folders of the files that the tree's links lead to
 };
 
@@ -37,7 +38,7 @@ void scanFolder(const QString &folder, bool deep, Scan &scan)
         const QFileInfo entry = entries.fileInfo();
         const QString name = entry.fileName();
         if (PreparedName::parse(name)) {
-            scan.found[folder].append(name);
+            scan.found.insert(folder, true);
         } else if (deep && entry.isDir()) {
             const QString identity = fileIdentity(entry.filePath());
             if (identity.isEmpty() || scan.ancestors.contains(identity))
@@ -51,39 +52,153 @@ void scanFolder(const QString &folder, bool deep, Scan &scan)
     }
 }
 
-InterruptedRun::File settle(const QString &folder, const QString &preparedName,
-                            const QHash<quint64, QString> &namesByHash, bool productionInForce)
+// What a stopped run left in one folder, with the files it was prepared for.
+class FolderLeftovers
 {
-    const PreparedName prepared = *PreparedName::parse(preparedName);
-    PreparedFile file;
-    file.folder = systemName(folder);
-    file.temporaryName = systemName(preparedName);
-    // Two names of the folder with the same hash: neither may be taken for the other.
-    const QString name = namesByHash.value(prepared.nameHash);
-    InterruptedRun::File settled;
-    settled.path = folder + u'/' + (name.isEmpty() ? preparedName : name);
-    if (prepared.toProduction != productionInForce) {
-        settled.fate = InterruptedRun::Fate::Removed;
-    } else if (name.isEmpty()) {
-        // The run had recorded the environment, and no file of the folder answers to the content
-        // any more: it is the only copy of that file's new content there is, and it stays.
-        settled.fate = InterruptedRun::Fate::NotSettled;
-        return settled;
-    } else if (preparedStampHash(fileStamp(settled.path)) == prepared.stampHash) {
-        // Checked here against the hash: the prepared file knows no more of the file.
-        file.name = systemName(name);
-        settled.fate = putInPlace(file, &settled.write) == PlaceOutcome::Placed
-                ? InterruptedRun::Fate::Placed
-                : InterruptedRun::Fate::NotPlaced;
-        return settled;
-    } else {
-        settled.fate = InterruptedRun::Fate::Changed;
+public:
+    explicit FolderLeftovers(const QString &folder) : m_folder(folder)
+    {
+        QSet<quint64> repeated;
+        const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System
+                                                         | QDir::NoDotAndDotDot);
+        for (const QString &name : names) {
+            if (const std::optional<PreparedName> prepared = PreparedName::parse(name)) {
+                if (prepared->backup)
+                    m_backups.insert(key(*prepared), name);
+                else
+                    m_prepared.append(name);
+                continue;
+            }
+            const quint64 hash = preparedNameHash(systemName(name));
+            if (m_namesByHash.contains(hash))
+                repeated.insert(hash);
+            m_namesByHash.insert(hash, name);
+        }
+        // Two names of the folder with the same hash: neither may be taken for the other.
+        for (const quint64 hash : std::as_const(repeated))
+            m_namesByHash.remove(hash);
     }
-    settled.write = removePreparedFile(file);
-    if (!settled.write)
-        settled.fate = InterruptedRun::Fate::NotSettled;
-    return settled;
-}
+
+    void settle(bool productionInForce, QList<InterruptedRun::File> &settled)
+    {
+        for (const QString &name : std::as_const(m_prepared))
+            settled.append(settlePrepared(name, productionInForce));
+        // The file as it was, while Windows replaced it, with no prepared content left beside it.
+        for (auto it = m_backups.cbegin(); it != m_backups.cend(); ++it) {
+            if (std::optional<InterruptedRun::File> file = settleBackup(it.value()))
+                settled.append(*file);
+        }
+    }
+
+private:
+    using Key = QPair<quint64, quint64>;
+    static Key key(const PreparedName &name) { return { name.nameHash, name.stampHash }; }
+
+    // The name of the file a content was prepared for: the folder's file whose name answers to
+    // the hash, else the name the content carries (a file that is not there).
+    QString fileFor(const PreparedName &prepared, bool &exists) const
+    {
+        QString name = m_namesByHash.value(prepared.nameHash);
+        exists = !name.isEmpty();
+        if (name.isEmpty() && !prepared.name.isEmpty())
+            name = nameFromSystem(prepared.name);
+        return name;
+    }
+
+    PreparedFile leftover(const QString &name, const QString &file, bool exists) const
+    {
+        PreparedFile leftover;
+        leftover.folder = systemName(m_folder);
+        leftover.temporaryName = systemName(name);
+        leftover.name = systemName(file);
+        leftover.hadFile = exists;
+        return leftover;
+    }
+
+    InterruptedRun::File settlePrepared(const QString &preparedName, bool productionInForce)
+    {
+        const PreparedName prepared = *PreparedName::parse(preparedName);
+        bool exists = false;
+        const QString name = fileFor(prepared, exists);
+        const PreparedFile content = leftover(preparedName, name, exists);
+        const QString backup = m_backups.take(key(prepared));
+        InterruptedRun::File settled;
+        settled.path = m_folder + u'/' + (name.isEmpty() ? preparedName : name);
+        if (name.isEmpty()) {
+            // No file of the folder answers to the content any more: whatever the run had done,
+            // it is the only copy of that file's new content there is, and it stays.
+            settled.fate = InterruptedRun::Fate::NotSettled;
+            return settled;
+        }
+        if (prepared.toProduction != productionInForce) {
+            // The run had not recorded its environment: the file as it was stays, or comes back
+            // if Windows was replacing it.
+            settled.fate = InterruptedRun::Fate::Removed;
+            settled.write = removePreparedFile(content);
+            if (!backup.isEmpty()) {
+                const PreparedFile asItWas = leftover(backup, name, exists);
+                WriteResult kept = exists ? removePreparedFile(asItWas) : placeAgain(asItWas);
+                if (settled.write && !kept)
+                    settled.write = kept;
+            }
+            if (!settled.write)
+                settled.fate = InterruptedRun::Fate::NotSettled;
+            return settled;
+        }
+        // The run had recorded its environment: the content goes in place, unless the file
+        // changed since it was read (checked here against the hash: the prepared file knows no
+        // more of the file). A file that is not there was being replaced by Windows.
+        if (!exists || preparedStampHash(fileStamp(settled.path)) == prepared.stampHash) {
+            settled.write = placeAgain(content);
+            settled.fate =
+                    settled.write ? InterruptedRun::Fate::Placed : InterruptedRun::Fate::NotPlaced;
+        } else {
+            settled.fate = InterruptedRun::Fate::Changed;
+            settled.write = removePreparedFile(content);
+            if (!settled.write)
+                settled.fate = InterruptedRun::Fate::NotSettled;
+        }
+        if (!backup.isEmpty() && settled.fate != InterruptedRun::Fate::NotSettled
+            && (exists || settled.fate == InterruptedRun::Fate::Placed))
+            (void)removePreparedFile(leftover(backup, name, true));
+        return settled;
+    }
+
+    std::optional<InterruptedRun::File> settleBackup(const QString &backupName)
+    {
+        const PreparedName backup = *PreparedName::parse(backupName);
+        bool exists = false;
+        const QString name = fileFor(backup, exists);
+        const PreparedFile asItWas = leftover(backupName, name, exists);
+        if (exists) {
+            // The replacement was over: only its leftover is left.
+            (void)removePreparedFile(asItWas);
+            return std::nullopt;
+        }
+        InterruptedRun::File settled;
+        settled.path = m_folder + u'/' + (name.isEmpty() ? backupName : name);
+        if (name.isEmpty()) {
+            settled.fate = InterruptedRun::Fate::NotSettled;
+            return settled;
+        }
+        settled.write = placeAgain(asItWas);
+        settled.fate =
+                settled.write ? InterruptedRun::Fate::NotPlaced : InterruptedRun::Fate::NotSettled;
+        return settled;
+    }
+
+    static WriteResult placeAgain(const PreparedFile &file)
+    {
+        WriteResult result;
+        (void)putInPlace(file, &result);
+        return result;
+    }
+
+    QString m_folder;
+    QHash<quint64, QString> m_namesByHash;
+    QStringList m_prepared;
+    QHash<Key, QString> m_backups;
+};
 
 } // namespace
 
@@ -111,22 +226,7 @@ InterruptedRun settleInterruptedRun(const QString &mainDir, const QStringList &o
     QList<PreparedFile> settledFolders;
     for (auto it = scan.found.cbegin(); it != scan.found.cend(); ++it) {
         const QString folder = QDir::cleanPath(it.key());
-        QHash<quint64, QString> namesByHash;
-        QSet<quint64> repeated;
-        const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System
-                                                         | QDir::NoDotAndDotDot);
-        for (const QString &name : names) {
-            if (PreparedName::parse(name))
-                continue;
-            const quint64 hash = preparedNameHash(systemName(name));
-            if (namesByHash.contains(hash))
-                repeated.insert(hash);
-            namesByHash.insert(hash, name);
-        }
-        for (const quint64 hash : std::as_const(repeated))
-            namesByHash.remove(hash);
-        for (const QString &preparedName : it.value())
-            run.files.append(settle(folder, preparedName, namesByHash, productionInForce));
+        FolderLeftovers(folder).settle(productionInForce, run.files);
         PreparedFile inFolder;
         inFolder.folder = systemName(folder);
         settledFolders.append(inFolder);
@@ -137,4 +237,28 @@ InterruptedRun settleInterruptedRun(const QString &mainDir, const QStringList &o
                   return a.path < b.path;
               });
     return run;
+}
+
+bool restoreSettingsFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists())
+        return false;
+    const QByteArray name = systemName(info.fileName());
+    const QStringList backups =
+            info.dir().entryList({ QLatin1String(temporaryFilePrefix) + QStringLiteral("old-*") },
+                                 QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &backup : backups) {
+        const std::optional<PreparedName> parsed = PreparedName::parse(backup);
+        if (!parsed || !parsed->backup || parsed->nameHash != preparedNameHash(name))
+            continue;
+        PreparedFile asItWas;
+        asItWas.folder = systemName(info.absolutePath());
+        asItWas.temporaryName = systemName(backup);
+        asItWas.name = name;
+        asItWas.hadFile = false;
+        WriteResult result;
+        return putInPlace(asItWas, &result) == PlaceOutcome::Placed;
+    }
+    return false;
 }

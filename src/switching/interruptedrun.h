@@ -41,3 +41,7 @@ struct InterruptedRun
 [[nodiscard]] InterruptedRun settleInterruptedRun(const QString &mainDir,
                                                   const QStringList &otherFolders,
                                                   bool productionInForce);
+
+// Puts back a settings file that a stop of the program left missing while Windows replaced it
+// (the file as it was waits under a backup name, see PreparedName). True when it did.
+bool restoreSettingsFile(const QString &path);

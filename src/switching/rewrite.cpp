@@ -8,6 +8,7 @@ namespace {
 
 constexpr QLatin1String productionTag("prod");
 constexpr QLatin1String developmentTag("dev");
+constexpr QLatin1String backupTag("old");
 
 // FNV-1a: the same hash on every platform and in every version of the program, since a run
 // stopped by one may be finished by another.
@@ -44,9 +45,14 @@ quint64 preparedStampHash(const FileStamp &stamp)
 
 QByteArray PreparedName::fileName() const
 {
-    const QLatin1String tag = toProduction ? productionTag : developmentTag;
-    return temporaryFilePrefix + QByteArray(tag.data(), tag.size()) + '-' + hex16(nameHash) + '-'
-            + hex16(stampHash);
+    const QLatin1String tag = backup ? backupTag : toProduction ? productionTag : developmentTag;
+    QByteArray fileName = temporaryFilePrefix + QByteArray(tag.data(), tag.size()) + '-'
+            + hex16(nameHash) + '-' + hex16(stampHash);
+    // The file's own name when it fits in the longest name that file systems take (255 bytes on
+    // Unix, 255 UTF-16 units on Windows, which UTF-8 never has fewer of).
+    if (!name.isEmpty() && fileName.size() + 1 + name.size() <= 255)
+        fileName += '-' + name;
+    return fileName;
 }
 
 std::optional<PreparedName> PreparedName::parse(QStringView fileName)
@@ -56,12 +62,20 @@ std::optional<PreparedName> PreparedName::parse(QStringView fileName)
         return std::nullopt;
     QStringView rest = fileName.sliced(prefix.size());
     PreparedName name;
-    if (rest.startsWith(productionTag))
-        name.toProduction = true;
-    else if (!rest.startsWith(developmentTag))
+    qsizetype tagSize = 0;
+    for (const QLatin1String tag : { productionTag, developmentTag, backupTag }) {
+        if (rest.startsWith(tag)) {
+            tagSize = tag.size();
+            name.toProduction = tag == productionTag;
+            name.backup = tag == backupTag;
+            break;
+        }
+    }
+    if (tagSize == 0)
         return std::nullopt;
-    rest = rest.sliced(name.toProduction ? productionTag.size() : developmentTag.size());
-    if (rest.size() != 34 || rest.at(0) != u'-' || rest.at(17) != u'-')
+    rest = rest.sliced(tagSize);
+    if (rest.size() < 34 || rest.at(0) != u'-' || rest.at(17) != u'-'
+        || (rest.size() > 34 && (rest.size() == 35 || rest.at(34) != u'-')))
         return std::nullopt;
     const auto hexAt = [&](qsizetype from, quint64 &value) {
         for (const QChar c : rest.sliced(from, 16)) {
@@ -74,6 +88,12 @@ std::optional<PreparedName> PreparedName::parse(QStringView fileName)
     };
     if (!hexAt(1, name.nameHash) || !hexAt(18, name.stampHash))
         return std::nullopt;
+    // A name that does not answer to its hash is not the file's.
+    if (rest.size() > 35) {
+        const QByteArray fileOwnName = systemName(rest.sliced(35).toString());
+        if (preparedNameHash(fileOwnName) == name.nameHash)
+            name.name = fileOwnName;
+    }
     return name;
 }
 
@@ -113,6 +133,7 @@ struct Rewrite::Private
         created = true;
         if (naming) {
             naming->nameHash = preparedNameHash(prepared.name);
+            naming->name = prepared.name;
             prepared.temporaryName = naming->fileName();
         }
         if (const int failure = system.create(prepared))
@@ -137,7 +158,10 @@ Rewrite::Rewrite(const QString &filePath) : d(std::make_unique<Private>())
 Rewrite::Rewrite(const QString &filePath, bool toProduction, const FileStamp &basis)
     : Rewrite(filePath)
 {
-    d->naming = PreparedName{ toProduction, 0, preparedStampHash(basis) };
+    PreparedName naming;
+    naming.toProduction = toProduction;
+    naming.stampHash = preparedStampHash(basis);
+    d->naming = naming;
     d->prepared.basis = basis;
 }
 

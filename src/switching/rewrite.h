@@ -22,16 +22,20 @@ struct WriteResult
 };
 
 // The name of a new content prepared by a switch run beside the file it is to replace, until the
-// run puts it in place: ".mirabex-", the environment the run switches to ("prod" or "dev"), and
-// two hashes, of the file's name and of what the file was when it was read (its identity, size
-// and modification time). A run stopped half-way is recognised by these names: the environment
-// tells whether the run had recorded it in config.ini, the first hash which file of the folder the
-// content is for, the second whether that file has changed since.
+// run puts it in place: ".mirabex-", the environment the run switches to ("prod" or "dev"), two
+// hashes, of the file's name and of what the file was when it was read (its identity, size and
+// modification time), then "-" and the file's name when the whole fits in a name. A run stopped
+// half-way is recognised by these names: the environment tells whether the run had recorded it
+// in config.ini, the first hash (or the name) which file of the folder the content is for, the
+// second whether that file has changed since. The same name with "old" for the environment is
+// the file as it was while the content takes its place (Windows replaces a file in two steps).
 struct PreparedName
 {
     bool toProduction = false;
+    bool backup = false;
     quint64 nameHash = 0;
     quint64 stampHash = 0;
+    QByteArray name; // the file's name as the system has it, when known
 
     QByteArray fileName() const;
     static std::optional<PreparedName> parse(QStringView fileName);

@@ -7,14 +7,21 @@
 #include "switching/rewrite_system.h"
 
 #include <QFile>
+#include <QHash>
 #include <QRandomGenerator>
-#include <QSet>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/utsname.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 QString WriteResult::reason() const
 {
@@ -218,26 +225,85 @@ int SystemRewrite::finish(const PreparedFile &prepared, bool flush)
     return 0;
 }
 
+namespace {
+
+// Whether one syncfs() makes every file of the file system that holds the folder durable, and says
+// so when it fails: on the local file systems that keep a journal or write in place, from Linux
+// 5.8 on (before, syncfs() gave no write error back). Network and FUSE file systems (CIFS, NFS,
+// sshfs, ntfs-3g) may not pass it on to their storage, where fsync() of each file does.
+bool flushedWhole(int folder)
+{
+    struct utsname system = {};
+    if (::uname(&system) != 0)
+        return false;
+    int major = 0, minor = 0;
+    if (std::sscanf(system.release, "%d.%d", &major, &minor) != 2
+        || (major < 5 || (major == 5 && minor < 8)))
+        return false;
+    struct statfs status = {};
+    if (::fstatfs(folder, &status) != 0)
+        return false;
+    switch (static_cast<unsigned long>(status.f_type)) {
+    case 0xEF53: // ext2, ext3, ext4
+    case 0x58465342: // XFS
+    case 0x9123683E: // Btrfs
+    case 0xF2F52010: // F2FS
+    case 0x01021994: // tmpfs
+        return true;
+    default:
+        return false;
+    }
+}
+
+int flushEach(const QList<const PreparedFile *> &files)
+{
+    // Several at once, so that the disk gets them together.
+    std::atomic<qsizetype> next{ 0 };
+    std::atomic<int> error{ 0 };
+    const auto flushSome = [&] {
+        for (qsizetype i = next++; i < files.size() && error == 0; i = next++) {
+            const Descriptor folder(openFolder(files.at(i)->folder));
+            const Descriptor file(folder.get() < 0
+                                          ? -1
+                                          : ::openat(folder.get(),
+                                                     files.at(i)->temporaryName.constData(),
+                                                     O_RDONLY | O_CLOEXEC));
+            if (file.get() < 0 || ::fsync(file.get()) != 0)
+                error = errno;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (qsizetype i = 1; i < std::min<qsizetype>(4, files.size()); ++i)
+        threads.emplace_back(flushSome);
+    flushSome();
+    for (std::thread &thread : threads)
+        thread.join();
+    return error;
+}
+
+} // namespace
+
 int flushSystemFiles(const QList<PreparedFile> &files)
 {
-    // One flush of each file system that holds prepared files: the journal of the file system
-    // is written once for all of them, where a flush of each file would write it once per file.
-    QSet<quint64> flushed;
+    // Where it can, one flush of each file system that holds prepared files: its journal is
+    // written once for all of them, where a flush of each file writes it once per file.
+    QHash<quint64, bool> whole; // by device: flushed whole, or to be flushed file by file
+    QList<const PreparedFile *> oneByOne;
     for (const PreparedFile &file : files) {
-        if (flushed.contains(file.device))
-            continue;
-        const Descriptor folder(openFolder(file.folder));
-        if (folder.get() < 0)
-            continue; // another file of the device may lead to it
-        if (::syncfs(folder.get()) != 0)
-            return errno;
-        flushed.insert(file.device);
+        auto known = whole.constFind(file.device);
+        if (known == whole.cend()) {
+            const Descriptor folder(openFolder(file.folder));
+            if (folder.get() < 0)
+                return errno;
+            const bool flushWhole = flushedWhole(folder.get());
+            if (flushWhole && ::syncfs(folder.get()) != 0)
+                return errno;
+            known = whole.insert(file.device, flushWhole);
+        }
+        if (!*known)
+            oneByOne.append(&file);
     }
-    for (const PreparedFile &file : files) {
-        if (!flushed.contains(file.device))
-            return ENOENT;
-    }
-    return 0;
+    return flushEach(oneByOne);
 }
 
 PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error)
@@ -259,6 +325,20 @@ PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &err
         if (!same) {
             ::unlinkat(folder.get(), file.temporaryName.constData(), 0);
             return PlaceOutcome::Changed;
+        }
+        // Rights or owner given to the file since its content was prepared go with the content.
+        struct stat prepared = {};
+        if (::fstatat(folder.get(), file.temporaryName.constData(), &prepared, AT_SYMLINK_NOFOLLOW)
+                    == 0
+            && (prepared.st_mode != now.st_mode || prepared.st_uid != now.st_uid
+                || prepared.st_gid != now.st_gid)) {
+            mode_t mode = now.st_mode & 07777;
+            if ((prepared.st_uid != now.st_uid || prepared.st_gid != now.st_gid)
+                && ::fchownat(folder.get(), file.temporaryName.constData(), now.st_uid, now.st_gid,
+                              AT_SYMLINK_NOFOLLOW)
+                        != 0)
+                mode &= ~mode_t(S_ISUID | S_ISGID); // kept only with their owner and group
+            (void)::fchmodat(folder.get(), file.temporaryName.constData(), mode, 0);
         }
     }
     if (::renameat(folder.get(), file.temporaryName.constData(), folder.get(),

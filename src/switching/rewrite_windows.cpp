@@ -86,6 +86,18 @@ QByteArray randomTemporaryName()
     return name;
 }
 
+// The name of the file as it was while a prepared content takes its place: recognisable, with the
+// prepared content's hashes and the file's name, if the program stops between the two steps of
+// the replacement.
+QByteArray backupNameFor(const PreparedFile &file)
+{
+    std::optional<PreparedName> name = PreparedName::parse(QString::fromUtf8(file.temporaryName));
+    if (!name)
+        return randomTemporaryName();
+    name->backup = true;
+    return name->fileName();
+}
+
 // Gives the file at to the creation time of the file at from.
 void keepCreationTime(const std::wstring &from, const std::wstring &to)
 {
@@ -266,7 +278,7 @@ PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &err
     if (attributes != INVALID_FILE_ATTRIBUTES)
         ::SetFileAttributesW(temporaryPath.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
     keepCreationTime(targetPath, temporaryPath);
-    const std::wstring backup = systemPath(pathIn(file.folder, randomTemporaryName()));
+    const std::wstring backup = systemPath(pathIn(file.folder, backupNameFor(file)));
     if (::ReplaceFileW(targetPath.c_str(), temporaryPath.c_str(), backup.c_str(),
                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
         ::DeleteFileW(backup.c_str());
@@ -274,9 +286,11 @@ PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &err
     }
     error = int(::GetLastError());
     // The file as it was went to the backup name, the new one could not take its name: the file
-    // as it was comes back.
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-        ::MoveFileExW(backup.c_str(), targetPath.c_str(), 0);
+    // as it was comes back. Should that fail too, both stay, under names that the next start
+    // recognises.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2
+        && !::MoveFileExW(backup.c_str(), targetPath.c_str(), 0))
+        return PlaceOutcome::Failed;
     ::DeleteFileW(temporaryPath.c_str());
     return PlaceOutcome::Failed;
 }

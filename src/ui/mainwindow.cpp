@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "switching/gui/journal.h"
+#include "switching/interruptedrun.h"
 #include "switching/runstop.h"
 #include "ui/fenapropos.h"
 #include "ui/mainwindowform.h"
@@ -21,6 +22,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new MainWind
 {
     form->setupUi(this);
 
+    // A config.ini that a stop left missing while Windows replaced it comes back as it was.
+    (void)restoreSettingsFile(QCoreApplication::applicationDirPath()
+                              + QStringLiteral("/config.ini"));
     if (loadSettings()) {
         showEnvironment();
         // A switch stopped half-way last time is settled as soon as the window can say so, and

@@ -141,6 +141,7 @@ public:
     }
     void folderNotRead(const QString &directory) override
     {
+        m_leftBehind.append(directory);
         recordUnreadableDirectory(directory, m_journal);
     }
     void filesStarting(qsizetype count) override
@@ -171,11 +172,14 @@ public:
         m_journal.flush();
         if (!RunStop::requested())
             showReadFailure(path, missing);
-        if (!missing)
+        if (!missing) {
+            m_leftBehind.append(path);
             recordUnreadableFile(path, m_journal);
+        }
     }
     void fileLeftBehind(const QString &path, const FileSwitch &result) override
     {
+        m_leftBehind.append(path);
         if (result.outcome == FileOutcome::LeftIntact) {
             recordLeftIntact(path, result.safety, m_journal);
             return;
@@ -191,10 +195,14 @@ public:
     }
     bool stopRequested() const override { return RunStop::requested(); }
 
+    // The files and folders left in the environment the run switched from.
+    const QStringList &leftBehind() const { return m_leftBehind; }
+
 private:
     const MainWindowForm &m_form;
     Journal &m_journal;
     QElapsedTimer m_sinceJournalShown;
+    QStringList m_leftBehind;
 };
 
 } // namespace
@@ -205,11 +213,13 @@ void MainWindow::runSwitch()
         return;
     {
         const RunGuard guard(this, m_switchRunning, form->pushButton);
-        if (!loadSettings() || finishInterruptedRun())
-            return;
-        switchLoadedTree();
+        (void)restoreSettingsFile(QCoreApplication::applicationDirPath()
+                                  + QStringLiteral("/config.ini"));
+        if (loadSettings() && !finishInterruptedRun())
+            switchLoadedTree();
     }
-    // A stop asked for while the run went on: the run is abandoned or finished, the program ends.
+    // A stop asked for while the click went on (its boxes closed, the run abandoned or finished):
+    // the program ends.
     if (RunStop::requested())
         QCoreApplication::exit(RunStop::exitStatus());
 }
@@ -293,7 +303,7 @@ void MainWindow::switchLoadedTree()
     showEnvironment();
     form->progressBar->hide();
 
-    if ((run.filesLeftBehind > 0 || run.foldersLeftBehind > 0) && !RunStop::requested()) {
+    if (run.filesLeftBehind > 0 || run.foldersLeftBehind > 0) {
         QString text = tr("L'échange n'est pas complet : une partie de l'arborescence est restée ")
                 + (request.fromProduction ? tr("en production.") : tr("en développement."));
         if (run.filesLeftBehind > 0)
@@ -301,6 +311,14 @@ void MainWindow::switchLoadedTree()
         if (run.foldersLeftBehind > 0)
             text += u'\n' + tr("Dossiers non parcourus : %1").arg(run.foldersLeftBehind);
         text += u'\n' + tr("Le journal les nomme, en rouge.");
+        // The program is to end: a box would hold the end of the session, and the journal goes
+        // with the window. The session's log keeps what was left behind.
+        if (RunStop::requested()) {
+            qWarning().noquote() << text;
+            for (const QString &path : shown.leftBehind())
+                qWarning().noquote() << "Left behind:" << path;
+            return;
+        }
         showWarningBox(this, windowTitle(), text);
     }
 }

@@ -619,7 +619,10 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart_data()
 {
     QTest::addColumn<QString>("environment"); // what config.ini says at the next start
     QTest::addColumn<bool>("changedSince");
-    QTest::addColumn<bool>("throughLink"); // the tree's file is a link to a file outside it
+    // "link": the tree's file is a link to a file outside it; "replacing": the stop came while
+    // the file was being replaced in two steps (as Windows does), the file as it was under a
+    // backup name and none under its own.
+    QTest::addColumn<QString>("shape");
     QTest::addColumn<QString>("expected"); // the file's content afterwards
     QTest::addColumn<QString>("record");
     QTest::addColumn<QString>("summary");
@@ -631,7 +634,8 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart_data()
             + QStringLiteral(" : l'échange a été terminé, l'arborescence est maintenant en "
                              "développement.\n");
     QTest::newRow("stopped before config.ini was written: abandoned")
-            << "prod" << false << false << "url=prod-host\n"
+            << "prod" << false << ""
+            << "url=prod-host\n"
             << "Échange interrompu avant l'enregistrement du nouvel environnement : sa nouvelle "
                "version a été supprimée."
             << stopped
@@ -640,14 +644,27 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart_data()
                       "supprimées : 1\nLe journal les nomme.";
     const QString placed = "Échange interrompu : sa nouvelle version a été mise en place.";
     const QString placedSummary = finished + "Fichiers mis en place : 1\nLe journal les nomme.";
-    QTest::newRow("stopped after config.ini was written: finished")
-            << "dev" << false << false << "url=dev-host\n"
-            << placed << placedSummary;
-    QTest::newRow("finished through a link to a file outside the tree")
-            << "dev" << false << true << "url=dev-host\n"
-            << placed << placedSummary;
+    QTest::newRow("stopped after config.ini was written: finished") << "dev" << false << ""
+                                                                    << "url=dev-host\n"
+                                                                    << placed << placedSummary;
+    QTest::newRow("finished through a link to a file outside the tree") << "dev" << false << "link"
+                                                                        << "url=dev-host\n"
+                                                                        << placed << placedSummary;
+    QTest::newRow("finished while the file was being replaced") << "dev" << false << "replacing"
+                                                                << "url=dev-host\n"
+                                                                << placed << placedSummary;
+    QTest::newRow("abandoned while the file was being replaced: it comes back")
+            << "prod" << false << "replacing"
+            << "url=prod-host\n"
+            << "Échange interrompu avant l'enregistrement du nouvel environnement : sa nouvelle "
+               "version a été supprimée."
+            << stopped
+                    + "Le nouvel environnement n'était pas encore enregistré : l'échange a été "
+                      "annulé, l'arborescence est restée en production.\nVersions préparées "
+                      "supprimées : 1\nLe journal les nomme.";
     QTest::newRow("finished, but the file changed since it was read: kept as it is")
-            << "dev" << true << false << "url=prod-host\nmodifié depuis\n"
+            << "dev" << true << ""
+            << "url=prod-host\nmodifié depuis\n"
             << "Échange interrompu : le fichier a changé depuis, il garde son contenu et sa "
                "nouvelle version a été supprimée."
             << finished
@@ -659,10 +676,11 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart()
 {
     QFETCH(QString, environment);
     QFETCH(bool, changedSince);
-    QFETCH(bool, throughLink);
+    QFETCH(QString, shape);
     QFETCH(QString, expected);
     QFETCH(QString, record);
     QFETCH(QString, summary);
+    const bool throughLink = shape == QLatin1String("link");
     if (throughLink && !symbolicLinksArePosix())
         QSKIP("symbolic links are not made the POSIX way here");
     QString file = tree() + QStringLiteral("/a/app.ini");
@@ -679,6 +697,13 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart()
         rewrite.write("url=dev-host\n");
         PreparedFile prepared;
         QVERIFY(rewrite.prepare(prepared));
+        if (shape == QLatin1String("replacing")) {
+            QByteArray backup = prepared.temporaryName;
+            QVERIFY(QFile::rename(
+                    file,
+                    QFileInfo(file).path() + u'/'
+                            + QString::fromUtf8(backup.replace(".mirabex-dev-", ".mirabex-old-"))));
+        }
     }
     QCOMPARE(entriesOf(QFileInfo(file).path()).size(), 2);
     if (changedSince)
