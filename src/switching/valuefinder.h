@@ -18,45 +18,85 @@ bool isValidUtf8(QByteArrayView bytes);
 // at p starts none. p < end.
 qsizetype utf8SequenceLength(const uchar *p, const uchar *end);
 
-// Finds, in one pass over UTF-8 bytes, where one of a list of values stands.
+// Finds, in one pass over UTF-8 bytes, where one of a list of values stands: where a line decoded
+// from them holds it, with its case or, when case is ignored, as QString::contains() finds it
+// with Qt::CaseInsensitive. A character of a value is then any of its case mates, in the bytes
+// of each, whatever their lengths.
 class ValueFinder
 {
 public:
     ValueFinder(const QStringList &values, bool caseSensitive);
 
-    // False when these values must be searched in decoded lines instead: with case ignored,
-    // values that are not all ASCII; values holding a line feed, a carriage return, U+FEFF or
-    // U+FFFD, which decoding may add, drop or split across lines; values holding a lone
-    // surrogate, which matches half of a character in decoded text.
-    bool isUsable() const { return m_usable; }
-
-    // Whether find() is exact on these bytes. With case ignored it is not when the text holds a
-    // character whose case folding is an ASCII letter (U+017F LATIN SMALL LETTER LONG S,
-    // U+212A KELVIN SIGN).
-    bool canSearch(QByteArrayView bytes) const;
+    // Whether these bytes must be searched in decoded lines instead: every text is, with values
+    // holding a line feed, a carriage return, U+FEFF or U+FFFD, which decoding may add, drop or
+    // split across lines, or a lone surrogate, which matches half of a character in decoded text.
+    [[nodiscard]] bool needsDecoding(QByteArrayView) const { return m_decodeAll; }
 
     // Offset of the first occurrence of a value at or after from, or -1. Empty values are never
     // found.
-    qsizetype find(QByteArrayView bytes, qsizetype from = 0) const;
+    [[nodiscard]] qsizetype find(QByteArrayView bytes, qsizetype from = 0) const;
 
 private:
-    template<bool caseSensitive>
-    qsizetype findIn(QByteArrayView bytes, qsizetype from) const;
-    template<bool caseSensitive>
-    qsizetype findWithShifts(QByteArrayView bytes, qsizetype from) const;
+    // The byte forms of a list of values, and the search for the first one that stands.
+    class Patterns
+    {
+    public:
+        explicit Patterns(bool caseSensitive) : m_caseSensitive(caseSensitive) { }
 
-    QList<QByteArray> m_values; // UTF-8; ASCII letters in lower case when case is ignored
-    QList<quint16> m_prefixes; // the first two bytes of each value, as the search reads them
-    std::array<quint64, 1024> m_pairs{}; // bit b0 | b1 << 8 set: a value starts with b0 b1
-    std::array<bool, 256> m_singles{}; // a value of one byte
+        // A well-formed value.
+        void add(QStringView value);
+        // Makes the tables of the search, once every value has been added.
+        void prepare();
+        bool isEmpty() const { return m_patterns.empty(); }
+        qsizetype find(QByteArrayView bytes, qsizetype from) const;
 
-    // When every value has at least minimumWindow bytes, the search looks at the last two bytes
-    // of a window as long as the shortest value and moves the window on by as much as they allow
-    // (a Wu-Manber search): most of the bytes of a file are never looked at.
-    static constexpr qsizetype minimumWindow = 4;
-    qsizetype m_window = 0; // length of the window; 0 when the values are too short
-    std::vector<quint8> m_shifts; // by two-byte block: how far the window may move on
-    QList<quint16> m_tails; // the block that ends the window of each value
-    bool m_caseSensitive = true;
-    bool m_usable = true;
+    private:
+        struct Span // a run of m_bytes, or of m_alternatives
+        {
+            quint32 first;
+            quint32 size;
+        };
+        struct Pattern
+        {
+            Span steps; // in m_steps; each step matches one of its alternatives
+            qsizetype shortest; // bytes of the shortest form
+        };
+
+        template<typename Visit>
+        void forEachBlock(const Pattern &pattern, qsizetype window, Visit visit) const;
+        template<bool caseSensitive>
+        bool matchesAt(const uchar *data, qsizetype size, qsizetype at,
+                       const Pattern &pattern) const;
+        template<bool caseSensitive>
+        bool matchesByBlock(const uchar *data, qsizetype size, qsizetype at, unsigned block) const;
+        template<bool caseSensitive>
+        qsizetype findIn(QByteArrayView bytes, qsizetype from) const;
+        template<bool caseSensitive>
+        qsizetype findWithShifts(QByteArrayView bytes, qsizetype from) const;
+
+        bool m_caseSensitive;
+        QByteArray m_bytes; // the alternatives' bytes, ASCII letters in lower case when case is
+                            // ignored
+        std::vector<Span> m_alternatives; // in m_bytes
+        std::vector<Span> m_steps; // in m_alternatives; one alternative for a run of
+                                   // characters that have no other form
+        std::vector<Pattern> m_patterns;
+
+        // The patterns that may start (plain scan) or end (window search) with a two-byte block,
+        // as block << 32 | pattern, in order.
+        std::vector<quint64> m_byBlock;
+        std::array<quint64, 1024> m_pairs{}; // bit b0 | b1 << 8 set: a pattern starts with b0 b1
+        std::array<bool, 256> m_singles{}; // a pattern of one byte
+
+        // When every form of every pattern has at least minimumWindow bytes, the search looks at
+        // the last two bytes of a window as long as the shortest form and moves the window on by
+        // as much as they allow (a Wu-Manber search): most of the bytes of a file are never
+        // looked at.
+        static constexpr qsizetype minimumWindow = 4;
+        qsizetype m_window = 0; // length of the window; 0 when the patterns are too short
+        std::vector<quint8> m_shifts; // by two-byte block: how far the window may move on
+    };
+
+    Patterns m_values;
+    bool m_decodeAll = false;
 };
