@@ -165,9 +165,15 @@ Utf8Form utf8Form(char32_t c)
     return form;
 }
 
+// Whether bytes hold one beyond ASCII.
+bool holdsNonAscii(QByteArrayView bytes)
+{
+    return std::any_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) >= 0x80; });
+}
+
 } // namespace
 
-void ValueFinder::Patterns::add(QStringView value)
+void ValueFinder::Patterns::add(QStringView value, bool notBeforeLineFeed)
 {
     const auto firstStep = quint32(m_steps.size());
     qsizetype shortest = 0;
@@ -216,7 +222,8 @@ void ValueFinder::Patterns::add(QStringView value)
     }
     if (!run.isEmpty())
         addStep({ run });
-    m_patterns.push_back({ { firstStep, quint32(m_steps.size()) - firstStep }, shortest });
+    m_patterns.push_back(
+            { { firstStep, quint32(m_steps.size()) - firstStep }, shortest, notBeforeLineFeed });
 }
 
 // Calls visit(block, end) for each two-byte block that a form of the pattern holds within its
@@ -294,7 +301,8 @@ void ValueFinder::Patterns::prepare()
         const Span &step = m_steps[pattern.steps.first];
         for (quint32 a = step.first; pattern.steps.size == 1 && a < step.first + step.size; ++a) {
             if (m_alternatives[a].size == 1)
-                m_singles[uchar(m_bytes.at(m_alternatives[a].first))] = true;
+                m_singles[uchar(m_bytes.at(m_alternatives[a].first))] |=
+                        pattern.notBeforeLineFeed ? 2 : 1;
         }
     }
     std::sort(m_byBlock.begin(), m_byBlock.end());
@@ -341,7 +349,7 @@ bool ValueFinder::Patterns::matchesAt(const uchar *data, qsizetype size, qsizety
             return false;
         at += m_alternatives[a].size;
     }
-    return true;
+    return !pattern.notBeforeLineFeed || at == size || data[at] != '\n';
 }
 
 // Whether a pattern filed under this block matches at at.
@@ -388,7 +396,8 @@ qsizetype ValueFinder::Patterns::findIn(QByteArrayView bytes, qsizetype from) co
 
     for (qsizetype at = from; at < size; ++at) {
         const uchar first = fold(data[at]);
-        if (m_singles[first])
+        const quint8 single = m_singles[first];
+        if ((single & 1) || (single && (at + 1 == size || data[at + 1] != '\n')))
             return at;
         if (at + 1 == size)
             break;
@@ -400,18 +409,46 @@ qsizetype ValueFinder::Patterns::findIn(QByteArrayView bytes, qsizetype from) co
     return -1;
 }
 
-ValueFinder::ValueFinder(const QStringList &values, bool caseSensitive) : m_values(caseSensitive)
+ValueFinder::ValueFinder(const QStringList &values, bool caseSensitive)
+    : m_values(caseSensitive), m_anchors(caseSensitive)
 {
     for (const QString &value : values) {
-        if (value.isEmpty())
+        // A line never holds a line feed; decoded lines lose the carriage return before one.
+        if (value.isEmpty() || value.contains(u'\n'))
             continue;
-        if (!value.isValidUtf16() || value.contains(u'\n') || value.contains(u'\r')
-            || value.contains(QChar(0xFEFF)) || value.contains(QChar::ReplacementCharacter))
-            m_decodeAll = true;
+        const bool notBeforeLineFeed = value.endsWith(u'\r');
+        if (value.isValidUtf16()) {
+            m_values.add(value, notBeforeLineFeed);
+            continue;
+        }
+        // The longest well-formed part between the lone surrogates.
+        QStringView anchor;
+        qsizetype start = 0;
+        for (qsizetype i = 0; i <= value.size(); ++i) {
+            const bool pair = i + 1 < value.size() && value.at(i).isHighSurrogate()
+                    && value.at(i + 1).isLowSurrogate();
+            if (i < value.size() && !value.at(i).isSurrogate())
+                continue;
+            if (pair) {
+                ++i;
+                continue;
+            }
+            if (i - start > anchor.size())
+                anchor = QStringView(value).sliced(start, i - start);
+            start = i + 1;
+        }
+        if (anchor.isEmpty())
+            m_decodeNonAscii = true;
         else
-            m_values.add(value);
+            m_anchors.add(anchor, false);
     }
     m_values.prepare();
+    m_anchors.prepare();
+}
+
+bool ValueFinder::needsDecoding(QByteArrayView bytes) const
+{
+    return (m_decodeNonAscii && holdsNonAscii(bytes)) || m_anchors.find(bytes, 0) >= 0;
 }
 
 qsizetype ValueFinder::find(QByteArrayView bytes, qsizetype from) const

@@ -27,13 +27,14 @@ class ValueFinder
 public:
     ValueFinder(const QStringList &values, bool caseSensitive);
 
-    // Whether these bytes must be searched in decoded lines instead: every text is, with values
-    // holding a line feed, a carriage return, U+FEFF or U+FFFD, which decoding may add, drop or
-    // split across lines, or a lone surrogate, which matches half of a character in decoded text.
-    [[nodiscard]] bool needsDecoding(QByteArrayView) const { return m_decodeAll; }
+    // Whether these bytes must be searched in decoded lines instead: they may hold a value that
+    // find() does not look for, one with a lone surrogate, which the toolkit may match against
+    // half of a character or a byte kept from an invalid sequence. Such a value can only stand
+    // where one of its well-formed parts does, so the other files keep the byte search.
+    [[nodiscard]] bool needsDecoding(QByteArrayView bytes) const;
 
-    // Offset of the first occurrence of a value at or after from, or -1. Empty values are never
-    // found.
+    // Offset of the first occurrence of a value at or after from, or -1. Empty values, and values
+    // holding a line feed, which no line holds, are never found.
     [[nodiscard]] qsizetype find(QByteArrayView bytes, qsizetype from = 0) const;
 
 private:
@@ -43,11 +44,11 @@ private:
     public:
         explicit Patterns(bool caseSensitive) : m_caseSensitive(caseSensitive) { }
 
-        // A well-formed value.
-        void add(QStringView value);
+        // A well-formed value. With notBeforeLineFeed, not where a line feed follows it: decoding
+        // drops the carriage return that ends the value there.
+        void add(QStringView value, bool notBeforeLineFeed);
         // Makes the tables of the search, once every value has been added.
         void prepare();
-        bool isEmpty() const { return m_patterns.empty(); }
         qsizetype find(QByteArrayView bytes, qsizetype from) const;
 
     private:
@@ -60,6 +61,7 @@ private:
         {
             Span steps; // in m_steps; each step matches one of its alternatives
             qsizetype shortest; // bytes of the shortest form
+            bool notBeforeLineFeed;
         };
 
         template<typename Visit>
@@ -86,7 +88,8 @@ private:
         // as block << 32 | pattern, in order.
         std::vector<quint64> m_byBlock;
         std::array<quint64, 1024> m_pairs{}; // bit b0 | b1 << 8 set: a pattern starts with b0 b1
-        std::array<bool, 256> m_singles{}; // a pattern of one byte
+        // A pattern of one byte: 1, found wherever it stands; 2, only where no line feed follows.
+        std::array<quint8, 256> m_singles{};
 
         // When every form of every pattern has at least minimumWindow bytes, the search looks at
         // the last two bytes of a window as long as the shortest form and moves the window on by
@@ -97,6 +100,7 @@ private:
         std::vector<quint8> m_shifts; // by two-byte block: how far the window may move on
     };
 
-    Patterns m_values;
-    bool m_decodeAll = false;
+    Patterns m_values; // the values that find() looks for
+    Patterns m_anchors; // a well-formed part of each value with a lone surrogate
+    bool m_decodeNonAscii = false; // a value is only lone surrogates: any byte beyond ASCII
 };

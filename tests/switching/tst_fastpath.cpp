@@ -572,6 +572,9 @@ void tst_FastPath::fileRows()
     pinned("title-case digraph", "ǄEMAL\nǆemal\nDžemal\n", { u"ǅemal"_s }, { u"x"_s });
     pinned("ligature", "ﬁCHIER\nFICHIER\n", { u"ﬁchier"_s }, { u"x"_s });
     pinned("Deseret", "\U00010400\U00010428\n", { u"\U00010428\U00010428"_s }, { u"x"_s });
+    pinned("value ending with a carriage return", "a\r\na\rb\n", { u"A\r"_s }, { u"x"_s });
+    pinned("lone surrogate for a byte that is not UTF-8", "a\xE9z\n",
+           { u"a"_s + QChar(0xDCE9) + u"z"_s }, { u"x"_s });
     pinned("value without counterpart", "x\ny\n", { u"x"_s, u"y"_s }, { u"z"_s });
 }
 
