@@ -283,26 +283,48 @@ void ValueFinder::Patterns::prepare()
         m_window = qMin<qsizetype>(shortest, 255);
         m_shifts.assign(65536, quint8(m_window - 1));
     }
+    // A byte of the patterns as it may stand in the text: a lower-case letter in either case when
+    // case is ignored.
+    const auto forEachCase = [&](uchar c, auto visit) {
+        visit(c);
+        if (!m_caseSensitive && c >= 'a' && c <= 'z')
+            visit(uchar(c - ('a' - 'A')));
+    };
+    const auto forEachCaseOfBlock = [&](unsigned block, auto visit) {
+        forEachCase(uchar(block), [&](uchar first) {
+            forEachCase(uchar(block >> 8),
+                        [&](uchar second) { visit(first | unsigned(second) << 8); });
+        });
+    };
+    const auto addPair = [&](unsigned pair) {
+        forEachCaseOfBlock(pair,
+                           [&](unsigned raw) { m_pairs[raw >> 6] |= quint64(1) << (raw & 63); });
+    };
     for (quint32 p = 0; p < m_patterns.size(); ++p) {
         const Pattern &pattern = m_patterns[p];
         if (m_window) {
             forEachBlock(pattern, m_window, [&](unsigned block, qsizetype end) {
-                m_shifts[block] = qMin(m_shifts[block], quint8(m_window - 1 - end));
+                forEachCaseOfBlock(block, [&](unsigned raw) {
+                    m_shifts[raw] = qMin(m_shifts[raw], quint8(m_window - 1 - end));
+                });
+                if (end == 1)
+                    addPair(block);
                 if (end == m_window - 1)
                     m_byBlock.push_back(quint64(block) << 32 | p);
             });
             continue;
         }
         forEachBlock(pattern, 2, [&](unsigned block, qsizetype) {
-            m_pairs[block >> 6] |= quint64(1) << (block & 63);
+            addPair(block);
             m_byBlock.push_back(quint64(block) << 32 | p);
         });
         // A value of one character that has a form of one byte.
         const Span &step = m_steps[pattern.steps.first];
         for (quint32 a = step.first; pattern.steps.size == 1 && a < step.first + step.size; ++a) {
-            if (m_alternatives[a].size == 1)
-                m_singles[uchar(m_bytes.at(m_alternatives[a].first))] |=
-                        pattern.notBeforeLineFeed ? 2 : 1;
+            if (m_alternatives[a].size == 1) {
+                forEachCase(uchar(m_bytes.at(m_alternatives[a].first)),
+                            [&](uchar c) { m_singles[c] |= pattern.notBeforeLineFeed ? 2 : 1; });
+            }
         }
     }
     std::sort(m_byBlock.begin(), m_byBlock.end());
@@ -352,11 +374,13 @@ bool ValueFinder::Patterns::matchesAt(const uchar *data, qsizetype size, qsizety
     return !pattern.notBeforeLineFeed || at == size || data[at] != '\n';
 }
 
-// Whether a pattern filed under this block matches at at.
+// Whether a pattern filed under the block that ends at blockEnd matches at at.
 template<bool caseSensitive>
 bool ValueFinder::Patterns::matchesByBlock(const uchar *data, qsizetype size, qsizetype at,
-                                           unsigned block) const
+                                           qsizetype blockEnd) const
 {
+    const auto fold = [](uchar c) { return caseSensitive ? c : asciiLower[c]; };
+    const unsigned block = fold(data[blockEnd - 1]) | unsigned(fold(data[blockEnd])) << 8;
     for (auto entry = std::lower_bound(m_byBlock.begin(), m_byBlock.end(), quint64(block) << 32);
          entry != m_byBlock.end() && *entry >> 32 == block; ++entry) {
         if (matchesAt<caseSensitive>(data, size, at, m_patterns[quint32(*entry)]))
@@ -370,17 +394,18 @@ qsizetype ValueFinder::Patterns::findWithShifts(QByteArrayView bytes, qsizetype 
 {
     const auto *data = reinterpret_cast<const uchar *>(bytes.data());
     const qsizetype size = bytes.size();
-    auto fold = [](uchar c) { return caseSensitive ? c : asciiLower[c]; };
     // Windows end at increasing offsets, so the first match found is the leftmost one.
     for (qsizetype end = from + m_window - 1; end < size;) {
-        const unsigned block = fold(data[end - 1]) | unsigned(fold(data[end])) << 8;
-        const quint8 shift = m_shifts[block];
+        const quint8 shift = m_shifts[data[end - 1] | unsigned(data[end]) << 8];
         if (shift) {
             end += shift;
             continue;
         }
+        // The window ends as a value may: unless it also starts as one, it is passed over at once.
         const qsizetype start = end - m_window + 1;
-        if (matchesByBlock<caseSensitive>(data, size, start, block))
+        const unsigned head = data[start] | unsigned(data[start + 1]) << 8;
+        if ((m_pairs[head >> 6] & (quint64(1) << (head & 63)))
+            && matchesByBlock<caseSensitive>(data, size, start, end))
             return start;
         ++end;
     }
@@ -392,18 +417,15 @@ qsizetype ValueFinder::Patterns::findIn(QByteArrayView bytes, qsizetype from) co
 {
     const auto *data = reinterpret_cast<const uchar *>(bytes.data());
     const qsizetype size = bytes.size();
-    auto fold = [](uchar c) { return caseSensitive ? c : asciiLower[c]; };
-
     for (qsizetype at = from; at < size; ++at) {
-        const uchar first = fold(data[at]);
-        const quint8 single = m_singles[first];
+        const quint8 single = m_singles[data[at]];
         if ((single & 1) || (single && (at + 1 == size || data[at + 1] != '\n')))
             return at;
         if (at + 1 == size)
             break;
-        const unsigned key = first | unsigned(fold(data[at + 1])) << 8;
-        if ((m_pairs[key >> 6] & (quint64(1) << (key & 63)))
-            && matchesByBlock<caseSensitive>(data, size, at, key))
+        const unsigned pair = data[at] | unsigned(data[at + 1]) << 8;
+        if ((m_pairs[pair >> 6] & (quint64(1) << (pair & 63)))
+            && matchesByBlock<caseSensitive>(data, size, at, at + 1))
             return at;
     }
     return -1;

@@ -70,7 +70,8 @@ private:
         bool matchesAt(const uchar *data, qsizetype size, qsizetype at,
                        const Pattern &pattern) const;
         template<bool caseSensitive>
-        bool matchesByBlock(const uchar *data, qsizetype size, qsizetype at, unsigned block) const;
+        bool matchesByBlock(const uchar *data, qsizetype size, qsizetype at,
+                            qsizetype blockEnd) const;
         template<bool caseSensitive>
         qsizetype findIn(QByteArrayView bytes, qsizetype from) const;
         template<bool caseSensitive>
@@ -85,9 +86,11 @@ private:
         std::vector<Pattern> m_patterns;
 
         // The patterns that may start (plain scan) or end (window search) with a two-byte block,
-        // as block << 32 | pattern, in order.
+        // as block << 32 | pattern, in order; ASCII letters in lower case when case is ignored.
         std::vector<quint64> m_byBlock;
-        std::array<quint64, 1024> m_pairs{}; // bit b0 | b1 << 8 set: a pattern starts with b0 b1
+        // The tables that the search reads at each step hold the bytes as they stand, in either
+        // case when case is ignored: folding them there would cost two more reads a step.
+        std::array<quint64, 1024> m_pairs{}; // bit b0 | b1 << 8 set: a form starts with b0 b1
         // A pattern of one byte: 1, found wherever it stands; 2, only where no line feed follows.
         std::array<quint8, 256> m_singles{};
 
@@ -97,7 +100,7 @@ private:
         // looked at.
         static constexpr qsizetype minimumWindow = 4;
         qsizetype m_window = 0; // length of the window; 0 when the patterns are too short
-        std::vector<quint8> m_shifts; // by two-byte block: how far the window may move on
+        std::vector<quint8> m_shifts; // by two-byte block of the text: how far the window moves
     };
 
     Patterns m_values; // the values that find() looks for
