@@ -10,7 +10,9 @@
 // case runs there too, in a folder of a real disk, where making files durable costs what it
 // costs on a user's machine. Each run works on a
 // fresh copy of the generated tree; Mirabex and the pipelines alternate. The window runs in a
-// child process (this same program, with --run-mirabex) so that its peak memory is its own.
+// child process (this same program, with --run-mirabex) so that its peak memory is its own. The
+// medium and large trees are switched there and back, each direction timed on its own row: the
+// switch back starts from what the switch there left.
 //
 // Two peers: the case-sensitive pipeline, and for the runs with "Sensible à la case" unticked the
 // case-insensitive one (grep -i, sed's I flag, LC_ALL=C); each row's ratio is against the peer of
@@ -382,13 +384,61 @@ bool comparable(const QByteArray &bytes)
     return !decoder.hasError();
 }
 
-struct CaseResult
+// What one direction of a case gives over its runs.
+struct DirectionResult
 {
-    QList<double> mirabex, peer, insensitivePeer, floor;
+    QList<double> mirabex, peer, insensitivePeer;
     long peakKb = 0;
     int journalBlocks = 0;
     int compared = 0, differing = 0;
 };
+
+// Compares Mirabex's tree with the peer's, file by file where the pipeline's result can be
+// compared (the first files that differ are named).
+void compareTrees(const QString &mirabexTree, const QString &peerTree, DirectionResult &result)
+{
+    QDirIterator it(peerTree, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile peerFile(path);
+        QFile mirabexFile(mirabexTree + path.mid(peerTree.size()));
+        peerFile.open(QIODevice::ReadOnly);
+        mirabexFile.open(QIODevice::ReadOnly);
+        const QByteArray peerBytes = peerFile.readAll();
+        if (!comparable(peerBytes))
+            continue;
+        ++result.compared;
+        if (peerBytes != mirabexFile.readAll() && result.differing++ < 3)
+            out << "  differs: " << path << Qt::endl;
+    }
+}
+
+// One switch by the window in a child process, in the direction that config.ini names.
+bool runMirabexChild(bool caseSensitive, bool desktop, DirectionResult &result)
+{
+    QProcess child;
+    if (desktop) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("MIRABEX_BENCH_DESKTOP"), QStringLiteral("1"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        child.setProcessEnvironment(environment);
+    }
+    child.start(QCoreApplication::applicationFilePath(),
+                { QStringLiteral("--run-mirabex"),
+                  caseSensitive ? QStringLiteral("sensitive") : QStringLiteral("insensitive") });
+    child.waitForFinished(-1);
+    const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+    if (child.exitCode() != 0 || fields.size() != 3) {
+        out << "Mirabex run failed (" << child.exitCode() << "): " << child.readAllStandardError()
+            << Qt::endl;
+        return false;
+    }
+    result.mirabex.append(fields.at(0).toDouble() / 1e9);
+    result.peakKb = qMax(result.peakKb, fields.at(1).toLong());
+    result.journalBlocks = fields.at(2).toInt();
+    return true;
+}
 
 } // namespace
 
@@ -484,7 +534,7 @@ int main(int argc, char *argv[])
     }
 
     out << (desktop ? "On the X11 platform, accessibility on\n" : "On the offscreen platform\n")
-        << "case                  files      MB  Mirabex s   peer s peer-i s   floor s  "
+        << "case                        files      MB  Mirabex s   peer s peer-i s   floor s  "
            "Mirabex/peer  Mirabex/floor  peak MB  journal  compared/differing"
         << Qt::endl;
     if (parser.isSet("disk")) {
@@ -511,21 +561,41 @@ int main(int argc, char *argv[])
             tree = generateTree(master, shape);
         }
 
-        QStringList productionValues;
+        // The tree cases are switched there and back; the big file and the tree without value
+        // one way.
+        const bool back = c.name == QLatin1String("medium") || c.name == QLatin1String("large");
+        QList<QList<QPair<QString, QString>>> directions{ tree.pairs };
+        if (back) {
+            QList<QPair<QString, QString>> reversed;
+            for (const auto &pair : std::as_const(tree.pairs))
+                reversed.append({ pair.second, pair.first });
+            directions.append(reversed);
+        }
+        // Each direction's pipelines, case-sensitive and case-insensitive, with %3 for the tree.
+        QStringList peerCommands, insensitivePeerCommands;
+        for (qsizetype d = 0; d < directions.size(); ++d) {
+            QStringList fromValues;
+            for (const auto &pair : std::as_const(directions.at(d)))
+                fromValues.append(pair.first);
+            const QString name = base + QStringLiteral("/direction%1").arg(d);
+            writeFile(name + QStringLiteral("-patterns.txt"),
+                      (fromValues.join(u'\n') + u'\n').toUtf8());
+            QByteArray script = sedScript(directions.at(d));
+            writeFile(name + QStringLiteral(".sed"), script);
+            writeFile(name + QStringLiteral("-i.sed"), script.replace("/g\n", "/gI\n"));
+            peerCommands.append(
+                    QStringLiteral("LC_ALL=C.UTF-8 grep -rlZF -f %1 %3 | xargs -0 -r sed -i -f %2")
+                            .arg(quoted(name + QStringLiteral("-patterns.txt")),
+                                 quoted(name + QStringLiteral(".sed"))));
+            insensitivePeerCommands.append(
+                    QStringLiteral("LC_ALL=C grep -rlZiF -f %1 %3 | xargs -0 -r sed -i -f %2")
+                            .arg(quoted(name + QStringLiteral("-patterns.txt")),
+                                 quoted(name + QStringLiteral("-i.sed"))));
+        }
         QString values;
-        for (const auto &pair : std::as_const(tree.pairs)) {
-            productionValues.append(pair.first);
+        for (const auto &pair : std::as_const(tree.pairs))
             values += QStringLiteral("prodVal=") + pair.first + QStringLiteral("\ndevVal=")
                     + pair.second + u'\n';
-        }
-        const QString patterns = base + QStringLiteral("/patterns.txt");
-        const QString script = base + QStringLiteral("/script.sed");
-        writeFile(patterns, (productionValues.join(u'\n') + u'\n').toUtf8());
-        writeFile(script, sedScript(tree.pairs));
-        QByteArray insensitiveScript = sedScript(tree.pairs);
-        insensitiveScript.replace("/g\n", "/gI\n");
-        const QString scriptI = base + QStringLiteral("/script-i.sed");
-        writeFile(scriptI, insensitiveScript);
         writeFile(appDir + QStringLiteral("/values.ini"), values.toUtf8());
         writeFile(appDir + QStringLiteral("/config.ini"),
                   (QStringLiteral("MainDir=") + work + QStringLiteral("\nEnvironnement=prod\n"))
@@ -541,118 +611,92 @@ int main(int argc, char *argv[])
             return 0;
         }
 
-        CaseResult result;
-        const QString peerCommand =
-                QStringLiteral("LC_ALL=C.UTF-8 grep -rlZF -f %1 %2 | xargs -0 -r sed -i -f %3")
-                        .arg(quoted(patterns), quoted(work), quoted(script));
-        const QString peerWork = base + QStringLiteral("/peer-i");
-        const QString insensitivePeerCommand =
-                QStringLiteral("LC_ALL=C grep -rlZiF -f %1 %2 | xargs -0 -r sed -i -f %3")
-                        .arg(quoted(patterns), quoted(peerWork), quoted(scriptI));
+        QList<DirectionResult> result(directions.size());
+        QList<double> floor;
+        const auto mirabexCopy = [&](qsizetype d) {
+            return base + QStringLiteral("/mirabex-out%1").arg(d);
+        };
         for (int run = 0; run < runs; ++run) {
-            // Mirabex on a fresh copy.
+            // Mirabex on a fresh copy, one child per direction: the switch back finds config.ini
+            // as the first switch left it.
             QDir(work).removeRecursively();
             shell(QStringLiteral("cp -a %1 %2").arg(quoted(master), quoted(work)));
             writeFile(appDir + QStringLiteral("/config.ini"),
                       (QStringLiteral("MainDir=") + work + QStringLiteral("\nEnvironnement=prod\n"))
                               .toUtf8());
             shell(QStringLiteral("sync"));
-            QProcess child;
-            if (desktop) {
-                QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-                environment.insert(QStringLiteral("MIRABEX_BENCH_DESKTOP"), QStringLiteral("1"));
-                environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-                environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"),
-                                   QStringLiteral("1"));
-                child.setProcessEnvironment(environment);
-            }
-            child.start(QCoreApplication::applicationFilePath(),
-                        { QStringLiteral("--run-mirabex"),
-                          c.caseSensitive ? QStringLiteral("sensitive")
-                                          : QStringLiteral("insensitive") });
-            child.waitForFinished(-1);
-            const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
-            if (child.exitCode() != 0 || fields.size() != 3) {
-                out << "Mirabex run failed (" << child.exitCode()
-                    << "): " << child.readAllStandardError() << Qt::endl;
-                return 1;
-            }
-            result.mirabex.append(fields.at(0).toDouble() / 1e9);
-            result.peakKb = qMax(result.peakKb, fields.at(1).toLong());
-            result.journalBlocks = fields.at(2).toInt();
-            const QString mirabexOut = base + QStringLiteral("/mirabex-out");
-            QDir(mirabexOut).removeRecursively();
-            QDir().rename(work, mirabexOut);
-
-            // The pipeline on a fresh copy, then the floor on that copy.
-            shell(QStringLiteral("cp -a %1 %2").arg(quoted(master), quoted(work)));
-            shell(QStringLiteral("sync"));
-            double seconds = 0;
-            if (!shell(peerCommand, &seconds))
-                return 1;
-            result.peer.append(seconds);
-            shell(QStringLiteral("find %1 -type f -print0 | xargs -0 cat > /dev/null")
-                          .arg(quoted(work)),
-                  &seconds);
-            result.floor.append(seconds);
-            if (!c.caseSensitive) {
-                QDir(peerWork).removeRecursively();
-                shell(QStringLiteral("cp -a %1 %2").arg(quoted(master), quoted(peerWork)));
-                shell(QStringLiteral("sync"));
-                if (!shell(insensitivePeerCommand, &seconds))
+            for (qsizetype d = 0; d < directions.size(); ++d) {
+                if (!runMirabexChild(c.caseSensitive, desktop, result[d]))
                     return 1;
-                result.insensitivePeer.append(seconds);
-                QDir(peerWork).removeRecursively();
-            }
-
-            if (run == 0) {
-                QDirIterator it(work, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-                while (it.hasNext()) {
-                    const QString path = it.next();
-                    QFile peerFile(path);
-                    QFile mirabexFile(mirabexOut + path.mid(work.size()));
-                    peerFile.open(QIODevice::ReadOnly);
-                    mirabexFile.open(QIODevice::ReadOnly);
-                    const QByteArray peerBytes = peerFile.readAll();
-                    const QByteArray mirabexBytes = mirabexFile.readAll();
-                    if (!comparable(peerBytes))
-                        continue;
-                    ++result.compared;
-                    if (peerBytes != mirabexBytes) {
-                        if (result.differing++ < 3)
-                            out << "  differs: " << path << Qt::endl;
-                    }
+                if (run == 0) {
+                    QDir(mirabexCopy(d)).removeRecursively();
+                    shell(QStringLiteral("cp -a %1 %2").arg(quoted(work), quoted(mirabexCopy(d))));
                 }
+            }
+            QDir(work).removeRecursively();
+
+            // The pipelines on fresh copies, each direction in turn; the floor on the
+            // case-sensitive pipeline's copy. Mirabex's result is compared with the pipeline of
+            // its mode.
+            for (const bool insensitive : { false, true }) {
+                if (insensitive && c.caseSensitive)
+                    break;
+                shell(QStringLiteral("cp -a %1 %2").arg(quoted(master), quoted(work)));
+                shell(QStringLiteral("sync"));
+                for (qsizetype d = 0; d < directions.size(); ++d) {
+                    double seconds = 0;
+                    const QString &command =
+                            (insensitive ? insensitivePeerCommands : peerCommands).at(d);
+                    if (!shell(command.arg(quoted(work)), &seconds))
+                        return 1;
+                    (insensitive ? result[d].insensitivePeer : result[d].peer).append(seconds);
+                    if (!insensitive && d == 0) {
+                        shell(QStringLiteral("find %1 -type f -print0 | xargs -0 cat > /dev/null")
+                                      .arg(quoted(work)),
+                              &seconds);
+                        floor.append(seconds);
+                    }
+                    if (run == 0 && insensitive == !c.caseSensitive)
+                        compareTrees(mirabexCopy(d), work, result[d]);
+                }
+                QDir(work).removeRecursively();
             }
         }
 
-        const double m = median(result.mirabex), p = median(result.peer), f = median(result.floor);
-        const double pi = c.caseSensitive ? 0.0 : median(result.insensitivePeer);
-        out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12/%13")
-                        .arg(c.name
-                                     + (c.caseSensitive ? QStringLiteral(" (case)")
-                                                        : QStringLiteral(" (no case)"))
-                                     + (c.onDisk ? QStringLiteral(" disk") : QString()),
-                             -20)
-                        .arg(tree.files, 7)
-                        .arg(double(tree.bytes) / 1e6, 7, 'f', 1)
-                        .arg(m, 10, 'f', 3)
-                        .arg(p, 8, 'f', 3)
-                        .arg(c.caseSensitive ? QStringLiteral("-") : QString::number(pi, 'f', 3), 8)
-                        .arg(f, 9, 'f', 3)
-                        .arg(m / (c.caseSensitive ? p : pi), 13, 'f', 2)
-                        .arg(m / f, 14, 'f', 2)
-                        .arg(double(result.peakKb) / 1024, 8, 'f', 0)
-                        .arg(result.journalBlocks, 8)
-                        .arg(result.compared, 10)
-                        .arg(result.differing)
-            << Qt::endl;
+        const double f = median(floor);
+        for (qsizetype d = 0; d < directions.size(); ++d) {
+            const DirectionResult &r = result.at(d);
+            const double m = median(r.mirabex), p = median(r.peer);
+            const double pi = c.caseSensitive ? 0.0 : median(r.insensitivePeer);
+            out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12/%13")
+                            .arg(c.name
+                                         + (c.caseSensitive ? QStringLiteral(" (case)")
+                                                            : QStringLiteral(" (no case)"))
+                                         + (d ? QStringLiteral(" back") : QString())
+                                         + (c.onDisk ? QStringLiteral(" disk") : QString()),
+                                 -26)
+                            .arg(tree.files, 7)
+                            .arg(double(tree.bytes) / 1e6, 7, 'f', 1)
+                            .arg(m, 10, 'f', 3)
+                            .arg(p, 8, 'f', 3)
+                            .arg(c.caseSensitive ? QStringLiteral("-")
+                                                 : QString::number(pi, 'f', 3),
+                                 8)
+                            .arg(f, 9, 'f', 3)
+                            .arg(m / (c.caseSensitive ? p : pi), 13, 'f', 2)
+                            .arg(m / f, 14, 'f', 2)
+                            .arg(double(r.peakKb) / 1024, 8, 'f', 0)
+                            .arg(r.journalBlocks, 8)
+                            .arg(r.compared, 10)
+                            .arg(r.differing)
+                << Qt::endl;
+        }
         if (c.name == QLatin1String("bigfile")) {
             // What the journal alone costs for records of that number and shape.
             QProcess child;
             child.start(QCoreApplication::applicationFilePath(),
                         { QStringLiteral("--run-journal-floor"),
-                          QString::number(result.journalBlocks / 3) });
+                          QString::number(result.first().journalBlocks / 3) });
             child.waitForFinished(-1);
             const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
             if (fields.size() == 3)

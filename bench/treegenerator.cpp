@@ -10,38 +10,57 @@ namespace {
 QList<QPair<QString, QString>> makePairs(int count)
 {
     // Production and development forms that are never part of one another, nor of the text.
+    // Accented letters on both sides, as users write them: a share named in French, a folder
+    // of a French company.
     static const char *const kinds[] = { "db", "app", "ldap", "smtp", "cache" };
     QList<QPair<QString, QString>> pairs;
     for (int i = 0; i < count; ++i) {
         const QString kind = QString::fromLatin1(kinds[i % 5]);
-        switch (i % 4) {
+        const QString number = QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0'));
+        switch (i % 5) {
         case 0:
-            pairs.append({ QStringLiteral("%1-prod-%2.exemple.fr")
-                                   .arg(kind)
-                                   .arg(i, 2, 10, QLatin1Char('0')),
-                           QStringLiteral("%1-recette-%2.exemple.fr")
-                                   .arg(kind)
-                                   .arg(i, 2, 10, QLatin1Char('0')) });
+            pairs.append({ QStringLiteral("%1-prod-%2.exemple.fr").arg(kind, number),
+                           QStringLiteral("%1-recette-%2.exemple.fr").arg(kind, number) });
             break;
         case 1:
-            pairs.append({ QStringLiteral("jdbc:postgresql://pg%1.prd.interne:5432/")
-                                   .arg(i, 2, 10, QLatin1Char('0')),
-                           QStringLiteral("jdbc:postgresql://pg%1.dev.interne:5433/")
-                                   .arg(i, 2, 10, QLatin1Char('0')) });
+            pairs.append(
+                    { QStringLiteral("jdbc:postgresql://pg%1.prd.interne:5432/").arg(number),
+                      QStringLiteral("jdbc:postgresql://pg%1.dev.interne:5433/").arg(number) });
             break;
         case 2:
-            pairs.append(
-                    { QStringLiteral("/srv/production/zone%1/").arg(i, 2, 10, QLatin1Char('0')),
-                      QStringLiteral("/srv/développement/zone%1/")
-                              .arg(i, 2, 10, QLatin1Char('0')) });
+            pairs.append({ QStringLiteral("/srv/société/production/zone%1/").arg(number),
+                           QStringLiteral("/srv/société/développement/zone%1/").arg(number) });
+            break;
+        case 3:
+            pairs.append({ QStringLiteral("utilisateur_prd_%1").arg(number),
+                           QStringLiteral("utilisateur_dév_%1").arg(number) });
             break;
         default:
-            pairs.append({ QStringLiteral("utilisateur_prd_%1").arg(i, 2, 10, QLatin1Char('0')),
-                           QStringLiteral("utilisateur_dév_%1").arg(i, 2, 10, QLatin1Char('0')) });
+            pairs.append(
+                    { QStringLiteral("\\\\fs-prod-0%1\\partage$\\Comptabilité").arg(number),
+                      QStringLiteral("\\\\fs-recette-0%1\\partage$\\Comptabilité").arg(number) });
             break;
         }
     }
     return pairs;
+}
+
+// The value as it is sometimes written: its first word in capitals (a server, a scheme, a
+// folder). Only ASCII letters change, so that the case-insensitive pipeline (LC_ALL=C) finds it
+// as Mirabex does.
+QString caseVariant(QString value)
+{
+    qsizetype at = 0;
+    while (at < value.size() && !value.at(at).isLetter())
+        ++at;
+    for (; at < value.size(); ++at) {
+        const char16_t c = value.at(at).unicode();
+        if (c >= u'a' && c <= u'z')
+            value[at] = QChar(c - u'a' + u'A');
+        else if (!(c >= u'0' && c <= u'9') && c != u'-')
+            break;
+    }
+    return value;
 }
 
 const char *const fillerLines[] = {
@@ -70,7 +89,9 @@ QByteArray fillerLine(QRandomGenerator &random)
 
 QByteArray valueLine(QRandomGenerator &random, const QList<QPair<QString, QString>> &pairs)
 {
-    const QString value = pairs.at(random.bounded(int(pairs.size()))).first;
+    QString value = pairs.at(random.bounded(int(pairs.size()))).first;
+    if (random.bounded(4) == 0)
+        value = caseVariant(value);
     switch (random.bounded(4)) {
     case 0:
         return ("url=" + value + "ma_base").toUtf8();

@@ -12,7 +12,11 @@
 //   the journal's view of its text is well-formed UTF-16;
 // - with values taken from the file's own text, the switch of the file (pre-check, new bytes,
 //   journal records, whole or written in pieces) is the one of the plain line-by-line way:
-//   decode, split, replace each line, encode; a file that is not rewritable gets no bytes.
+//   decode, split, replace each line, encode; a file that is not rewritable gets no bytes;
+// - the same for a UTF-8 file made of the input's ASCII bytes and of letters whose case forms
+//   differ in length, or lie beyond ASCII in one form only, or beyond the BMP (one for each
+//   other byte), with values cut from it and their letters put in other forms, with and
+//   without case.
 
 #include "fuzzcheck.h"
 
@@ -20,7 +24,10 @@
 #include "switching/linereplacer.h"
 #include "switching/textformat.h"
 
+#include <iterator>
 #include <optional>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -271,8 +278,9 @@ void checkSwitch(const QByteArray &bytes, const QStringList &from, const QString
         FUZZ_CHECK(sameRecord(records.at(i), expectedRecords.at(i)), "a different record");
 }
 
-// Values cut from the text of the file, so that the switch has something to find.
-QStringList valuesFrom(const QString &text, const QByteArray &bytes)
+// Values cut from the text of the file, so that the switch has something to find: at most
+// longest code units each.
+QStringList valuesFrom(const QString &text, const QByteArray &bytes, int longest = 6)
 {
     quint32 seed = 2166136261u;
     for (const char c : bytes)
@@ -282,10 +290,60 @@ QStringList valuesFrom(const QString &text, const QByteArray &bytes)
         return values;
     for (int i = 0; i < 3; ++i) {
         const qsizetype start = qsizetype((seed >> (i * 5)) % quint32(text.size()));
-        const qsizetype length = 1 + qsizetype((seed >> (16 + i * 3)) % 6);
+        const qsizetype length = 1 + qsizetype((seed >> (16 + i * 3)) % quint32(longest));
         values.append(text.mid(start, length).section(u'\n', 0, 0));
     }
     return values;
+}
+
+// Letters that the toolkit's case-insensitive search takes for one another although their forms
+// differ in length, or lie beyond ASCII in one form only, or beyond the BMP; with look-alikes
+// that it does not take for them.
+const QStringList caseForms[] = {
+    { u"é"_s, u"É"_s, u"e"_s },           { u"ß"_s, u"ẞ"_s, u"ss"_s },
+    { u"σ"_s, u"ς"_s, u"Σ"_s },           { u"k"_s, u"K"_s, u"\u212A"_s },
+    { u"s"_s, u"S"_s, u"ſ"_s },           { u"i"_s, u"I"_s, u"İ"_s, u"ı"_s },
+    { u"ǆ"_s, u"ǅ"_s, u"Ǆ"_s, u"dž"_s },  { u"ﬁ"_s, u"fi"_s, u"FI"_s },
+    { u"\U00010428"_s, u"\U00010400"_s }, { u"\u00B5"_s, u"\u03BC"_s, u"\u039C"_s },
+};
+
+// A UTF-8 file made of the input: its ASCII bytes as they are, each other byte as one of the
+// forms above, or as a byte that is not UTF-8, or as U+FEFF.
+QByteArray letteredFile(QByteArrayView input)
+{
+    QString text;
+    for (const char c : input) {
+        const auto byte = quint8(c);
+        if (byte < 0x80)
+            text += QLatin1Char(c);
+        else if (byte >= 0xFE)
+            text += byte == 0xFE ? QChar(0xDCE9) : QChar(0xFEFF);
+        else
+            text += caseForms[byte % std::size(caseForms)].value((byte >> 4) & 3, u"s"_s);
+    }
+    QByteArray bytes;
+    appendUtf8Escaped(bytes, text);
+    return bytes;
+}
+
+// The value with each letter above as another of its forms, chosen by seed.
+QString recased(const QString &value, quint32 seed)
+{
+    QString out;
+    for (qsizetype i = 0; i < value.size(); ++i, seed = seed * 1103515245u + 12345u) {
+        const qsizetype width = value.at(i).isHighSurrogate() && i + 1 < value.size() ? 2 : 1;
+        const QString letter = value.mid(i, width);
+        i += width - 1;
+        out += letter;
+        for (const QStringList &forms : caseForms) {
+            if (forms.contains(letter)) {
+                out.chop(letter.size());
+                out += forms.at(qsizetype((seed >> 16) % quint32(forms.size())));
+                break;
+            }
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -334,7 +392,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         to.append(QStringLiteral("dév%1").arg(i));
     for (const bool caseSensitive : { true, false })
         checkSwitch(bytes, from, to, caseSensitive);
-    // Values of other kinds: long ones (the window search) and ones the byte search cannot take.
+    // Values holding the letters above, in other forms than the text's.
+    const QByteArray lettered = letteredFile(bytes);
+    QStringList recasedValues;
+    for (const QString &value : valuesFrom(decodeText(lettered).text, bytes, 12))
+        recasedValues.append(recased(value, quint32(size) + quint32(recasedValues.size())));
+    for (const bool caseSensitive : { true, false })
+        checkSwitch(lettered, recasedValues, to, caseSensitive);
+    // Values of other kinds: long ones (the window search), one with a long s.
     checkSwitch(bytes, { QStringLiteral("prod.example.org"), QStringLiteral("ſerveur") },
                 { QStringLiteral("dev.example.org"), QStringLiteral("serveur-dev") }, false);
     return 0;

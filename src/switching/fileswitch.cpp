@@ -14,13 +14,12 @@ constexpr QByteArrayView utf8Mark("\xEF\xBB\xBF", 3);
 bool byteSearchApplies(const QByteArray &bytes, const SwitchValues &values)
 {
     const TextEncoding encoding = encodingOf(bytes);
-    if (!values.finder().isUsable()
-        || (encoding != TextEncoding::Utf8 && encoding != TextEncoding::Utf8WithBom))
+    if (encoding != TextEncoding::Utf8 && encoding != TextEncoding::Utf8WithBom)
         return false;
     // Decoding drops a second byte-order mark right after the first: that text is left to the
-    // decoding path.
+    // decoding path, and so is a text where the byte search cannot see every value.
     const QByteArrayView body = utf8Body(bytes);
-    return !body.startsWith(utf8Mark) && values.finder().canSearch(body);
+    return !body.startsWith(utf8Mark) && !values.finder().needsDecoding(body);
 }
 
 bool linesHoldAnyValue(const QStringList &lines, const SwitchValues &values)

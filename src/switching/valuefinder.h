@@ -18,45 +18,92 @@ bool isValidUtf8(QByteArrayView bytes);
 // at p starts none. p < end.
 qsizetype utf8SequenceLength(const uchar *p, const uchar *end);
 
-// Finds, in one pass over UTF-8 bytes, where one of a list of values stands.
+// Finds, in one pass over UTF-8 bytes, where one of a list of values stands: where a line decoded
+// from them holds it, with its case or, when case is ignored, as QString::contains() finds it
+// with Qt::CaseInsensitive. A character of a value is then any of its case mates, in the bytes
+// of each, whatever their lengths.
 class ValueFinder
 {
 public:
     ValueFinder(const QStringList &values, bool caseSensitive);
 
-    // False when these values must be searched in decoded lines instead: with case ignored,
-    // values that are not all ASCII; values holding a line feed, a carriage return, U+FEFF or
-    // U+FFFD, which decoding may add, drop or split across lines; values holding a lone
-    // surrogate, which matches half of a character in decoded text.
-    bool isUsable() const { return m_usable; }
+    // Whether these bytes must be searched in decoded lines instead: they may hold a value that
+    // find() does not look for, one with a lone surrogate, which the toolkit may match against
+    // half of a character or a byte kept from an invalid sequence. Such a value can only stand
+    // where one of its well-formed parts does, so the other files keep the byte search.
+    [[nodiscard]] bool needsDecoding(QByteArrayView bytes) const;
 
-    // Whether find() is exact on these bytes. With case ignored it is not when the text holds a
-    // character whose case folding is an ASCII letter (U+017F LATIN SMALL LETTER LONG S,
-    // U+212A KELVIN SIGN).
-    bool canSearch(QByteArrayView bytes) const;
-
-    // Offset of the first occurrence of a value at or after from, or -1. Empty values are never
-    // found.
-    qsizetype find(QByteArrayView bytes, qsizetype from = 0) const;
+    // Offset of the first occurrence of a value at or after from, or -1. Empty values, and values
+    // holding a line feed, which no line holds, are never found.
+    [[nodiscard]] qsizetype find(QByteArrayView bytes, qsizetype from = 0) const;
 
 private:
-    template<bool caseSensitive>
-    qsizetype findIn(QByteArrayView bytes, qsizetype from) const;
-    template<bool caseSensitive>
-    qsizetype findWithShifts(QByteArrayView bytes, qsizetype from) const;
+    // The byte forms of a list of values, and the search for the first one that stands.
+    class Patterns
+    {
+    public:
+        explicit Patterns(bool caseSensitive) : m_caseSensitive(caseSensitive) { }
 
-    QList<QByteArray> m_values; // UTF-8; ASCII letters in lower case when case is ignored
-    QList<quint16> m_prefixes; // the first two bytes of each value, as the search reads them
-    std::array<quint64, 1024> m_pairs{}; // bit b0 | b1 << 8 set: a value starts with b0 b1
-    std::array<bool, 256> m_singles{}; // a value of one byte
+        // A well-formed value. With notBeforeLineFeed, not where a line feed follows it: decoding
+        // drops the carriage return that ends the value there.
+        void add(QStringView value, bool notBeforeLineFeed);
+        // Makes the tables of the search, once every value has been added.
+        void prepare();
+        qsizetype find(QByteArrayView bytes, qsizetype from) const;
 
-    // When every value has at least minimumWindow bytes, the search looks at the last two bytes
-    // of a window as long as the shortest value and moves the window on by as much as they allow
-    // (a Wu-Manber search): most of the bytes of a file are never looked at.
-    static constexpr qsizetype minimumWindow = 4;
-    qsizetype m_window = 0; // length of the window; 0 when the values are too short
-    std::vector<quint8> m_shifts; // by two-byte block: how far the window may move on
-    QList<quint16> m_tails; // the block that ends the window of each value
-    bool m_caseSensitive = true;
-    bool m_usable = true;
+    private:
+        struct Span // a run of m_bytes, or of m_alternatives
+        {
+            quint32 first;
+            quint32 size;
+        };
+        struct Pattern
+        {
+            Span steps; // in m_steps; each step matches one of its alternatives
+            qsizetype shortest; // bytes of the shortest form
+            bool notBeforeLineFeed;
+        };
+
+        template<typename Visit>
+        void forEachBlock(const Pattern &pattern, qsizetype window, Visit visit) const;
+        template<bool caseSensitive>
+        bool matchesAt(const uchar *data, qsizetype size, qsizetype at,
+                       const Pattern &pattern) const;
+        template<bool caseSensitive>
+        bool matchesByBlock(const uchar *data, qsizetype size, qsizetype at,
+                            qsizetype blockEnd) const;
+        template<bool caseSensitive>
+        qsizetype findIn(QByteArrayView bytes, qsizetype from) const;
+        template<bool caseSensitive>
+        qsizetype findWithShifts(QByteArrayView bytes, qsizetype from) const;
+
+        bool m_caseSensitive;
+        QByteArray m_bytes; // the alternatives' bytes, ASCII letters in lower case when case is
+                            // ignored
+        std::vector<Span> m_alternatives; // in m_bytes
+        std::vector<Span> m_steps; // in m_alternatives; one alternative for a run of
+                                   // characters that have no other form
+        std::vector<Pattern> m_patterns;
+
+        // The patterns that may start (plain scan) or end (window search) with a two-byte block,
+        // as block << 32 | pattern, in order; ASCII letters in lower case when case is ignored.
+        std::vector<quint64> m_byBlock;
+        // The tables that the search reads at each step hold the bytes as they stand, in either
+        // case when case is ignored: folding them there would cost two more reads a step.
+        std::array<quint64, 1024> m_pairs{}; // bit b0 | b1 << 8 set: a form starts with b0 b1
+        // A pattern of one byte: 1, found wherever it stands; 2, only where no line feed follows.
+        std::array<quint8, 256> m_singles{};
+
+        // When every form of every pattern has at least minimumWindow bytes, the search looks at
+        // the last two bytes of a window as long as the shortest form and moves the window on by
+        // as much as they allow (a Wu-Manber search): most of the bytes of a file are never
+        // looked at.
+        static constexpr qsizetype minimumWindow = 4;
+        qsizetype m_window = 0; // length of the window; 0 when the patterns are too short
+        std::vector<quint8> m_shifts; // by two-byte block of the text: how far the window moves
+    };
+
+    Patterns m_values; // the values that find() looks for
+    Patterns m_anchors; // a well-formed part of each value with a lone surrogate
+    bool m_decodeNonAscii = false; // a value is only lone surrogates: any byte beyond ASCII
 };
