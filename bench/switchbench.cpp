@@ -74,6 +74,9 @@ int runMirabex(int argc, char *argv[], bool caseSensitive)
     if (window.startupFailed())
         return 2;
     window.show();
+    // What the window queued as it started (the look for a switch stopped half-way last time) is
+    // done before a user can click.
+    QCoreApplication::processEvents();
     window.findChild<QCheckBox *>(QStringLiteral("cbSensitive"))->setChecked(caseSensitive);
     auto *button = window.findChild<QPushButton *>(QStringLiteral("pushButton"));
     auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progressBar"));

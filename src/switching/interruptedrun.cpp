@@ -17,7 +17,7 @@ namespace {
 struct Scan
 {
     QSet<QString> ancestors; // identities of the folders on the way down (links back up)
-    QSet<QString> scanned; // canonical paths of the folders whose entries were looked at
+    QSet<QString> scanned; // identities of the folders whose entries were looked at
     QMap<QString, bool> found; // the folders that hold what a stopped run left
     QStringList linkedFolders; // the folders of the files that the tree's links lead to
 };
@@ -25,12 +25,14 @@ struct Scan
 // Looks for prepared contents in the folder, and in its sub-folders when deep: a link to a folder
 // is walked as the collection walks it (not back up the tree), a link to a file gives the folder
 // in which a run prepares that file's content.
-void scanFolder(const QString &folder, bool deep, Scan &scan)
+// identity: the folder's (see fileIdentity), when the caller knows it.
+void scanFolder(const QString &folder, bool deep, Scan &scan, QString identity = QString())
 {
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    if (canonical.isEmpty() || scan.scanned.contains(canonical))
+    if (identity.isEmpty())
+        identity = fileIdentity(folder);
+    if (identity.isEmpty() || scan.scanned.contains(identity))
         return;
-    scan.scanned.insert(canonical);
+    scan.scanned.insert(identity);
     QDirIterator entries(folder,
                          QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     while (entries.hasNext()) {
@@ -40,12 +42,12 @@ void scanFolder(const QString &folder, bool deep, Scan &scan)
         if (PreparedName::parse(name)) {
             scan.found.insert(folder, true);
         } else if (deep && entry.isDir()) {
-            const QString identity = fileIdentity(entry.filePath());
-            if (identity.isEmpty() || scan.ancestors.contains(identity))
+            const QString subFolder = fileIdentity(entry.filePath());
+            if (subFolder.isEmpty() || scan.ancestors.contains(subFolder))
                 continue;
-            scan.ancestors.insert(identity);
-            scanFolder(entry.filePath(), true, scan);
-            scan.ancestors.remove(identity);
+            scan.ancestors.insert(subFolder);
+            scanFolder(entry.filePath(), true, scan, subFolder);
+            scan.ancestors.remove(subFolder);
         } else if (entry.isSymLink() && entry.isFile()) {
             scan.linkedFolders.append(QFileInfo(entry.canonicalFilePath()).absolutePath());
         }

@@ -306,46 +306,77 @@ int flushSystemFiles(const QList<PreparedFile> &files)
     return flushEach(oneByOne);
 }
 
+namespace {
+
+// The folder of the last file put in place, kept open for the next ones: a run puts its files in
+// place folder by folder, in quick succession. Let go by the flush of folders that follows.
+struct PlacingFolder
+{
+    QByteArray path;
+    int fd = -1;
+
+    int open(const QByteArray &folder)
+    {
+        if (fd >= 0 && path == folder)
+            return fd;
+        release();
+        fd = openFolder(folder);
+        if (fd >= 0)
+            path = folder;
+        return fd;
+    }
+    void release()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+        path.clear();
+    }
+    ~PlacingFolder() { release(); }
+};
+thread_local PlacingFolder placingFolder;
+
+} // namespace
+
 PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error)
 {
     error = 0;
-    const Descriptor folder(openFolder(file.folder));
-    if (folder.get() < 0) {
+    const int folder = placingFolder.open(file.folder);
+    if (folder < 0) {
         error = errno;
         return PlaceOutcome::Failed;
     }
     if (checkBasis && file.basis.valid) {
         struct stat now = {};
-        const bool same =
-                ::fstatat(folder.get(), file.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
+        const bool same = ::fstatat(folder, file.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
                 && S_ISREG(now.st_mode) && quint64(now.st_dev) == file.basis.device
                 && quint64(now.st_ino) == file.basis.inode && qint64(now.st_size) == file.basis.size
                 && qint64(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec
                         == file.basis.modified;
         if (!same) {
-            ::unlinkat(folder.get(), file.temporaryName.constData(), 0);
+            ::unlinkat(folder, file.temporaryName.constData(), 0);
             return PlaceOutcome::Changed;
         }
-        // Rights or owner given to the file since its content was prepared go with the content.
+        // Rights or owner given to the file since its content was prepared go with the content
+        // (a change of them changes the file's change time).
         struct stat prepared = {};
-        if (::fstatat(folder.get(), file.temporaryName.constData(), &prepared, AT_SYMLINK_NOFOLLOW)
+        if (qint64(now.st_ctim.tv_sec) * 1000000000 + now.st_ctim.tv_nsec != file.basis.changed
+            && ::fstatat(folder, file.temporaryName.constData(), &prepared, AT_SYMLINK_NOFOLLOW)
                     == 0
             && (prepared.st_mode != now.st_mode || prepared.st_uid != now.st_uid
                 || prepared.st_gid != now.st_gid)) {
             mode_t mode = now.st_mode & 07777;
             if ((prepared.st_uid != now.st_uid || prepared.st_gid != now.st_gid)
-                && ::fchownat(folder.get(), file.temporaryName.constData(), now.st_uid, now.st_gid,
+                && ::fchownat(folder, file.temporaryName.constData(), now.st_uid, now.st_gid,
                               AT_SYMLINK_NOFOLLOW)
                         != 0)
                 mode &= ~mode_t(S_ISUID | S_ISGID); // kept only with their owner and group
-            (void)::fchmodat(folder.get(), file.temporaryName.constData(), mode, 0);
+            (void)::fchmodat(folder, file.temporaryName.constData(), mode, 0);
         }
     }
-    if (::renameat(folder.get(), file.temporaryName.constData(), folder.get(),
-                   file.name.constData())
-        != 0) {
+    if (::renameat(folder, file.temporaryName.constData(), folder, file.name.constData()) != 0) {
         error = errno;
-        ::unlinkat(folder.get(), file.temporaryName.constData(), 0);
+        ::unlinkat(folder, file.temporaryName.constData(), 0);
         return PlaceOutcome::Failed;
     }
     return PlaceOutcome::Placed;
@@ -353,6 +384,7 @@ PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &err
 
 void flushSystemFolder(const QByteArray &folder)
 {
+    placingFolder.release();
     const Descriptor descriptor(openFolder(folder));
     if (descriptor.get() >= 0)
         ::fsync(descriptor.get());
