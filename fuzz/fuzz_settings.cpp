@@ -87,55 +87,67 @@ bool startsWithKey(const QString &line, qsizetype from, QStringView key)
     return QStringView(line).sliced(from).startsWith(key, Qt::CaseInsensitive);
 }
 
-void checkConfig(const QStringList &lines)
+// What reading the lines must give, walking each line with a position instead of cutting it.
+struct ExpectedConfig
 {
-    ConfigSettings settings;
-    const ConfigStatus status = readConfigLines(lines, settings);
-
-    // Expected, by walking each line with a position instead of cutting it.
     QString mainDir;
     QString filter;
     std::optional<bool> prod;
     QStringList environments;
     qsizetype read = 0;
     bool bad = false;
+};
+
+ExpectedConfig expectedConfig(const QStringList &lines, const QString &chosenDir)
+{
+    ExpectedConfig expected;
+    expected.mainDir = chosenDir;
     for (const QString &line : lines) {
-        ++read;
+        ++expected.read;
         qsizetype at = 0;
-        if (mainDir.isEmpty() && startsWithKey(line, at, mainDirKey)) {
+        if (expected.mainDir.isEmpty() && startsWithKey(line, at, mainDirKey)) {
             at += mainDirKey.size();
-            mainDir = line.sliced(at);
+            expected.mainDir = line.sliced(at);
         }
         if (startsWithKey(line, at, filesFilterKey)) {
             at += filesFilterKey.size();
-            filter = line.sliced(at);
+            expected.filter = line.sliced(at);
         }
         if (startsWithKey(line, at, environmentKey)) {
             at += environmentKey.size();
             const QString rest = line.sliced(at);
-            environments.append(rest);
+            expected.environments.append(rest);
             if (rest.contains(u"prod")) {
-                prod = true;
+                expected.prod = true;
             } else if (rest.contains(u"dev")) {
-                prod = false;
+                expected.prod = false;
             } else {
-                bad = true;
+                expected.bad = true;
                 break;
             }
         }
     }
-    FUZZ_CHECK((status == ConfigStatus::BadEnvironment) == bad, "wrong verdict on Environnement=");
-    FUZZ_CHECK(settings.linesRead == read, "reading did not stop at the right line");
-    FUZZ_CHECK(settings.mainDir == mainDir, "wrong MainDir=");
-    FUZZ_CHECK(settings.filesFilter == filter, "wrong FilesFilter=");
-    FUZZ_CHECK(settings.prodActive == prod, "wrong environment");
-    FUZZ_CHECK(settings.environmentLines == environments, "wrong Environnement= lines");
+    return expected;
+}
 
-    // A directory already chosen is kept whatever the file says.
-    ConfigSettings chosen;
-    chosen.mainDir = QStringLiteral("/chosen");
-    FUZZ_CHECK(readConfigLines(lines, chosen) == status, "a chosen directory changed the verdict");
-    FUZZ_CHECK(chosen.mainDir == QStringLiteral("/chosen"), "a chosen directory was replaced");
+void checkConfig(const QStringList &lines)
+{
+    // At the first load, and with a directory already chosen, which is kept whatever the file
+    // says (a MainDir= key then stays on its line, and the keys after it are not at its front).
+    for (const QString &chosenDir : { QString(), QStringLiteral("/chosen") }) {
+        ConfigSettings settings;
+        settings.mainDir = chosenDir;
+        const ConfigStatus status = readConfigLines(lines, settings);
+        const ExpectedConfig expected = expectedConfig(lines, chosenDir);
+        FUZZ_CHECK((status == ConfigStatus::BadEnvironment) == expected.bad,
+                   "wrong verdict on Environnement=");
+        FUZZ_CHECK(settings.linesRead == expected.read, "reading did not stop at the right line");
+        FUZZ_CHECK(settings.mainDir == expected.mainDir, "wrong MainDir=");
+        FUZZ_CHECK(settings.filesFilter == expected.filter, "wrong FilesFilter=");
+        FUZZ_CHECK(settings.prodActive == expected.prod, "wrong environment");
+        FUZZ_CHECK(settings.environmentLines == expected.environments,
+                   "wrong Environnement= lines");
+    }
 }
 
 void checkValues(const QStringList &lines)
