@@ -633,15 +633,15 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart_data()
             + SettingsFiles::configPath()
             + QStringLiteral(" : l'échange a été terminé, l'arborescence est maintenant en "
                              "développement.\n");
-    QTest::newRow("stopped before config.ini was written: abandoned")
-            << "prod" << false << ""
-            << "url=prod-host\n"
-            << "Échange interrompu avant l'enregistrement du nouvel environnement : sa nouvelle "
-               "version a été supprimée."
-            << stopped
-                    + "Le nouvel environnement n'était pas encore enregistré : l'échange a été "
-                      "annulé, l'arborescence est restée en production.\nVersions préparées "
-                      "supprimées : 1\nLe journal les nomme.";
+    const QString removed = "Échange interrompu avant l'enregistrement du nouvel environnement : "
+                            "sa nouvelle version a été supprimée.";
+    const QString removedSummary = stopped
+            + "Le nouvel environnement n'était pas encore enregistré : l'échange a été annulé, "
+              "l'arborescence est restée en production.\nVersions préparées supprimées : 1\nLe "
+              "journal les nomme.";
+    QTest::newRow("stopped before config.ini was written: abandoned") << "prod" << false << ""
+                                                                      << "url=prod-host\n"
+                                                                      << removed << removedSummary;
     const QString placed = "Échange interrompu : sa nouvelle version a été mise en place.";
     const QString placedSummary = finished + "Fichiers mis en place : 1\nLe journal les nomme.";
     QTest::newRow("stopped after config.ini was written: finished") << "dev" << false << ""
@@ -656,12 +656,7 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart_data()
     QTest::newRow("abandoned while the file was being replaced: it comes back")
             << "prod" << false << "replacing"
             << "url=prod-host\n"
-            << "Échange interrompu avant l'enregistrement du nouvel environnement : sa nouvelle "
-               "version a été supprimée."
-            << stopped
-                    + "Le nouvel environnement n'était pas encore enregistré : l'échange a été "
-                      "annulé, l'arborescence est restée en production.\nVersions préparées "
-                      "supprimées : 1\nLe journal les nomme.";
+            << removed << removedSummary;
     QTest::newRow("finished, but the file changed since it was read: kept as it is")
             << "dev" << true << ""
             << "url=prod-host\nmodifié depuis\n"
