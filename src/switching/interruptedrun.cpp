@@ -259,8 +259,7 @@ bool restoreSettingsFile(const QString &path)
         asItWas.temporaryName = systemName(backup);
         asItWas.name = name;
         asItWas.hadFile = false;
-        WriteResult result;
-        return putInPlace(asItWas, &result) == PlaceOutcome::Placed;
+        return putInPlace(asItWas) == PlaceOutcome::Placed;
     }
     return false;
 }
