@@ -299,9 +299,12 @@ void flushSystemFolder(const QByteArray &folder)
 {
     // NTFS writes a folder's entries through its own journal; flushing the folder asks for them
     // to be on disk now. Not every file system allows it: nothing is lost when it does not.
-    const HANDLE handle =
-            ::CreateFileW(systemPath(QString::fromUtf8(folder)).c_str(), GENERIC_WRITE, shareAll,
-                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    QString path = nameFromSystem(folder);
+    // A drive alone ("D:", the folder of a file at its root) names the drive's current folder.
+    if (path.size() == 2 && path.at(1) == u':')
+        path += u'/';
+    const HANDLE handle = ::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, shareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return;
     ::FlushFileBuffers(handle);
