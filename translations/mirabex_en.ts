@@ -299,5 +299,25 @@
         <source>Le journal les nomme.</source>
         <translation>The journal names them.</translation>
     </message>
+    <message>
+        <source>Logo de Mirabex</source>
+        <translation>Mirabex logo</translation>
+    </message>
+    <message>
+        <source>Environnement en vigueur : production</source>
+        <translation>Environment in force: production</translation>
+    </message>
+    <message>
+        <source>Environnement en vigueur : développement</source>
+        <translation>Environment in force: development</translation>
+    </message>
+    <message>
+        <source>Journal des échanges</source>
+        <translation>Switch log</translation>
+    </message>
+    <message>
+        <source>Filtre fichiers</source>
+        <translation>File filter</translation>
+    </message>
 </context>
 </TS>

@@ -1,5 +1,6 @@
 #include "ui/fenapropos.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPixmap>
 #include <QVBoxLayout>
@@ -15,6 +16,7 @@ FenAPropos::FenAPropos(QWidget *parent) : QWidget(parent)
     setWindowTitle(QStringLiteral("À propos de Mirabex"));
 
     image->setPixmap(QPixmap(QStringLiteral(":/icons/icon-256.png")));
+    image->setAccessibleName(QCoreApplication::translate("MainWindow", "Logo de Mirabex"));
     text->setText(QStringLiteral("<strong>Mirabex</strong><br><br> version 1.1.0 du 22 mai 2025"
                                  "<br><br>support.mirabex@example.org"));
 

@@ -73,6 +73,9 @@ void MainWindow::showEnvironment()
     logoPixmap = QPixmap(path);
     form->labelLogo->setPixmap(logoPixmap);
     form->labelLogo->setAlignment(Qt::AlignCenter);
+    // The picture says the environment to those who see it; its name says it to a screen reader.
+    form->labelLogo->setAccessibleName(prodActive ? tr("Environnement en vigueur : production")
+                                                  : tr("Environnement en vigueur : développement"));
 }
 
 void MainWindow::stopRequested()

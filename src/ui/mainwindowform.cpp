@@ -148,6 +148,10 @@ void MainWindowForm::retranslateUi(QMainWindow *window)
     leFilterFiles->setToolTip(
             QCoreApplication::translate("MainWindow", "Séparer les valeurs avec ;"));
 #endif
+#if QT_CONFIG(accessibility)
+    teJournal->setAccessibleName(QCoreApplication::translate("MainWindow", "Journal des échanges"));
+    leFilterFiles->setAccessibleName(QCoreApplication::translate("MainWindow", "Filtre fichiers"));
+#endif
     menuFichier->setTitle(QCoreApplication::translate("MainWindow", "Fichier"));
     menu->setTitle(QCoreApplication::translate("MainWindow", "?"));
 }

@@ -5,6 +5,7 @@
 
 #include "ui/fenapropos.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -46,6 +48,7 @@ private Q_SLOTS:
     void quitEndsEventLoopWithZero();
     void aboutWindow();
     void eachAboutCommandMakesAWindow();
+    void screenReaderHearsTheWindow();
 };
 
 void tst_MainWindow::initTestCase()
@@ -80,23 +83,28 @@ void tst_MainWindow::widgetTree_data()
     QTest::addColumn<QString>("className");
     QTest::addColumn<QString>("parentName");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("accessibleName"); // what a screen reader says of it
 
     auto row = [](const char *name, const char *className, const char *parentName,
-                  const QString &text) {
+                  const QString &text, const QString &accessibleName = QString()) {
         QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(className)
-                            << QString::fromLatin1(parentName) << text;
+                            << QString::fromLatin1(parentName) << text
+                            << (accessibleName.isNull() ? text : accessibleName);
     };
     row("centralwidget", "QWidget", "MainWindow", QString());
     row("main_tabWidget", "QTabWidget", "centralwidget", QString());
-    row("labelLogo", "QLabel", "main_tab", QString());
-    row("teJournal", "QPlainTextEdit", "journal_tab", QString());
+    row("labelLogo", "QLabel", "main_tab", QString(),
+        QStringLiteral("Environnement en vigueur : production"));
+    row("teJournal", "QPlainTextEdit", "journal_tab", QString(),
+        QStringLiteral("Journal des échanges"));
     row("cbSubdirs", "QCheckBox", "centralwidget", QStringLiteral("Traiter les sous dossiers"));
     row("label", "QLabel", "centralwidget", QStringLiteral("Filtre fichiers :"));
     row("pbClearLog", "QPushButton", "centralwidget", QStringLiteral("Vider le journal"));
     row("pushButton", "QPushButton", "centralwidget", QStringLiteral("Échanger les valeurs"));
     row("pbDirChoice", "QPushButton", "centralwidget", QStringLiteral("Changer de dossier"));
     row("cbSensitive", "QCheckBox", "centralwidget", QStringLiteral("Sensible à la case"));
-    row("leFilterFiles", "QLineEdit", "centralwidget", QStringLiteral("*.ini"));
+    row("leFilterFiles", "QLineEdit", "centralwidget", QStringLiteral("*.ini"),
+        QStringLiteral("Filtre fichiers"));
     row("progressBar", "QProgressBar", "centralwidget", QString());
     row("menubar", "QMenuBar", "MainWindow", QString());
     row("statusbar", "QStatusBar", "MainWindow", QString());
@@ -108,6 +116,7 @@ void tst_MainWindow::widgetTree()
     QFETCH(QString, className);
     QFETCH(QString, parentName);
     QFETCH(QString, text);
+    QFETCH(QString, accessibleName);
 
     auto *widget = m_window->findChild<QWidget *>(name);
     QVERIFY2(widget, qPrintable(name));
@@ -119,6 +128,9 @@ void tst_MainWindow::widgetTree()
         QCOMPARE(label->text(), text);
     else if (auto *edit = qobject_cast<QLineEdit *>(widget))
         QCOMPARE(edit->text(), text);
+    if (!accessibleName.isEmpty())
+        QCOMPARE(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name),
+                 accessibleName);
 }
 
 void tst_MainWindow::gridPlacement_data()
@@ -200,6 +212,9 @@ void tst_MainWindow::indicatorFollowsEnvironment()
 
     auto *logo = child<QLabel>("labelLogo");
     auto shown = [logo] { return logo->pixmap().toImage(); };
+    auto said = [logo] {
+        return QAccessible::queryAccessibleInterface(logo)->text(QAccessible::Name);
+    };
     const QImage prodShown = QPixmap(QStringLiteral(":/icons/prod.png")).toImage();
     const QImage devShown = QPixmap(QStringLiteral(":/icons/developpement.png")).toImage();
 
@@ -212,11 +227,13 @@ void tst_MainWindow::indicatorFollowsEnvironment()
     QVERIFY(m_window->loadSettings());
     m_window->showEnvironment();
     QCOMPARE(shown(), devShown);
+    QCOMPARE(said(), QStringLiteral("Environnement en vigueur : développement"));
 
     m_settings->writeConfig(m_dir->path(), QStringLiteral("*.ini"), QStringLiteral("prod"));
     QVERIFY(m_window->loadSettings());
     m_window->showEnvironment();
     QCOMPARE(shown(), prodShown);
+    QCOMPARE(said(), QStringLiteral("Environnement en vigueur : production"));
 }
 
 void tst_MainWindow::directoryCommand_data()
@@ -318,6 +335,8 @@ void tst_MainWindow::aboutWindow()
     const QList<QLabel *> labels = about->findChildren<QLabel *>();
     QCOMPARE(labels.size(), 2);
     QCOMPARE(labels.at(0)->pixmap().size(), QSize(256, 256));
+    QCOMPARE(QAccessible::queryAccessibleInterface(labels.at(0))->text(QAccessible::Name),
+             QStringLiteral("Logo de Mirabex"));
     QVERIFY(labels.at(1)->text().startsWith(QStringLiteral(
             "<strong>Mirabex</strong><br><br> version 1.1.0 du 22 mai 2025<br><br>")));
     QVERIFY(labels.at(1)->text().contains(u'@'));
@@ -343,6 +362,51 @@ void tst_MainWindow::eachAboutCommandMakesAWindow()
     QPointer<FenAPropos> first = m_window->findChildren<FenAPropos *>().constFirst();
     m_window.reset();
     QVERIFY(first.isNull());
+}
+
+// Over the accessibility bus (AT-SPI), as a screen reader hears the window: run on a display with
+// the bus on (test mainwindow_accessibility_bus), skipped elsewhere.
+void tst_MainWindow::screenReaderHearsTheWindow()
+{
+    if (QGuiApplication::platformName() != u"xcb")
+        QSKIP("Needs an X11 display with the accessibility bus on: see the test "
+              "mainwindow_accessibility_bus");
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    // The toolkit joins the bus in the background.
+    if (!QTest::qWaitFor([] { return QAccessible::isActive(); }, 10000))
+        QSKIP("The accessibility bus is off on this display");
+    QStringList names;
+    const auto hear = [&names] {
+        QProcess reader;
+        reader.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        reader.start(QStringLiteral("/usr/bin/python3"), // Debian's, with its AT-SPI bindings
+                     { QStringLiteral(MIRABEX_SOURCE_DIR "/tests/ui/read-accessible.py"),
+                       QString::number(QCoreApplication::applicationPid()) });
+        // The program answers the reader's questions from its event loop.
+        QVERIFY(QTest::qWaitFor([&reader] { return reader.state() == QProcess::NotRunning; },
+                                60000));
+        QCOMPARE(reader.exitCode(), 0);
+        names = QString::fromUtf8(reader.readAllStandardOutput()).split(u'\n');
+    };
+    hear();
+    if (QTest::currentTestFailed())
+        return;
+    for (const char *line : { "image\tEnvironnement en vigueur : production",
+                              "text\tFiltre fichiers", "text\tJournal des échanges" })
+        QVERIFY2(names.contains(QString::fromUtf8(line)), qPrintable(names.join(u'|')));
+
+    m_settings->writeConfig(m_dir->path(), QStringLiteral("*.ini"), QStringLiteral("dev"));
+    QVERIFY(m_window->loadSettings());
+    m_window->showEnvironment();
+    child<QAction>("action_propos_de_Mirabex")->trigger();
+    hear();
+    if (QTest::currentTestFailed())
+        return;
+    for (const char *line :
+         { "image\tEnvironnement en vigueur : développement", "image\tLogo de Mirabex" })
+        QVERIFY2(names.contains(QString::fromUtf8(line)), qPrintable(names.join(u'|')));
+    QVERIFY(!names.contains(QStringLiteral("image\tEnvironnement en vigueur : production")));
 }
 
 QTEST_MAIN(tst_MainWindow)
