@@ -31,7 +31,7 @@ if [ -z "$msi_only" ]; then
         cp "$qt/bin/$dll.dll" "$folder/"
     done
     cp "$qt/plugins/platforms/qwindows.dll" "$folder/platforms/"
-    cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$folder/styles/"
+    cp "$qt/plugins/styles/qmodernwindowsstyle.dll" "$folder/styles/"
     # The window icon is an .ico file.
     cp "$qt/plugins/imageformats/qico.dll" "$folder/imageformats/"
     # The MinGW-w64 runtime.
@@ -92,7 +92,7 @@ WXS
             libwinpthread-1.dll LISEZMOI.txt config.ini values.ini; do
         component "$(echo "$file" | tr -c 'A-Za-z0-9\n' '_')" "$file"
     done
-    for sub in platforms/qwindows.dll styles/qwindowsvistastyle.dll imageformats/qico.dll; do
+    for sub in platforms/qwindows.dll styles/qmodernwindowsstyle.dll imageformats/qico.dll; do
         dir=$(dirname "$sub")
         echo "            <Directory Id=\"dir_$dir\" Name=\"$dir\">"
         component "$(echo "$sub" | tr -c 'A-Za-z0-9\n' '_')" "$sub"
@@ -109,7 +109,7 @@ WXS
 WXS
     for file in Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll \
             libwinpthread-1.dll LISEZMOI.txt config.ini values.ini platforms/qwindows.dll \
-            styles/qwindowsvistastyle.dll imageformats/qico.dll; do
+            styles/qmodernwindowsstyle.dll imageformats/qico.dll; do
         echo "      <ComponentRef Id=\"$(echo "$file" | tr -c 'A-Za-z0-9\n' '_')\"/>"
     done
     cat <<WXS

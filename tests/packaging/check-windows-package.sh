@@ -41,7 +41,7 @@ prepare() { # folder of the program
 (cd "$work" && unzip -q "$build/$name.zip")
 program="$work/$name"
 for file in Mirabex.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll platforms/qwindows.dll \
-        styles/qwindowsvistastyle.dll imageformats/qico.dll libstdc++-6.dll libgcc_s_seh-1.dll \
+        styles/qmodernwindowsstyle.dll imageformats/qico.dll libstdc++-6.dll libgcc_s_seh-1.dll \
         libwinpthread-1.dll config.ini values.ini LISEZMOI.txt; do
     [ -f "$program/$file" ] || fail "the zip has no $file"
 done
