@@ -9,7 +9,8 @@
 #  3. else, with --build, both are built into the cache from Debian's qt6-base 6.8.2 source
 #     (about 15 minutes for the host tools and 25 for Qt for Windows on two cores); later runs
 #     reuse them.
-# Without --build and without Qt at hand, prints nothing and ends with status 1.
+# Without --build and without Qt at hand, prints nothing and ends with status 3; any other failure
+# (a prefix of another Qt, an unpacking or a build that fails) ends with another status.
 set -eu
 cd "$(dirname "$0")/.."
 build=false
@@ -19,6 +20,11 @@ version=6.8.2
 if [ -n "${MIRABEX_QT_WINDOWS:-}" ]; then
     if [ ! -f "$MIRABEX_QT_WINDOWS/lib/cmake/Qt6/qt.toolchain.cmake" ]; then
         echo "MIRABEX_QT_WINDOWS=$MIRABEX_QT_WINDOWS holds no Qt for Windows" >&2
+        exit 1
+    fi
+    if ! grep -qF "PACKAGE_VERSION \"$version\"" \
+            "$MIRABEX_QT_WINDOWS/lib/cmake/Qt6/Qt6ConfigVersionImpl.cmake" 2>/dev/null; then
+        echo "MIRABEX_QT_WINDOWS=$MIRABEX_QT_WINDOWS is not Qt $version, the Qt of the package" >&2
         exit 1
     fi
     echo "$MIRABEX_QT_WINDOWS"
@@ -36,17 +42,29 @@ fi
 
 shared=../shared/windows
 if [ -f "$shared/qt-$version-mingw64.tar.xz" ] && [ -f "$shared/qt-$version-host-linux.tar.xz" ]; then
-    mkdir -p "$cache"
-    rm -rf "$prefix" "$host"
-    tar -C "$cache" -xJf "$shared/qt-$version-host-linux.tar.xz"
-    tar -C "$cache" -xJf "$shared/qt-$version-mingw64.tar.xz"
+    # Unpacked aside, then moved into place: an unpacking cut short is never taken for a prefix.
+    unpack="$cache/.unpack.$$"
+    rm -rf "$unpack" "$prefix" "$host"
+    mkdir -p "$unpack"
+    tar -C "$unpack" -xJf "$shared/qt-$version-host-linux.tar.xz"
+    tar -C "$unpack" -xJf "$shared/qt-$version-mingw64.tar.xz"
+    mv "$unpack/qt-$version-host-linux" "$host"
+    mv "$unpack/qt-$version-mingw64" "$prefix"
+    rmdir "$unpack"
     echo "$prefix"
     exit 0
 fi
 
 if ! $build; then
-    exit 1
+    exit 3
 fi
+
+# Both files are those of Debian 13 (trixie), which its archive serves for the release's life.
+fetch() { # pool path, sha256
+    file=$(basename "$1")
+    curl -fsSL -o "$file" "http://deb.debian.org/debian/pool/main/$1"
+    echo "$2  $file" | sha256sum -c - >&2
+}
 
 echo "Building Qt $version for Windows into $prefix, with its host tools (about 40 minutes)" >&2
 work="$cache/qt-build"
@@ -56,8 +74,7 @@ mkdir -p "$work"
     cd "$work"
     # Debian's own source (the archive serves trixie's qt6-base as it serves bookworm's).
     source=qt6-base_$version+dfsg.orig.tar.xz
-    curl -fsSL -o "$source" "http://deb.debian.org/debian/pool/main/q/qt6-base/$source"
-    echo "e0dddfea4dabb8ae4ad9224d674bef21cd101a6a5126fe988e3af69b251260b8  $source" | sha256sum -c - >&2
+    fetch "q/qt6-base/$source" e0dddfea4dabb8ae4ad9224d674bef21cd101a6a5126fe988e3af69b251260b8
     tar xf "$source"
     src=qtbase-everywhere-src-$version
 
@@ -90,8 +107,7 @@ TOOLCHAIN
     # Debian 12's MinGW-w64 headers for UI Automation are too old for 6.8's screen-reader support:
     # those of MinGW-w64 12 (Debian's mingw-w64-common 12.0.0-5) go first on the include path.
     deb=mingw-w64-common_12.0.0-5_all.deb
-    curl -fsSL -o "$deb" "http://deb.debian.org/debian/pool/main/m/mingw-w64/$deb"
-    echo "97dce5d0d8aff1cade4786ad4ef5078345477a598829afcac2e7f2fbc5399990  $deb" | sha256sum -c - >&2
+    fetch "m/mingw-w64/$deb" 97dce5d0d8aff1cade4786ad4ef5078345477a598829afcac2e7f2fbc5399990
     dpkg-deb -x "$deb" mingw12
     mkdir -p cross/include
     cp mingw12/usr/share/mingw-w64/include/uiautomation*.h cross/include/

@@ -8,7 +8,8 @@ MIRABEX_QT_WINDOWS=$(cd "$1" && pwd)
 export MIRABEX_QT_WINDOWS
 build=build/windows-test
 # A build made against another Qt is started again.
-if [ -f "$build/CMakeCache.txt" ] && ! grep -q "^CMAKE_TOOLCHAIN_FILE:.*=$MIRABEX_QT_WINDOWS/" "$build/CMakeCache.txt"; then
+if [ -f "$build/CMakeCache.txt" ] \
+        && ! grep -qF "=$MIRABEX_QT_WINDOWS/lib/cmake/Qt6/qt.toolchain.cmake" "$build/CMakeCache.txt"; then
     rm -rf "$build"
 fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIRABEX_WARNINGS_AS_ERRORS=ON \

@@ -11,6 +11,11 @@ sh scripts/install-dependencies.sh $BUILD_PACKAGES $WINDOWS_PACKAGES
 
 qt=$(sh scripts/windows-qt.sh --build)
 build=build/windows
+# A build made against another Qt is started again.
+if [ -f "$build/CMakeCache.txt" ] \
+        && ! grep -qF "=$qt/lib/cmake/Qt6/qt.toolchain.cmake" "$build/CMakeCache.txt"; then
+    rm -rf "$build"
+fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
       -DMIRABEX_BUILD_TESTS=OFF -DMIRABEX_BUILD_BENCH=OFF

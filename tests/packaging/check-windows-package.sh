@@ -57,6 +57,17 @@ wait_for "$program/config.ini" 'MainDir=C:\\arbre\r\nFilesFilter=*.ini\r\nEnviro
 wineserver -k
 echo "zip: started, one click switched the tree (CRLF)"
 
+# Each DLL that the program and its plugins import is in the folder or is one of Windows' own: a
+# plugin that cannot load (the style) would otherwise go unnoticed.
+system32="$WINEPREFIX/drive_c/windows/system32"
+(cd "$program" && find . -name '*.exe' -o -name '*.dll') | while read -r file; do
+    x86_64-w64-mingw32-objdump -p "$program/$file" | sed -n 's/^\tDLL Name: //p' | while read -r dll; do
+        [ -f "$program/$dll" ] || ls "$system32" | grep -qixF "$dll" \
+            || fail "$file imports $dll, which is neither in the package nor Windows' own"
+    done
+done
+echo "zip: every DLL that its files import is there"
+
 # The MSI.
 msi="$build/$name.msi"
 for table in File Component Directory Shortcut Upgrade Icon; do

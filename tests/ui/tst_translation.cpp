@@ -9,6 +9,8 @@
 #include "startup.h"
 #include "ui/mainwindow.h"
 
+#include <QAccessible>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -46,6 +48,12 @@ void tst_Translation::textsFollowTheCatalogue()
     auto *button = window.findChild<QPushButton *>(QStringLiteral("pushButton"));
     QCOMPARE(button->text(),
              pick(QStringLiteral("Switch the values"), QStringLiteral("Échanger les valeurs")));
+
+    QCOMPARE(QAccessible::queryAccessibleInterface(
+                     window.findChild<QLabel *>(QStringLiteral("labelLogo")))
+                     ->text(QAccessible::Name),
+             pick(QStringLiteral("Environment in force: production"),
+                  QStringLiteral("Environnement en vigueur : production")));
 
     button->click();
     const QString journal =
