@@ -64,10 +64,14 @@ constexpr qint64 journalRefreshMs = 40;
 // change the journal at the end of the run.
 constexpr qint64 journalRefreshAccessibleMs = 200;
 
-// While a run goes on with assistive technology on, the progress bar's value is told to it once
-// per hundredth of the run, not at each of its steps of ten files: a screen reader answers each
-// change with questions to the window, between two files, and a change every tenth file made a
-// listening reader cost a run more than its whole journal did. What the bar shows is unchanged.
+// While a run goes on with assistive technology on, the progress bar's value is told to it when
+// it reaches a new hundredth of the run, at most every 200 ms (and when it reaches its end), not
+// at each of its steps of ten files: a screen reader answers each change with questions to the
+// window, between two files, and a change every tenth file made a listening reader cost a run
+// more than its whole journal did. Screen readers speak a bar's progress every few seconds at
+// most. What the bar shows is unchanged.
+constexpr qint64 progressHeardMs = 200;
+
 class ProgressHeardByHundredths
 {
 public:
@@ -78,6 +82,7 @@ public:
     {
         s_bar = bar;
         s_lastHundredth = -1;
+        s_sinceTold.invalidate();
         s_previous = QAccessible::installUpdateHandler(&filter);
     }
     ~ProgressHeardByHundredths()
@@ -94,9 +99,12 @@ private:
             const qint64 value =
                     static_cast<QAccessibleValueChangeEvent *>(event)->value().toLongLong();
             const qint64 hundredth = value * 100 / qMax(s_bar->maximum(), 1);
-            if (hundredth == s_lastHundredth)
+            const bool last = value >= s_bar->maximum();
+            if (hundredth == s_lastHundredth
+                || (!last && s_sinceTold.isValid() && s_sinceTold.elapsed() < progressHeardMs))
                 return;
             s_lastHundredth = hundredth;
+            s_sinceTold.start();
         }
         if (s_previous) {
             s_previous(event);
@@ -110,6 +118,7 @@ private:
 
     static inline QProgressBar *s_bar = nullptr;
     static inline qint64 s_lastHundredth = -1;
+    static inline QElapsedTimer s_sinceTold;
     static inline QAccessible::UpdateHandler s_previous = nullptr;
 };
 
