@@ -22,7 +22,7 @@ wine_session_end() {
 
 # Waits for Mirabex's window; prints its id.
 wine_window() {
-    for _ in $(seq 60); do
+    for _ in $(seq 120); do
         id=$(xdotool search --name '^Mirabex$' 2>/dev/null | head -n 1) && [ -n "$id" ] \
             && { echo "$id"; return 0; }
         sleep 1
