@@ -64,7 +64,7 @@ double median(QList<double> values)
 long statusKilobytes(const char *field = "VmHWM:");
 
 // In the child: the real window, a click on "Échanger les valeurs", the time until the progress
-// bar is hidden again.
+// bar is hidden again, and the processor time the program took meanwhile (all its threads).
 int runMirabex(int argc, char *argv[], bool caseSensitive)
 {
     if (!qEnvironmentVariableIsSet("MIRABEX_BENCH_DESKTOP"))
@@ -94,8 +94,10 @@ int runMirabex(int argc, char *argv[], bool caseSensitive)
     });
     closer.start(1);
     timer.start();
+    const std::clock_t processor = std::clock();
     button->click();
     const qint64 elapsed = atBox >= 0 ? atBox : timer.nsecsElapsed();
+    const double processorS = double(std::clock() - processor) / CLOCKS_PER_SEC;
     if (!bar->isHidden())
         return 3;
     const int blocks =
@@ -103,7 +105,7 @@ int runMirabex(int argc, char *argv[], bool caseSensitive)
     // The peak resident memory of this process since it started this program (ru_maxrss would
     // also count the memory of the benchmark that forked it).
     const long peakKb = statusKilobytes();
-    std::printf("%lld %ld %d\n", static_cast<long long>(elapsed), peakKb, blocks);
+    std::printf("%lld %ld %d %.3f\n", static_cast<long long>(elapsed), peakKb, blocks, processorS);
     return 0;
 }
 
@@ -391,6 +393,7 @@ bool comparable(const QByteArray &bytes)
 struct DirectionResult
 {
     QList<double> mirabex, peer, insensitivePeer;
+    QList<double> processor; // Mirabex's processor time, all threads
     long peakKb = 0;
     int journalBlocks = 0;
     int compared = 0, differing = 0;
@@ -432,7 +435,7 @@ bool runMirabexChild(bool caseSensitive, bool desktop, DirectionResult &result)
                   caseSensitive ? QStringLiteral("sensitive") : QStringLiteral("insensitive") });
     child.waitForFinished(-1);
     const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
-    if (child.exitCode() != 0 || fields.size() != 3) {
+    if (child.exitCode() != 0 || fields.size() != 4) {
         out << "Mirabex run failed (" << child.exitCode() << "): " << child.readAllStandardError()
             << Qt::endl;
         return false;
@@ -440,6 +443,7 @@ bool runMirabexChild(bool caseSensitive, bool desktop, DirectionResult &result)
     result.mirabex.append(fields.at(0).toDouble() / 1e9);
     result.peakKb = qMax(result.peakKb, fields.at(1).toLong());
     result.journalBlocks = fields.at(2).toInt();
+    result.processor.append(fields.at(3).toDouble());
     return true;
 }
 
@@ -537,8 +541,8 @@ int main(int argc, char *argv[])
     }
 
     out << (desktop ? "On the X11 platform, accessibility on\n" : "On the offscreen platform\n")
-        << "case                        files      MB  Mirabex s   peer s peer-i s   floor s  "
-           "Mirabex/peer  Mirabex/floor  peak MB  journal  compared/differing"
+        << "case                        files      MB  Mirabex s  cpu s   peer s peer-i s   "
+           "floor s  Mirabex/peer  Mirabex/floor  peak MB  journal  compared/differing"
         << Qt::endl;
     if (parser.isSet("disk")) {
         for (qsizetype i = cases.size() - 1; i >= 0; --i)
@@ -671,7 +675,7 @@ int main(int argc, char *argv[])
             const DirectionResult &r = result.at(d);
             const double m = median(r.mirabex), p = median(r.peer);
             const double pi = c.caseSensitive ? 0.0 : median(r.insensitivePeer);
-            out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12/%13")
+            out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12 %13/%14")
                             .arg(c.name
                                          + (c.caseSensitive ? QStringLiteral(" (case)")
                                                             : QStringLiteral(" (no case)"))
@@ -681,6 +685,7 @@ int main(int argc, char *argv[])
                             .arg(tree.files, 7)
                             .arg(double(tree.bytes) / 1e6, 7, 'f', 1)
                             .arg(m, 10, 'f', 3)
+                            .arg(median(r.processor), 6, 'f', 3)
                             .arg(p, 8, 'f', 3)
                             .arg(c.caseSensitive ? QStringLiteral("-")
                                                  : QString::number(pi, 'f', 3),
