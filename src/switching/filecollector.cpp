@@ -2,69 +2,81 @@
 
 #include "switching/filesystem.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
+
+#include <algorithm>
 
 namespace {
 
-// ancestors: the identities (see fileIdentity) of the directories on the way down to this one,
-// this one included, so that a link back to any of them (or a folder mounted again below
-// itself) is not walked again.
-void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
-                    const QString &filterText, QSet<QString> &ancestors,
-                    QStringList *unreadableDirectories)
+struct Walk
+{
+    QList<QRegularExpression> namePatterns; // the files collected match one of them
+    bool recurse = true;
+    QStringList *fileList = nullptr;
+    QStringList *unreadableDirectories = nullptr;
+    // The identities (see fileIdentity) of the directories on the way down to the one being
+    // walked, that one included, so that a link back to any of them (or a folder mounted again
+    // below itself) is not walked again.
+    QSet<QString> ancestors;
+};
+
+bool matchesName(const Walk &walk, const QString &name)
+{
+    return std::any_of(
+            walk.namePatterns.cbegin(), walk.namePatterns.cend(),
+            [&](const QRegularExpression &pattern) { return pattern.match(name).hasMatch(); });
+}
+
+void collectFilesIn(QString directory, Walk &walk)
 {
     if (directory.contains(u'\\'))
         directory.replace(u'\\', u'/');
     if (!directory.endsWith(u'/'))
         directory.append(u'/');
-    if (unreadableDirectories && isUnreadableDirectory(directory)) {
-        unreadableDirectories->append(directory);
+    if (walk.unreadableDirectories && isUnreadableDirectory(directory)) {
+        walk.unreadableDirectories->append(directory);
         return;
     }
 
-    QStringList namePatterns = filterText.split(u';', Qt::KeepEmptyParts);
-    // "**" matches what "*" matches. Qt's regular-expression engine gives up on a run of many
-    // "*" (it backtracks through every way of sharing the name among them) and then matches
-    // nothing: "*************c*" left out "config.ini".
-    for (QString &pattern : namePatterns) {
-        while (pattern.contains(QLatin1String("**")))
-            pattern.replace(QLatin1String("**"), QLatin1String("*"));
-    }
-    QDir dir(directory);
-    dir.setNameFilters(namePatterns);
-
     // One listing gives both the sub-directories (which the name patterns do not filter) and
     // the files, in name order ignoring case; each keeps that order.
-    QDir::Filters filters = QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot;
-    if (recurse)
-        filters |= QDir::AllDirs;
-    const QFileInfoList entries = dir.entryInfoList(filters, QDir::NoSort);
+    struct Entry
+    {
+        QString sortKey;
+        FolderEntry entry;
+    };
+    QList<Entry> entries;
+    for (FolderEntry &entry : listFolder(directory)) {
+        if (entry.isFolder ? !walk.recurse : !matchesName(walk, entry.name))
+            continue;
+        QString sortKey = entry.name.toLower();
+        entries.append({ std::move(sortKey), std::move(entry) });
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        const int byKey = a.sortKey.compare(b.sortKey);
+        return byKey != 0 ? byKey < 0 : a.entry.name < b.entry.name;
+    });
 
-    if (recurse) {
-        for (const QFileInfo &entry : entries) {
-            if (!entry.isDir())
-                continue;
-            const QString subDirectory = directory + entry.fileName() + u'/';
-            const QString identity = fileIdentity(subDirectory);
-            if (!identity.isEmpty()) {
-                if (ancestors.contains(identity))
-                    continue; // a link back up the tree: walking it would never end
-                ancestors.insert(identity);
-            }
-            collectFilesIn(subDirectory, fileList, true, filterText, ancestors,
-                           unreadableDirectories);
-            if (!identity.isEmpty())
-                ancestors.remove(identity);
+    for (const Entry &entry : std::as_const(entries)) {
+        if (!entry.entry.isFolder)
+            continue;
+        const QString subDirectory = directory + entry.entry.name + u'/';
+        const QString identity = fileIdentity(subDirectory);
+        if (!identity.isEmpty()) {
+            if (walk.ancestors.contains(identity))
+                continue; // a link back up the tree: walking it would never end
+            walk.ancestors.insert(identity);
         }
+        collectFilesIn(subDirectory, walk);
+        if (!identity.isEmpty())
+            walk.ancestors.remove(identity);
     }
 
-    for (const QFileInfo &entry : entries) {
-        // QDir lists a link to a FIFO or a device among the files. Only regular files are
-        // collected: reading a FIFO or a device may never end.
-        if (entry.isFile() && !isTemporaryFileName(entry.fileName()))
-            fileList.append(directory + entry.fileName());
+    for (const Entry &entry : std::as_const(entries)) {
+        // Only regular files are listed: reading a FIFO or a device may never end.
+        if (!entry.entry.isFolder && !isTemporaryFileName(entry.entry.name))
+            walk.fileList->append(directory + entry.entry.name);
     }
 }
 
@@ -73,14 +85,25 @@ void collectFilesIn(QString directory, QStringList &fileList, bool recurse,
 void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText,
                   QStringList *unreadableDirectories)
 {
-    QSet<QString> ancestors;
+    Walk walk;
+    walk.recurse = recurse;
+    walk.fileList = &fileList;
+    walk.unreadableDirectories = unreadableDirectories;
+    // File name patterns as the toolkit's folder listings read them: "*" and "?" wildcards and
+    // "[...]" sets, case ignored. "**" matches what "*" matches: Qt's regular-expression engine
+    // gives up on a run of many "*" (it backtracks through every way of sharing the name among
+    // them) and then matches nothing: "*************c*" left out "config.ini".
+    for (QString pattern : filterText.split(u';', Qt::KeepEmptyParts)) {
+        while (pattern.contains(QLatin1String("**")))
+            pattern.replace(QLatin1String("**"), QLatin1String("*"));
+        walk.namePatterns.append(QRegularExpression::fromWildcard(pattern, Qt::CaseInsensitive));
+    }
     QString top = directory;
     top.replace(u'\\', u'/');
     if (!top.endsWith(u'/'))
         top.append(u'/');
     const QString topIdentity = fileIdentity(top);
     if (!topIdentity.isEmpty())
-        ancestors.insert(topIdentity);
-    collectFilesIn(std::move(directory), fileList, recurse, filterText, ancestors,
-                   unreadableDirectories);
+        walk.ancestors.insert(topIdentity);
+    collectFilesIn(std::move(directory), walk);
 }

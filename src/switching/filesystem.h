@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <limits>
@@ -57,6 +58,19 @@ bool isPathTooLong(const QString &path);
 // longer than the system takes cannot be opened, nor asked whether it exists: the file is there
 // (the walk found it), only out of reach.
 bool isMissingFile(const QString &path);
+
+// An entry of a folder that a walk goes on with: a file, or a folder, links followed.
+struct FolderEntry
+{
+    QString name;
+    bool isFolder = false;
+};
+// The entries of a folder that are files or folders, links followed, hidden ones included, in no
+// particular order. What is neither (a FIFO, a device, a socket, a broken link) is left out, as
+// are "." and "..", and names that are not text in the system's encoding (they could not be
+// opened again from their decoded form). Nothing when the folder cannot be listed. directory ends
+// with a slash.
+QList<FolderEntry> listFolder(const QString &directory);
 
 // Whether the directory's entries cannot be listed and reached. A directory that no longer exists
 // is not unreadable: it has nothing left to switch.

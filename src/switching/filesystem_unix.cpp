@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,6 +92,43 @@ bool isPathTooLong(const QString &path)
 {
     struct stat status = {};
     return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ENAMETOOLONG;
+}
+
+QList<FolderEntry> listFolder(const QString &directory)
+{
+    // The listing says what most entries are; only links (and entries of file systems that do
+    // not say) are asked for what they lead to.
+    QList<FolderEntry> entries;
+    const QByteArray folder = QFile::encodeName(directory);
+    DIR *stream = ::opendir(folder.constData());
+    if (!stream)
+        return entries;
+    QByteArray path = folder;
+    while (const dirent *entry = ::readdir(stream)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            path.truncate(folder.size());
+            path.append(name);
+            struct stat status = {};
+            if (::stat(path.constData(), &status) != 0
+                || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)))
+                continue;
+            isFolder = S_ISDIR(status.st_mode);
+        } else if (!isFolder && entry->d_type != DT_REG) {
+            continue;
+        }
+        // A name that is not text in the system's encoding could not be opened again from its
+        // decoded form: left out, as the toolkit's listings leave it out.
+        QString decoded = QFile::decodeName(name);
+        if (QFile::encodeName(decoded) != name)
+            continue;
+        entries.append({ std::move(decoded), isFolder });
+    }
+    ::closedir(stream);
+    return entries;
 }
 
 bool isUnreadableDirectory(const QString &directory)

@@ -4,6 +4,7 @@
 #include "switching/systempath_windows.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 
 #include <windows.h>
@@ -152,6 +153,20 @@ bool isPathTooLong(const QString &path)
 {
     // With the "\\?\" prefix a path may hold 32,767 characters.
     return systemPath(path).size() > 32767;
+}
+
+QList<FolderEntry> listFolder(const QString &directory)
+{
+    // What the toolkit lists as files and folders (not system files, such as shortcuts).
+    QList<FolderEntry> entries;
+    QDirIterator it(directory, QDir::Files | QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        if (info.isDir() || info.isFile())
+            entries.append({ info.fileName(), info.isDir() });
+    }
+    return entries;
 }
 
 bool isUnreadableDirectory(const QString &directory)
