@@ -45,7 +45,6 @@ void ReadAhead::run()
         Entry entry;
         entry.index = index;
         entry.readAt = fileClockNow();
-        entry.readWhen = std::chrono::steady_clock::now();
         const QString &path = m_paths.at(index);
         QByteArray bytes;
         if (readFileBytes(path, bytes, &entry.stamp, m_budget)) {
@@ -66,14 +65,7 @@ void ReadAhead::run()
     }
 }
 
-void ReadAhead::paused()
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    m_pausedAt = std::chrono::steady_clock::now();
-}
-
-std::optional<ReadAhead::File> ReadAhead::take(qsizetype index,
-                                               const std::function<FileStamp()> &stampNow)
+std::optional<ReadAhead::File> ReadAhead::take(qsizetype index, const FileStamp &now)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_taken = index;
@@ -90,22 +82,15 @@ std::optional<ReadAhead::File> ReadAhead::take(qsizetype index,
         return m_reached > index || (!m_ready.empty() && m_ready.front().index >= index);
     });
     m_taken = index + 1;
-    std::optional<Entry> entry;
+    std::optional<File> file;
     if (!m_ready.empty() && m_ready.front().index == index) {
-        entry = std::move(m_ready.front());
+        Entry entry = std::move(m_ready.front());
         m_ready.pop_front();
-        m_readyBytes -= entry->file ? entry->file->bytes.size() : 0;
+        m_readyBytes -= entry.file ? entry.file->bytes.size() : 0;
+        if (entry.file && entry.stamp == now && !entry.stamp.changedRecently(entry.readAt))
+            file = std::move(entry.file);
     }
-    const auto pausedAt = m_pausedAt;
     lock.unlock();
     m_changed.notify_all();
-
-    if (!entry || !entry->file || entry->stamp.changedRecently(entry->readAt))
-        return std::nullopt;
-    const bool fresh = entry->readWhen > pausedAt
-            && std::chrono::steady_clock::now() - entry->readWhen <= freshFor;
-    if (!fresh && stampNow() != entry->stamp)
-        return std::nullopt;
-    entry->file->stamp = entry->stamp;
-    return std::move(entry->file);
+    return file;
 }

@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QStringList>
 
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -17,14 +16,9 @@
 // the values to switch: while the run rewrites a file and writes its journal records, the next
 // files are read and searched on the other core.
 //
-// A file read ahead is only handed over when it may be taken for the file as it is at its turn:
-// - read a moment before its turn (at most freshFor), the run having gone on without a pause since
-//   (a box waiting for the user, see paused()): the file is taken as read, as if read at its
-//   turn, and the stamp it had then is checked again when its new content is put in place;
-// - read earlier: only when its stamp at its turn is still the one it was read with;
-// - in both cases, only when it was not changed within a clock tick of the reading (two writes
-//   within one tick would leave the same stamp).
-// Otherwise the caller reads it again, as it is then.
+// A file read ahead is only handed over when it is still as it was read: same stamp when its turn
+// comes, and not changed within a clock tick of the reading (two writes within one tick would
+// leave the same stamp). Otherwise the caller reads it again, as it is then.
 class ReadAhead
 {
 public:
@@ -33,7 +27,6 @@ public:
         QByteArray bytes;
         bool caseSensitive = false; // the state of the box the search was made with
         bool holdsValue = false;
-        FileStamp stamp; // the file's when read
     };
     // Whether the bytes hold a value, case counting or not. Called on the reading thread.
     using Search = std::function<bool(const QByteArray &bytes, bool caseSensitive)>;
@@ -48,17 +41,10 @@ public:
     // The state of "Sensible à la case" for the files read from now on.
     void setCaseSensitive(bool caseSensitive);
 
-    // The file at index, read ahead, when it may be taken for the file as it is now; nothing
-    // otherwise. stampNow gives the file's stamp at its turn, asked only for a file read before
-    // the moment. Indices are taken in increasing order; the files passed over are dropped.
-    [[nodiscard]] std::optional<File> take(qsizetype index,
-                                           const std::function<FileStamp()> &stampNow);
-    // The run stopped for the user: the files read so far are checked at their turn.
-    void paused();
-
-    // How long before its turn a file read ahead is taken as read. A run going at full speed
-    // reads ahead a few hundredths of a second.
-    static constexpr std::chrono::milliseconds freshFor{ 100 };
+    // The file at index, read ahead, when it may be taken for the file as it is now (now: its
+    // stamp at its turn); nothing otherwise. Indices are taken in increasing order; the files
+    // passed over are dropped.
+    [[nodiscard]] std::optional<File> take(qsizetype index, const FileStamp &now);
 
 private:
     struct Entry
@@ -66,8 +52,7 @@ private:
         qsizetype index = 0;
         std::optional<File> file;
         FileStamp stamp;
-        qint64 readAt = 0; // file clock
-        std::chrono::steady_clock::time_point readWhen;
+        qint64 readAt = 0;
     };
     void run();
 
@@ -81,7 +66,6 @@ private:
     qsizetype m_readyBytes = 0;
     qsizetype m_taken = 0; // the caller is done with the files before this index
     qsizetype m_reached = 0; // the reading thread is done with the files before this index
-    std::chrono::steady_clock::time_point m_pausedAt; // the files read before are checked
     bool m_caseSensitive;
     bool m_stop = false;
     std::thread m_thread; // last: starts once everything above is ready

@@ -118,14 +118,8 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
             run.abandoned = true;
             return run;
         }
-        std::optional<FileStamp> stampNow;
-        const auto stampAtTurn = [&] {
-            if (!stampNow)
-                stampNow = fileStamp(path);
-            return *stampNow;
-        };
-        std::optional<ReadAhead::File> ahead = readAhead.take(counter - 1, stampAtTurn);
-        const FileStamp stamp = ahead ? ahead->stamp : stampAtTurn();
+        const FileStamp stamp = fileStamp(path);
+        std::optional<ReadAhead::File> ahead = readAhead.take(counter - 1, stamp);
         QString identity = stamp.identity();
         if (handled.contains(identity))
             continue;
@@ -145,7 +139,6 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
         } else {
             const bool missing = isMissingFile(path);
             observer.fileNotRead(path, missing);
-            readAhead.paused(); // a box may have held the run
             if (!missing)
                 ++run.filesLeftBehind;
         }
@@ -173,12 +166,10 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
                 // Nothing was written: another name of the same file is tried in its turn.
                 identity.clear();
                 observer.fileLeftBehind(path, switched);
-                readAhead.paused(); // a box may have held the run
                 ++run.filesLeftBehind;
                 break;
             case FileOutcome::LeftIntact:
                 observer.fileLeftBehind(path, switched);
-                readAhead.paused();
                 ++run.filesLeftBehind;
                 break;
             case FileOutcome::Switched:

@@ -40,8 +40,7 @@ public:
     virtual void progress(qsizetype done) = 0;
     // The state of "Sensible à la case" for the next file.
     virtual bool caseSensitive() const = 0;
-    // A file of the tree could not be read: it is gone (missing), or out of reach. This call and
-    // the next may wait for the user (a box): the files read ahead meanwhile are looked at again.
+    // A file of the tree could not be read: it is gone (missing), or out of reach.
     virtual void fileNotRead(const QString &path, bool missing) = 0;
     // A file holding a value was left as it was: its text would not survive a rewrite, the
     // rewrite failed, or the file changed while the run went on (see FileSwitch).

@@ -6,11 +6,8 @@
 #include "switching/fileswitch.h"
 #include "switching/gui/journal.h"
 #include "switching/linereplacer.h"
-#include "switching/readahead.h"
 #include "switching/filesystem.h"
 #include "switching/textformat.h"
-
-#include "testfiles.h"
 
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
@@ -19,12 +16,9 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTemporaryDir>
 #include <QTextDocument>
-#include <QThread>
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -364,8 +358,6 @@ private Q_SLOTS:
     void switchAsPlainPath();
     void journalAsDirectAppends_data();
     void journalAsDirectAppends();
-    void readAheadTakesTheFileAsAtItsTurn_data();
-    void readAheadTakesTheFileAsAtItsTurn();
 
 private:
     void fileRows();
@@ -707,56 +699,6 @@ void tst_FastPath::journalAsDirectAppends()
         const QString after = editMismatch(batched, direct);
         QVERIFY2(after.isEmpty(), qPrintable(u"round %1, direct appends: "_s.arg(round) + after));
     }
-}
-
-void tst_FastPath::readAheadTakesTheFileAsAtItsTurn_data()
-{
-    QTest::addColumn<bool>("changed"); // saved again between its reading and its turn
-    QTest::addColumn<bool>("paused"); // a box held the run meanwhile
-    QTest::addColumn<bool>("old"); // read well before its turn
-    QTest::addColumn<bool>("taken");
-    QTest::addColumn<bool>("stampAsked");
-    QTest::newRow("read a moment ago: taken as read") << false << false << false << true << false;
-    QTest::newRow("read long ago, same stamp") << false << false << true << true << true;
-    QTest::newRow("read long ago, changed since") << true << false << true << false << true;
-    QTest::newRow("changed while a box held the run") << true << true << false << false << true;
-}
-
-void tst_FastPath::readAheadTakesTheFileAsAtItsTurn()
-{
-    QFETCH(bool, changed);
-    QFETCH(bool, paused);
-    QFETCH(bool, old);
-    QFETCH(bool, taken);
-    QFETCH(bool, stampAsked);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(u"a.ini"_s);
-    writeBytes(path, "url=prod-host\n");
-    QThread::msleep(60); // not changed within a clock tick of its reading
-    std::atomic<bool> read = false;
-    ReadAhead readAhead(
-            { path },
-            [&](const QByteArray &, bool) {
-                read = true;
-                return true;
-            },
-            false);
-    QVERIFY(QTest::qWaitFor([&] { return read.load(); }, 5000));
-    if (changed)
-        writeBytes(path, "url=enregistré ailleurs\n");
-    if (paused)
-        readAhead.paused();
-    if (old)
-        QThread::msleep(static_cast<unsigned long>(ReadAhead::freshFor.count()) + 50);
-    bool asked = false;
-    const auto file = readAhead.take(0, [&] {
-        asked = true;
-        return fileStamp(path);
-    });
-    QCOMPARE(file.has_value(), taken);
-    QCOMPARE(asked, stampAsked);
-    if (taken)
-        QCOMPARE(file->bytes, QByteArray("url=prod-host\n"));
 }
 
 QTEST_MAIN(tst_FastPath)
