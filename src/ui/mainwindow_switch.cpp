@@ -127,6 +127,19 @@ private:
     static inline QAccessible::UpdateHandler s_previous = nullptr;
 };
 
+// While a box waits for the user in the middle of a run, the progress bar is painted whenever the
+// window is.
+class BarPaintedMeanwhile
+{
+public:
+    explicit BarPaintedMeanwhile(QProgressBar *bar) : m_bar(bar) { m_bar->setUpdatesEnabled(true); }
+    ~BarPaintedMeanwhile() { m_bar->setUpdatesEnabled(false); }
+    Q_DISABLE_COPY_MOVE(BarPaintedMeanwhile)
+
+private:
+    QProgressBar *m_bar;
+};
+
 // Makes the run's journal known to the window for as long as the run lasts.
 class JournalInUse
 {
@@ -182,8 +195,11 @@ public:
             m_sinceJournalShown.restart();
         }
         m_form.progressBar->setValue(static_cast<int>(done));
-        const bool paintBar =
-                !m_sinceBarPainted.isValid() || m_sinceBarPainted.elapsed() >= progressPaintMs;
+        // The last step is painted: the end of a run (making the files durable, putting them in
+        // place) may take a while on a slow disk.
+        const bool paintBar = !m_sinceBarPainted.isValid()
+                || m_sinceBarPainted.elapsed() >= progressPaintMs
+                || done + 10 > m_form.progressBar->maximum();
         if (paintBar) {
             m_form.progressBar->setUpdatesEnabled(true); // asks for a paint of its present value
             m_sinceBarPainted.start();
@@ -197,8 +213,10 @@ public:
     void fileNotRead(const QString &path, bool missing) override
     {
         m_journal.flush();
-        if (!RunStop::requested())
+        if (!RunStop::requested()) {
+            const BarPaintedMeanwhile painted(m_form.progressBar);
             showReadFailure(path, missing);
+        }
         if (!missing) {
             m_leftBehind.append(path);
             recordUnreadableFile(path, m_journal);
@@ -216,8 +234,10 @@ public:
             return;
         }
         m_journal.flush();
-        if (!RunStop::requested())
+        if (!RunStop::requested()) {
+            const BarPaintedMeanwhile painted(m_form.progressBar);
             showWriteFailure(path, result.write);
+        }
         recordFailedWrite(path, m_journal);
     }
     bool stopRequested() const override { return RunStop::requested(); }

@@ -227,11 +227,26 @@ void tst_SwitchRun::progressBarSteps()
         if (bar->isVisible())
             maximumsWhileVisible.append(bar->maximum());
     });
+    // What it is painted with: the last step at least, however soon after the one before.
+    struct Paints : QObject
+    {
+        QList<int> values;
+        bool eventFilter(QObject *bar, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                values.append(static_cast<QProgressBar *>(bar)->value());
+            return false;
+        }
+    } paints;
+    bar->installEventFilter(&paints);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     probe.start();
     click();
     probe.stop();
+    if (!values.isEmpty())
+        QCOMPARE(paints.values.last(), values.last());
+    QVERIFY(bar->updatesEnabled());
 
     QList<int> seen;
     for (const QList<QVariant> &signal : std::as_const(spy))
