@@ -46,8 +46,16 @@ void collectFilesIn(QString directory, Walk &walk)
         QString sortKey;
         FolderEntry entry;
     };
+    QList<FolderEntry> listed;
+    if (!listFolder(directory, listed) && walk.unreadableDirectories) {
+        // Opened a moment ago, its listing failed all the same (too many open files, an
+        // input/output error): said as a folder that could not be read, its files left as they
+        // are.
+        walk.unreadableDirectories->append(directory);
+        return;
+    }
     QList<Entry> entries;
-    for (FolderEntry &entry : listFolder(directory)) {
+    for (FolderEntry &entry : listed) {
         if (entry.isFolder ? !walk.recurse : !matchesName(walk, entry.name))
             continue;
         QString sortKey = entry.name.toLower();

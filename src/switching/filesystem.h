@@ -68,9 +68,10 @@ struct FolderEntry
 // The entries of a folder that are files or folders, links followed, hidden ones included, in no
 // particular order. What is neither (a FIFO, a device, a socket, a broken link) is left out, as
 // are "." and "..", and names that are not text in the system's encoding (they could not be
-// opened again from their decoded form). Nothing when the folder cannot be listed. directory ends
-// with a slash.
-QList<FolderEntry> listFolder(const QString &directory);
+// opened again from their decoded form). False when the folder is there but its listing failed
+// (entries then holds what was listed before the failure); a folder that is not there (or not a
+// folder) lists nothing. directory ends with a slash.
+[[nodiscard]] bool listFolder(const QString &directory, QList<FolderEntry> &entries);
 
 // Whether the directory's entries cannot be listed and reached. A directory that no longer exists
 // is not unreadable: it has nothing left to switch.

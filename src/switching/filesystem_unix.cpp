@@ -94,17 +94,21 @@ bool isPathTooLong(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ENAMETOOLONG;
 }
 
-QList<FolderEntry> listFolder(const QString &directory)
+bool listFolder(const QString &directory, QList<FolderEntry> &entries)
 {
     // The listing says what most entries are; only links (and entries of file systems that do
     // not say) are asked for what they lead to.
-    QList<FolderEntry> entries;
+    entries.clear();
     const QByteArray folder = QFile::encodeName(directory);
     DIR *stream = ::opendir(folder.constData());
     if (!stream)
-        return entries;
+        return errno == ENOENT || errno == ENOTDIR;
     QByteArray path = folder;
-    while (const dirent *entry = ::readdir(stream)) {
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(stream);
+        if (!entry)
+            break;
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
@@ -127,8 +131,9 @@ QList<FolderEntry> listFolder(const QString &directory)
             continue;
         entries.append({ std::move(decoded), isFolder });
     }
+    const bool listed = errno == 0;
     ::closedir(stream);
-    return entries;
+    return listed;
 }
 
 bool isUnreadableDirectory(const QString &directory)

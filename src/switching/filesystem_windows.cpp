@@ -155,10 +155,11 @@ bool isPathTooLong(const QString &path)
     return systemPath(path).size() > 32767;
 }
 
-QList<FolderEntry> listFolder(const QString &directory)
+bool listFolder(const QString &directory, QList<FolderEntry> &entries)
 {
-    // What the toolkit lists as files and folders (not system files, such as shortcuts).
-    QList<FolderEntry> entries;
+    // What the toolkit lists as files and folders (not system files, such as shortcuts). Its
+    // listing does not tell a failure from an empty folder.
+    entries.clear();
     QDirIterator it(directory, QDir::Files | QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
@@ -166,7 +167,7 @@ QList<FolderEntry> listFolder(const QString &directory)
         if (info.isDir() || info.isFile())
             entries.append({ info.fileName(), info.isDir() });
     }
-    return entries;
+    return true;
 }
 
 bool isUnreadableDirectory(const QString &directory)
