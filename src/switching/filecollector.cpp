@@ -28,12 +28,10 @@ bool matchesName(const Walk &walk, const QString &name)
             [&](const QRegularExpression &pattern) { return pattern.match(name).hasMatch(); });
 }
 
-void collectFilesIn(QString directory, Walk &walk)
+// directory ends with a slash. Only the top folder's path is read with backslashes as
+// separators: below it, a backslash is part of a name (on Unix, where a folder may hold one).
+void collectFilesIn(const QString &directory, Walk &walk)
 {
-    if (directory.contains(u'\\'))
-        directory.replace(u'\\', u'/');
-    if (!directory.endsWith(u'/'))
-        directory.append(u'/');
     if (walk.unreadableDirectories && isUnreadableDirectory(directory)) {
         walk.unreadableDirectories->append(directory);
         return;
@@ -113,5 +111,5 @@ void collectFiles(QString directory, QStringList &fileList, bool recurse, QStrin
     const QString topIdentity = fileIdentity(top);
     if (!topIdentity.isEmpty())
         walk.ancestors.insert(topIdentity);
-    collectFilesIn(std::move(directory), walk);
+    collectFilesIn(top, walk);
 }

@@ -206,6 +206,12 @@ void tst_FileCollector::collectsMatchingFiles_data()
             << QStringList{ u"m/conf.ini/inner.ini"_s, u"m/top.ini"_s } << u"<tmp>/m"_s << true
             << u"*.ini"_s << QStringList()
             << QStringList{ u"<tmp>/m/conf.ini/inner.ini"_s, u"<tmp>/m/top.ini"_s };
+#ifdef Q_OS_UNIX
+    QTest::newRow("directory whose name holds a backslash walked as it is")
+            << QStringList{ u"m/a\\b/x.ini"_s, u"m/a/b/y.ini"_s } << u"<tmp>/m"_s << true
+            << u"*.ini"_s << QStringList()
+            << QStringList{ u"<tmp>/m/a/b/y.ini"_s, u"<tmp>/m/a\\b/x.ini"_s };
+#endif
     QTest::newRow("directories whose names do not match are walked")
             << QStringList{ u"m/bin/a.ini"_s } << u"<tmp>/m"_s << true << u"*.ini"_s
             << QStringList() << QStringList{ u"<tmp>/m/bin/a.ini"_s };
