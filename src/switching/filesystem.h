@@ -18,6 +18,11 @@ struct FileStamp;
 // the file only as long as its stamp stays the same (see FileStamp).
 [[nodiscard]] bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp = nullptr,
                                  qint64 maxSize = std::numeric_limits<qint64>::max());
+// Reads a whole file as readFileBytes() does, then stamps it: the stamp says what the file was once
+// its bytes were read. Bytes and stamp only go together if the file was not written while it was
+// read, which stamp.changedRecently(a moment before the call) tells.
+[[nodiscard]] bool readFileThenStamp(const QString &path, QByteArray &bytes, FileStamp &stamp,
+                                     qint64 maxSize);
 [[nodiscard]] inline bool readWholeFile(const QString &path, QByteArray &bytes)
 {
     return readFileBytes(path, bytes);

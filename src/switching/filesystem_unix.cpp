@@ -88,6 +88,64 @@ bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qin
     return ok;
 }
 
+bool readFileThenStamp(const QString &path, QByteArray &bytes, FileStamp &stamp, qint64 maxSize)
+{
+    bytes.clear();
+    stamp = {};
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Most files of a tree come whole in one read: the stamp taken after it tells whether they
+    // did, which spares asking the system for the size before reading.
+    char chunk[64 * 1024];
+    ssize_t got;
+    do {
+        got = ::read(fd, chunk, sizeof chunk);
+    } while (got < 0 && errno == EINTR);
+    struct stat status = {};
+    if (got < 0 || ::fstat(fd, &status) != 0 || status.st_size > maxSize) {
+        ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    if (size_t(got) < sizeof chunk && got == status.st_size) {
+        bytes = QByteArray(chunk, qsizetype(got));
+    } else {
+        // Read on to the end, then stamp again.
+        bytes = QByteArray(chunk, qsizetype(got));
+        qsizetype size = bytes.size();
+        qsizetype capacity = qMax<qsizetype>(qsizetype(status.st_size), size) + 1;
+        bytes.resize(capacity);
+        for (;;) {
+            if (size == capacity) {
+                capacity *= 2;
+                bytes.resize(capacity);
+            }
+            const ssize_t more = ::read(fd, bytes.data() + size, size_t(capacity - size));
+            if (more < 0 && errno == EINTR)
+                continue;
+            if (more <= 0) {
+                ok = more == 0;
+                break;
+            }
+            size += more;
+            if (size > maxSize) {
+                ok = false;
+                break;
+            }
+        }
+        bytes.resize(ok ? size : 0);
+        ok = ok && ::fstat(fd, &status) == 0 && status.st_size <= maxSize;
+    }
+    ::close(fd);
+    if (!ok) {
+        bytes.clear();
+        return false;
+    }
+    stamp = stampOf(status);
+    return true;
+}
+
 bool isPathTooLong(const QString &path)
 {
     struct stat status = {};

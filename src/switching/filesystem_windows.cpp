@@ -111,17 +111,13 @@ FileStamp fileStamp(const QString &path)
     return handle.isValid() ? stampOf(handle.get()) : FileStamp();
 }
 
-bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qint64 maxSize)
+namespace {
+
+// Reads an open file whose stamp is opened. With stopAtSize, the reading stops once it has the
+// size the stamp says (the stamp is checked again before the bytes are used); it goes on to the
+// end otherwise.
+bool readOpenFile(HANDLE handle, const FileStamp &opened, bool stopAtSize, QByteArray &bytes)
 {
-    bytes.clear();
-    const Handle handle(openForReading(path, GENERIC_READ));
-    if (!handle.isValid() || isDirectory(handle.get()))
-        return false;
-    const FileStamp opened = stampOf(handle.get());
-    if (!opened.valid || opened.size > maxSize)
-        return false;
-    if (stamp)
-        *stamp = opened;
     // One byte more than the size, to see a file that grew since.
     qsizetype capacity = qsizetype(opened.size) + 1;
     bytes.resize(capacity);
@@ -133,20 +129,55 @@ bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qin
         }
         const DWORD wanted = DWORD(qMin<qsizetype>(capacity - size, 1 << 30));
         DWORD got = 0;
-        if (!::ReadFile(handle.get(), bytes.data() + size, wanted, &got, nullptr)) {
+        if (!::ReadFile(handle, bytes.data() + size, wanted, &got, nullptr)) {
             bytes.clear();
             return false;
         }
         if (got == 0)
             break;
         size += got;
-        // A stamped read is checked against the file's stamp before its bytes are used: a file
-        // that grew since is read again then.
-        if (stamp && size == opened.size && size > 0)
+        if (stopAtSize && size == opened.size && size > 0)
             break;
     }
     bytes.resize(size);
     return true;
+}
+
+} // namespace
+
+bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qint64 maxSize)
+{
+    bytes.clear();
+    const Handle handle(openForReading(path, GENERIC_READ));
+    if (!handle.isValid() || isDirectory(handle.get()))
+        return false;
+    const FileStamp opened = stampOf(handle.get());
+    if (!opened.valid || opened.size > maxSize)
+        return false;
+    if (stamp)
+        *stamp = opened;
+    // A stamped read is checked against the file's stamp before its bytes are used: a file that
+    // grew since is read again then.
+    return readOpenFile(handle.get(), opened, stamp != nullptr, bytes);
+}
+
+bool readFileThenStamp(const QString &path, QByteArray &bytes, FileStamp &stamp, qint64 maxSize)
+{
+    bytes.clear();
+    stamp = {};
+    const Handle handle(openForReading(path, GENERIC_READ));
+    if (!handle.isValid() || isDirectory(handle.get()))
+        return false;
+    const FileStamp opened = stampOf(handle.get());
+    if (!opened.valid || opened.size > maxSize || !readOpenFile(handle.get(), opened, false, bytes)
+        || bytes.size() > maxSize)
+        return false;
+    stamp = stampOf(handle.get());
+    if (stamp.valid && stamp.size <= maxSize)
+        return true;
+    bytes.clear();
+    stamp = {};
+    return false;
 }
 
 bool isPathTooLong(const QString &path)

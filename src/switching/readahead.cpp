@@ -9,13 +9,22 @@ ReadAhead::ReadAhead(QStringList paths, Search search, bool caseSensitive, qsize
 {
 }
 
+bool ReadAhead::File::readJustNow(std::chrono::steady_clock::time_point notBefore) const
+{
+    // Far less than anyone takes to change a file by hand, far more than a run takes to reach a
+    // file read ahead (its files waiting for their turn take at most the budget).
+    constexpr auto moment = std::chrono::milliseconds(100);
+    return !stamp.changedRecently(readAt) && readEnd >= notBefore
+            && std::chrono::steady_clock::now() - readEnd < moment;
+}
+
 ReadAhead::~ReadAhead()
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
     }
-    m_changed.notify_all();
+    m_readerWakes.notify_one();
     m_thread.join();
 }
 
@@ -25,14 +34,29 @@ void ReadAhead::setCaseSensitive(bool caseSensitive)
     m_caseSensitive = caseSensitive;
 }
 
+namespace {
+
+// The files the caller waits for once it has caught up with the reading thread.
+constexpr qsizetype batchFiles = 32;
+
+} // namespace
+
 void ReadAhead::run()
 {
     for (qsizetype index = 0; index < m_paths.size(); ++index) {
         bool caseSensitive;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock,
-                           [&] { return m_stop || m_ready.empty() || m_readyBytes < m_budget; });
+            if (!m_stop && !m_ready.empty() && m_readyBytes >= m_budget) {
+                // The caller takes what there is; the reading goes on once half the room is free.
+                m_readerWaits = true;
+                if (m_takerWaitsFor >= 0)
+                    m_takerWakes.notify_one();
+                m_readerWakes.wait(lock, [&] {
+                    return m_stop || m_ready.empty() || m_readyBytes <= m_budget / 2;
+                });
+                m_readerWaits = false;
+            }
             if (m_stop)
                 return;
             if (index < m_taken)
@@ -44,28 +68,29 @@ void ReadAhead::run()
 
         Entry entry;
         entry.index = index;
-        entry.readAt = fileClockNow();
-        const QString &path = m_paths.at(index);
-        QByteArray bytes;
-        if (readFileBytes(path, bytes, &entry.stamp, m_budget)) {
-            File file;
+        File file;
+        file.readAt = fileClockNow();
+        if (readFileThenStamp(m_paths.at(index), file.bytes, file.stamp, m_budget)) {
+            file.readEnd = std::chrono::steady_clock::now();
             file.caseSensitive = caseSensitive;
-            file.holdsValue = m_search(bytes, caseSensitive);
-            file.bytes = std::move(bytes);
+            file.holdsValue = m_search(file.bytes, caseSensitive);
             entry.file = std::move(file);
         }
 
+        bool wake = false;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_readyBytes += entry.file ? entry.file->bytes.size() : 0;
             m_ready.push_back(std::move(entry));
             m_reached = index + 1;
+            wake = m_takerWaitsFor >= 0 && m_reached >= m_takerWaitsFor;
         }
-        m_changed.notify_all();
+        if (wake)
+            m_takerWakes.notify_one();
     }
 }
 
-std::optional<ReadAhead::File> ReadAhead::take(qsizetype index, const FileStamp &now)
+std::optional<ReadAhead::File> ReadAhead::take(qsizetype index)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_taken = index;
@@ -75,22 +100,29 @@ std::optional<ReadAhead::File> ReadAhead::take(qsizetype index, const FileStamp 
             m_ready.pop_front();
         }
     };
+    auto wakeReader = [&] {
+        if (m_readerWaits && (m_ready.empty() || m_readyBytes <= m_budget / 2))
+            m_readerWakes.notify_one();
+    };
     dropBefore();
-    m_changed.notify_all();
-    m_changed.wait(lock, [&] {
+    wakeReader();
+    if (m_reached <= index) {
+        // Caught up with the reading thread: woken once it is a batch ahead, has read the last
+        // file or has no more room.
+        m_takerWaitsFor = qMin(index + batchFiles, m_paths.size());
+        m_takerWakes.wait(lock, [&] {
+            return m_reached >= m_takerWaitsFor || (m_readerWaits && m_reached > index);
+        });
+        m_takerWaitsFor = -1;
         dropBefore();
-        return m_reached > index || (!m_ready.empty() && m_ready.front().index >= index);
-    });
+    }
     m_taken = index + 1;
     std::optional<File> file;
     if (!m_ready.empty() && m_ready.front().index == index) {
-        Entry entry = std::move(m_ready.front());
+        file.swap(m_ready.front().file);
         m_ready.pop_front();
-        m_readyBytes -= entry.file ? entry.file->bytes.size() : 0;
-        if (entry.file && entry.stamp == now && !entry.stamp.changedRecently(entry.readAt))
-            file = std::move(entry.file);
+        m_readyBytes -= file ? file->bytes.size() : 0;
     }
-    lock.unlock();
-    m_changed.notify_all();
+    wakeReader();
     return file;
 }

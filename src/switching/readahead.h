@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -16,8 +17,8 @@
 // the values to switch: while the run rewrites a file and writes its journal records, the next
 // files are read and searched on the other core.
 //
-// A file read ahead is only handed over when it is still as it was read: same stamp when its turn
-// comes, and not changed within a clock tick of the reading (two writes within one tick would
+// A file read ahead stands for the file at its turn only when it is still as it was read: the same
+// stamp then, and not changed within a clock tick of the reading (two writes within one tick would
 // leave the same stamp). Otherwise the caller reads it again, as it is then.
 class ReadAhead
 {
@@ -27,6 +28,20 @@ public:
         QByteArray bytes;
         bool caseSensitive = false; // the state of the box the search was made with
         bool holdsValue = false;
+        FileStamp stamp; // once it was read
+        qint64 readAt = 0; // fileClockNow() before it was opened
+        std::chrono::steady_clock::time_point readEnd;
+
+        // Whether the bytes stand for the file as it is now, now being its stamp at its turn.
+        bool stillAsRead(const FileStamp &now) const
+        {
+            return stamp == now && !stamp.changedRecently(readAt);
+        }
+        // Whether the bytes may stand for the file at its turn without asking the system for its
+        // stamp again: the file was not written while it was read, nor shortly before, and it was
+        // read a moment ago and after notBefore (a moment the user could change the tree: a box
+        // that waited). A write since then might as well have come just after its turn.
+        bool readJustNow(std::chrono::steady_clock::time_point notBefore) const;
     };
     // Whether the bytes hold a value, case counting or not. Called on the reading thread.
     using Search = std::function<bool(const QByteArray &bytes, bool caseSensitive)>;
@@ -41,18 +56,15 @@ public:
     // The state of "Sensible à la case" for the files read from now on.
     void setCaseSensitive(bool caseSensitive);
 
-    // The file at index, read ahead, when it may be taken for the file as it is now (now: its
-    // stamp at its turn); nothing otherwise. Indices are taken in increasing order; the files
-    // passed over are dropped.
-    [[nodiscard]] std::optional<File> take(qsizetype index, const FileStamp &now);
+    // The file at index, read ahead; nothing when it could not be read whole. Indices are taken
+    // in increasing order; the files passed over are dropped.
+    [[nodiscard]] std::optional<File> take(qsizetype index);
 
 private:
     struct Entry
     {
         qsizetype index = 0;
         std::optional<File> file;
-        FileStamp stamp;
-        qint64 readAt = 0;
     };
     void run();
 
@@ -60,12 +72,17 @@ private:
     const Search m_search;
     const qsizetype m_budget;
 
+    // Each side that waits for the other is woken once there is a batch of work for it, not for
+    // each file: a wake-up per file costs the two threads more than most files do.
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_readerWakes; // room in the budget
+    std::condition_variable m_takerWakes; // files read
     std::deque<Entry> m_ready;
     qsizetype m_readyBytes = 0;
     qsizetype m_taken = 0; // the caller is done with the files before this index
     qsizetype m_reached = 0; // the reading thread is done with the files before this index
+    qsizetype m_takerWaitsFor = -1; // the caller waits until the reading thread reaches this
+    bool m_readerWaits = false; // the reading thread waits for room
     bool m_caseSensitive;
     bool m_stop = false;
     std::thread m_thread; // last: starts once everything above is ready

@@ -6,6 +6,7 @@
 
 #include <QSet>
 
+#include <chrono>
 #include <optional>
 
 namespace {
@@ -107,6 +108,9 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
     // must not switch it a second time. Another hard link to the file is an entry of its own, and
     // is switched in its turn, as the rewrite gives each entry a file of its own.
     QSet<QString> preparedEntries;
+    // The last time a box about a file may have waited for the user, who may have changed the tree
+    // meanwhile.
+    std::chrono::steady_clock::time_point userMayHaveActed;
     qsizetype counter = 0;
     for (const QString &path : std::as_const(run.files)) {
         ++counter;
@@ -118,8 +122,19 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
             run.abandoned = true;
             return run;
         }
-        const FileStamp stamp = fileStamp(path);
-        std::optional<ReadAhead::File> ahead = readAhead.take(counter - 1, stamp);
+        const bool caseSensitive = observer.caseSensitive();
+        std::optional<ReadAhead::File> ahead = readAhead.take(counter - 1);
+        // A file read ahead a moment ago without a value is done with as it was read. Any other
+        // is checked at its turn: read again when it changed since it was read.
+        FileStamp stamp;
+        if (ahead && !ahead->holdsValue && ahead->caseSensitive == caseSensitive
+            && ahead->readJustNow(userMayHaveActed)) {
+            stamp = ahead->stamp;
+        } else {
+            stamp = fileStamp(path);
+            if (ahead && !ahead->stillAsRead(stamp))
+                ahead.reset();
+        }
         QString identity = stamp.identity();
         if (handled.contains(identity))
             continue;
@@ -128,7 +143,6 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
         QByteArray bytes;
         FileStamp basis = stamp; // what the file was when read
         bool holdsValue = false;
-        const bool caseSensitive = observer.caseSensitive();
         if (ahead) {
             bytes = std::move(ahead->bytes);
             holdsValue = ahead->caseSensitive == caseSensitive
@@ -139,6 +153,7 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
         } else {
             const bool missing = isMissingFile(path);
             observer.fileNotRead(path, missing);
+            userMayHaveActed = std::chrono::steady_clock::now();
             if (!missing)
                 ++run.filesLeftBehind;
         }
@@ -166,6 +181,7 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
                 // Nothing was written: another name of the same file is tried in its turn.
                 identity.clear();
                 observer.fileLeftBehind(path, switched);
+                userMayHaveActed = std::chrono::steady_clock::now();
                 ++run.filesLeftBehind;
                 break;
             case FileOutcome::LeftIntact:

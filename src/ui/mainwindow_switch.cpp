@@ -23,6 +23,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <optional>
+
 namespace {
 
 // Marks a run as in progress for as long as it lasts. While the run lets pending events through,
@@ -127,8 +129,9 @@ private:
     static inline QAccessible::UpdateHandler s_previous = nullptr;
 };
 
-// While a box waits for the user in the middle of a run, the progress bar is painted whenever the
-// window is.
+// The progress bar's updates are off while a run goes on (see RunShown::progress()). Meanwhile,
+// for as long as this lasts (a box that waits for the user, events let through when the bar is
+// due a paint), it is painted whenever the window is.
 class BarPaintedMeanwhile
 {
 public:
@@ -200,13 +203,12 @@ public:
         const bool paintBar = !m_sinceBarPainted.isValid()
                 || m_sinceBarPainted.elapsed() >= progressPaintMs
                 || done + 10 > m_form.progressBar->maximum();
+        std::optional<BarPaintedMeanwhile> painted;
         if (paintBar) {
-            m_form.progressBar->setUpdatesEnabled(true); // asks for a paint of its present value
+            painted.emplace(m_form.progressBar); // asks for a paint of its present value
             m_sinceBarPainted.start();
         }
         QCoreApplication::processEvents();
-        if (paintBar)
-            m_form.progressBar->setUpdatesEnabled(false);
     }
     bool caseSensitive() const override { return m_form.cbSensitive->isChecked(); }
     // Once the program is to stop, no box waits for the user: the journal says it all.
