@@ -15,6 +15,7 @@ struct Walk
     bool recurse = true;
     QStringList *fileList = nullptr;
     QStringList *unreadableDirectories = nullptr;
+    std::function<void(qsizetype first)> listed;
     // The identities (see fileIdentity) of the directories on the way down to the one being
     // walked, that one included, so that a link back to any of them (or a folder mounted again
     // below itself) is not walked again.
@@ -79,19 +80,24 @@ void collectFilesIn(const QString &directory, Walk &walk)
             walk.ancestors.remove(identity);
     }
 
+    const qsizetype first = walk.fileList->size();
     for (const Entry &entry : std::as_const(entries)) {
         // Only regular files are listed: reading a FIFO or a device may never end.
         if (!entry.entry.isFolder && !isTemporaryFileName(entry.entry.name))
             walk.fileList->append(directory + entry.entry.name);
     }
+    if (walk.listed && walk.fileList->size() > first)
+        walk.listed(first);
 }
 
 } // namespace
 
 void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText,
-                  QStringList *unreadableDirectories)
+                  QStringList *unreadableDirectories,
+                  const std::function<void(qsizetype first)> &listed)
 {
     Walk walk;
+    walk.listed = listed;
     walk.recurse = recurse;
     walk.fileList = &fileList;
     walk.unreadableDirectories = unreadableDirectories;

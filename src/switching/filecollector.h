@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Appends to fileList the files under directory whose names match one of the patterns of
 // filterText (separated by ";", used as written, matched ignoring case; hidden files included).
 //
@@ -13,6 +15,8 @@
 // Links are followed, but a link that leads back to a directory being walked is not entered
 // again. Unreadable or missing directories list as empty; the unreadable ones (not those that
 // vanished) are added to unreadableDirectories when it is given, with a final "/". Nothing already
-// in fileList changes.
+// in fileList changes. The list only grows at its end, in its final order: listed, when given, is
+// called each time files were added, with the index of the first one added.
 void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText,
-                  QStringList *unreadableDirectories = nullptr);
+                  QStringList *unreadableDirectories = nullptr,
+                  const std::function<void(qsizetype first)> &listed = {});

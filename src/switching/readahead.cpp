@@ -1,8 +1,7 @@
 #include "switching/readahead.h"
 
-ReadAhead::ReadAhead(QStringList paths, Search search, bool caseSensitive, qsizetype budget)
-    : m_paths(std::move(paths)),
-      m_search(std::move(search)),
+ReadAhead::ReadAhead(Search search, bool caseSensitive, qsizetype budget)
+    : m_search(std::move(search)),
       m_budget(budget),
       m_caseSensitive(caseSensitive),
       m_thread([this] { run(); })
@@ -34,6 +33,30 @@ void ReadAhead::setCaseSensitive(bool caseSensitive)
     m_caseSensitive = caseSensitive;
 }
 
+void ReadAhead::add(const QStringList &paths)
+{
+    bool wake;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        wake = m_readerWaitsForList;
+        m_paths += paths;
+    }
+    if (wake)
+        m_readerWakes.notify_one();
+}
+
+void ReadAhead::endList()
+{
+    bool wake;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_listEnded = true;
+        wake = m_readerWaitsForList;
+    }
+    if (wake)
+        m_readerWakes.notify_one();
+}
+
 namespace {
 
 // The files the caller waits for once it has caught up with the reading thread.
@@ -43,34 +66,39 @@ constexpr qsizetype batchFiles = 32;
 
 void ReadAhead::run()
 {
-    for (qsizetype index = 0; index < m_paths.size(); ++index) {
+    for (qsizetype index = 0;; ++index) {
         bool caseSensitive;
+        QString path;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             if (!m_stop && !m_ready.empty() && m_readyBytes >= m_budget) {
                 // The caller takes what there is; the reading goes on once half the room is free.
-                m_readerWaits = true;
+                m_readerWaitsForRoom = true;
                 if (m_takerWaitsFor >= 0)
                     m_takerWakes.notify_one();
                 m_readerWakes.wait(lock, [&] {
                     return m_stop || m_ready.empty() || m_readyBytes <= m_budget / 2;
                 });
-                m_readerWaits = false;
+                m_readerWaitsForRoom = false;
             }
-            if (m_stop)
-                return;
-            if (index < m_taken)
-                index = m_taken; // the caller went past these without waiting
-            if (index >= m_paths.size())
+            index = qMax(index, m_taken); // the caller went past these without waiting
+            if (!m_stop && index >= m_paths.size() && !m_listEnded) {
+                m_readerWaitsForList = true;
+                m_readerWakes.wait(lock,
+                                   [&] { return m_stop || index < m_paths.size() || m_listEnded; });
+                m_readerWaitsForList = false;
+            }
+            if (m_stop || index >= m_paths.size())
                 return;
             caseSensitive = m_caseSensitive;
+            path = m_paths.at(index);
         }
 
         Entry entry;
         entry.index = index;
         File file;
         file.readAt = fileClockNow();
-        if (readFileThenStamp(m_paths.at(index), file.bytes, file.stamp, m_budget)) {
+        if (readFileThenStamp(path, file.bytes, file.stamp, m_budget)) {
             file.readEnd = std::chrono::steady_clock::now();
             file.caseSensitive = caseSensitive;
             file.holdsValue = m_search(file.bytes, caseSensitive);
@@ -101,7 +129,7 @@ std::optional<ReadAhead::File> ReadAhead::take(qsizetype index)
         }
     };
     auto wakeReader = [&] {
-        if (m_readerWaits && (m_ready.empty() || m_readyBytes <= m_budget / 2))
+        if (m_readerWaitsForRoom && (m_ready.empty() || m_readyBytes <= m_budget / 2))
             m_readerWakes.notify_one();
     };
     dropBefore();
@@ -111,7 +139,7 @@ std::optional<ReadAhead::File> ReadAhead::take(qsizetype index)
         // file or has no more room.
         m_takerWaitsFor = qMin(index + batchFiles, m_paths.size());
         m_takerWakes.wait(lock, [&] {
-            return m_reached >= m_takerWaitsFor || (m_readerWaits && m_reached > index);
+            return m_reached >= m_takerWaitsFor || (m_readerWaitsForRoom && m_reached > index);
         });
         m_takerWaitsFor = -1;
         dropBefore();

@@ -47,14 +47,18 @@ public:
     using Search = std::function<bool(const QByteArray &bytes, bool caseSensitive)>;
 
     // Files larger than budget are left to the caller; the files waiting for their turn take at
-    // most about budget bytes.
-    ReadAhead(QStringList paths, Search search, bool caseSensitive,
-              qsizetype budget = qsizetype(8) << 20);
+    // most about budget bytes. The files to read are added as they are listed.
+    ReadAhead(Search search, bool caseSensitive, qsizetype budget = qsizetype(8) << 20);
     ~ReadAhead();
     Q_DISABLE_COPY_MOVE(ReadAhead)
 
     // The state of "Sensible à la case" for the files read from now on.
     void setCaseSensitive(bool caseSensitive);
+
+    // The next files of the run, in their order; then, once there are no more, the end of the
+    // list. Files are only taken once the list is ended.
+    void add(const QStringList &paths);
+    void endList();
 
     // The file at index, read ahead; nothing when it could not be read whole. Indices are taken
     // in increasing order; the files passed over are dropped.
@@ -68,7 +72,6 @@ private:
     };
     void run();
 
-    const QStringList m_paths;
     const Search m_search;
     const qsizetype m_budget;
 
@@ -77,12 +80,15 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_readerWakes; // room in the budget
     std::condition_variable m_takerWakes; // files read
+    QStringList m_paths;
+    bool m_listEnded = false;
     std::deque<Entry> m_ready;
     qsizetype m_readyBytes = 0;
     qsizetype m_taken = 0; // the caller is done with the files before this index
     qsizetype m_reached = 0; // the reading thread is done with the files before this index
     qsizetype m_takerWaitsFor = -1; // the caller waits until the reading thread reaches this
-    bool m_readerWaits = false; // the reading thread waits for room
+    bool m_readerWaitsForRoom = false;
+    bool m_readerWaitsForList = false; // for files to be added, or the end of the list
     bool m_caseSensitive;
     bool m_stop = false;
     std::thread m_thread; // last: starts once everything above is ready

@@ -37,9 +37,32 @@ private:
 SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
 {
     SwitchRun run;
+
+    // A pair with an empty value would only work one way: the switch back could not undo it.
+    QList<qsizetype> leftAside;
+    const ValuePairs usable = request.pairs.usablePairs(&leftAside);
+    // The values of the run, ready for the search in each file, for either state of
+    // "Sensible à la case", which the user may change while the run goes.
+    const QStringList &fromValues = request.fromProduction ? usable.prodValues : usable.devValues;
+    const QStringList &toValues = request.fromProduction ? usable.devValues : usable.prodValues;
+    const SwitchValues valuesBySensitivity[2] = { SwitchValues(fromValues, toValues, false),
+                                                  SwitchValues(fromValues, toValues, true) };
+    auto values = [&](bool caseSensitive) -> const SwitchValues & {
+        return valuesBySensitivity[caseSensitive ? 1 : 0];
+    };
+
+    // The files are read and searched on the other core as soon as they are listed, then ahead
+    // of the loop below, which switches them and hands their records on.
+    ReadAhead readAhead(
+            [&](const QByteArray &bytes, bool caseSensitive) {
+                return bytesHoldAnyValue(bytes, values(caseSensitive));
+            },
+            observer.caseSensitive());
     QStringList unreadableDirectories;
     collectFiles(request.mainDir, run.files, request.recurse, request.filterText,
-                 &unreadableDirectories);
+                 &unreadableDirectories,
+                 [&](qsizetype first) { readAhead.add(run.files.mid(first)); });
+    readAhead.endList();
 
     // config.ini's new content is prepared before any file: when it cannot be, nothing is
     // switched, and its records come first in the journal.
@@ -52,22 +75,8 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
     configContent.add(run.environment.prepared);
     for (const LineRecord &record : std::as_const(run.environment.records))
         observer.lineRecorded(request.configPath, record);
-
-    // A pair with an empty value would only work one way: the switch back could not undo it.
-    QList<qsizetype> leftAside;
-    const ValuePairs usable = request.pairs.usablePairs(&leftAside);
     for (const qsizetype pair : std::as_const(leftAside))
         observer.pairLeftAside(request.pairs.prodValues.at(pair), request.pairs.devValues.at(pair));
-
-    // The values of the run, ready for the search in each file, for either state of
-    // "Sensible à la case", which the user may change while the run goes.
-    const QStringList &fromValues = request.fromProduction ? usable.prodValues : usable.devValues;
-    const QStringList &toValues = request.fromProduction ? usable.devValues : usable.prodValues;
-    const SwitchValues valuesBySensitivity[2] = { SwitchValues(fromValues, toValues, false),
-                                                  SwitchValues(fromValues, toValues, true) };
-    auto values = [&](bool caseSensitive) -> const SwitchValues & {
-        return valuesBySensitivity[caseSensitive ? 1 : 0];
-    };
 
     QSet<QString> handled;
     for (const QString &settingsFile : { request.configPath, request.valuesPath }) {
@@ -89,14 +98,6 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
     }
 
     observer.filesStarting(run.files.size());
-    // The next files are read and searched on the other core while this loop switches files and
-    // hands their records on.
-    ReadAhead readAhead(
-            run.files,
-            [&](const QByteArray &bytes, bool caseSensitive) {
-                return bytesHoldAnyValue(bytes, values(caseSensitive));
-            },
-            observer.caseSensitive());
     const auto onRecord = [&](const QString &path) {
         return [&observer, &path](const LineRecord &record) {
             observer.lineRecorded(path, record);
