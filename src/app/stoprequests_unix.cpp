@@ -40,7 +40,7 @@ void watchStopRequests(MainWindow &window)
     if (::pipe2(wakeUp, O_CLOEXEC | O_NONBLOCK) != 0)
         return; // the signals then end the program as they always did
     // The run sees the request between two files; the event loop, which the run lets through
-    // every tenth file and inside its boxes, tells the window, which closes a box that waits.
+    // every few milliseconds and inside its boxes, tells the window, which closes a box that waits.
     auto *notifier = new QSocketNotifier(wakeUp[0], QSocketNotifier::Read, &window);
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
         char bytes[16];

@@ -79,6 +79,12 @@ constexpr qint64 progressHeardMs = 200;
 // which on a desktop costs a round trip to the display server every few dozen files.
 constexpr qint64 progressPaintMs = 40;
 
+// How often, at most, a run lets events through (clicks, the window's paints, its accessibility
+// questions) between two progress bar paints: every tenth file would be every few hundred
+// microseconds, each time a round of the event loop with nothing to do. The first step lets them
+// through at once.
+constexpr qint64 eventsMs = 10;
+
 class ProgressHeardByHundredths
 {
 public:
@@ -184,6 +190,7 @@ public:
         m_form.progressBar->setUpdatesEnabled(false);
         m_sinceJournalShown.start();
         m_sinceBarPainted.invalidate();
+        m_sinceEvents.invalidate();
     }
     void progress(qsizetype done) override
     {
@@ -203,6 +210,9 @@ public:
         const bool paintBar = !m_sinceBarPainted.isValid()
                 || m_sinceBarPainted.elapsed() >= progressPaintMs
                 || done + 10 > m_form.progressBar->maximum();
+        if (!paintBar && m_sinceEvents.isValid() && m_sinceEvents.elapsed() < eventsMs)
+            return;
+        m_sinceEvents.start();
         std::optional<BarPaintedMeanwhile> painted;
         if (paintBar) {
             painted.emplace(m_form.progressBar); // asks for a paint of its present value
@@ -252,6 +262,7 @@ private:
     Journal &m_journal;
     QElapsedTimer m_sinceJournalShown;
     QElapsedTimer m_sinceBarPainted;
+    QElapsedTimer m_sinceEvents;
     QStringList m_leftBehind;
 };
 
