@@ -6,6 +6,7 @@
 
 #include "switching/gui/precheck.h"
 #include "switching/gui/replacement.h"
+#include "switching/filesystem.h"
 #include "switching/textformat.h"
 
 #include <QColor>
@@ -294,6 +295,8 @@ private Q_SLOTS:
 
     void readFailures_data();
     void readFailures();
+    void readThenStamp_data();
+    void readThenStamp();
     void writeFailures_data();
     void writeFailures();
 
@@ -833,6 +836,41 @@ void tst_Replacement::unsafeFilesLeftIntact()
 }
 
 // ---- replaceValuesInFile: failures ------------------------------------------------------------
+
+void tst_Replacement::readThenStamp_data()
+{
+    QTest::addColumn<qsizetype>("size");
+    QTest::addColumn<qint64>("maxSize");
+
+    // Around the size that comes in one read, then larger than the most that is read.
+    for (const qsizetype size : { 0, 1, 65535, 65536, 65537, 300000 })
+        QTest::addRow("%lld bytes", qlonglong(size)) << size << (qint64(1) << 20);
+    QTest::newRow("larger than the most read") << qsizetype(300000) << qint64(299999);
+    QTest::newRow("small, larger than the most read") << qsizetype(10) << qint64(9);
+}
+
+void tst_Replacement::readThenStamp()
+{
+    QFETCH(qsizetype, size);
+    QFETCH(qint64, maxSize);
+
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString path = dir.filePath(u8("fichier.ini"));
+    QByteArray content(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        content[i] = char('a' + i % 26);
+    writeBytes(path, content);
+
+    QByteArray bytes("left from before");
+    FileStamp stamp;
+    const bool read = readFileThenStamp(path, bytes, stamp, maxSize);
+    QCOMPARE(read, size <= maxSize);
+    QCOMPARE(bytes, read ? content : QByteArray());
+    QVERIFY(read ? stamp == fileStamp(path) : !stamp.valid);
+    QVERIFY(!readFileThenStamp(dir.path(), bytes, stamp, maxSize));
+    QVERIFY(!readFileThenStamp(dir.filePath(u8("absent.ini")), bytes, stamp, maxSize));
+}
 
 void tst_Replacement::readFailures_data()
 {
