@@ -135,7 +135,8 @@ bool readFileThenStamp(const QString &path, QByteArray &bytes, FileStamp &stamp,
             }
         }
         bytes.resize(ok ? size : 0);
-        ok = ok && ::fstat(fd, &status) == 0 && status.st_size <= maxSize;
+        // The stamp must say these bytes: a file still being written has grown since.
+        ok = ok && ::fstat(fd, &status) == 0 && status.st_size == size;
     }
     ::close(fd);
     if (!ok) {

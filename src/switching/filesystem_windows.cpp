@@ -172,8 +172,9 @@ bool readFileThenStamp(const QString &path, QByteArray &bytes, FileStamp &stamp,
     if (!opened.valid || opened.size > maxSize || !readOpenFile(handle.get(), opened, false, bytes)
         || bytes.size() > maxSize)
         return false;
+    // The stamp must say these bytes, unchanged since the file was opened.
     stamp = stampOf(handle.get());
-    if (stamp.valid && stamp.size <= maxSize)
+    if (stamp.valid && stamp == opened && stamp.size == bytes.size())
         return true;
     bytes.clear();
     stamp = {};

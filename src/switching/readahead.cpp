@@ -13,8 +13,11 @@ bool ReadAhead::File::readJustNow(std::chrono::steady_clock::time_point notBefor
     // Far less than anyone takes to change a file by hand, far more than a run takes to reach a
     // file read ahead (its files waiting for their turn take at most the budget).
     constexpr auto moment = std::chrono::milliseconds(100);
-    return !stamp.changedRecently(readAt) && readEnd >= notBefore
-            && std::chrono::steady_clock::now() - readEnd < moment;
+    // File times of a millisecond or coarser (FAT, exFAT) may not move with a write while it was
+    // read: such files are checked at their turn.
+    constexpr qint64 millisecond = 1000000;
+    return stamp.modified % millisecond != 0 && !stamp.changedRecently(readAt)
+            && readEnd >= notBefore && std::chrono::steady_clock::now() - readEnd < moment;
 }
 
 ReadAhead::~ReadAhead()
