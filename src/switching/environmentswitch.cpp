@@ -107,8 +107,10 @@ EnvironmentWrite prepareEnvironment(const QString &configPath, bool toProduction
         return result;
     }
     Rewrite rewrite(configPath, toProduction, basis);
+    rewrite.lockContent();
     rewrite.write(switched.bytes);
     result.write = rewrite.prepare(result.prepared);
+    result.lockOutcome = rewrite.lockOutcome();
     if (!result.write) {
         result.outcome = EnvironmentOutcome::NotWritten;
         return result;

@@ -56,10 +56,13 @@ struct EnvironmentWrite
     WriteResult write;
     QList<LineRecord> records; // the changes that the new content makes
     PreparedFile prepared; // the new content of config.ini, beside it: the run puts it in place
+    // The lock of that content, taken as it is made: Held when another Mirabex took it first.
+    FileLock::Outcome lockOutcome = FileLock::Outcome::Failed;
 };
 
 // Prepares the new content of config.ini (see switchEnvironment) beside it, named for a run towards
-// the new environment (see PreparedName): putting it in place records the new environment.
+// the new environment (see PreparedName) and locked (see FileLock): putting it in place records
+// the new environment.
 [[nodiscard]] EnvironmentWrite prepareEnvironment(const QString &configPath, bool toProduction,
                                                   bool caseSensitive,
                                                   const QString &mainDirInForce);

@@ -56,6 +56,9 @@ enum class FileOutcome {
     NoValue, // its text would not survive a rewrite, and it holds no value: nothing to do
     NotWritten, // the rewrite failed (see write): the file keeps its bytes
     Changed, // the file changed between its reading and the end of the run: it keeps what it holds
+    // For a run: the system refused to put the new content in place (see write). The file keeps
+    // its bytes; the new content stays beside it, for the next run or start to put in place.
+    NotPlaced,
 };
 
 struct FileSwitch

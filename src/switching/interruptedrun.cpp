@@ -10,6 +10,8 @@
 #include <QSet>
 
 #include <algorithm>
+#include <list>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -60,7 +62,6 @@ class FolderLeftovers
 public:
     explicit FolderLeftovers(const QString &folder) : m_folder(folder)
     {
-        QSet<quint64> repeated;
         const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System
                                                          | QDir::NoDotAndDotDot);
         for (const QString &name : names) {
@@ -73,13 +74,29 @@ public:
             }
             const quint64 hash = preparedNameHash(systemName(name));
             if (m_namesByHash.contains(hash))
-                repeated.insert(hash);
+                m_ambiguous.insert(hash);
             m_namesByHash.insert(hash, name);
         }
         // Two names of the folder with the same hash: neither may be taken for the other.
-        for (const quint64 hash : std::as_const(repeated))
+        for (const quint64 hash : std::as_const(m_ambiguous))
             m_namesByHash.remove(hash);
     }
+
+    // Locks what the folder holds, for as long as this object lives. False when a run still going
+    // on holds any of it.
+    bool lock()
+    {
+        for (const QString &name : m_prepared + m_backups.values()) {
+            auto held = std::make_shared<FileLock>();
+            if (held->lock(m_folder + u'/' + name) == FileLock::Outcome::Held)
+                return false;
+            if (held->isHeld())
+                m_locks.insert(name, std::move(held));
+        }
+        return true;
+    }
+
+    const QString &path() const { return m_folder; }
 
     void settle(bool productionInForce, QList<InterruptedRun::File> &settled)
     {
@@ -114,6 +131,7 @@ private:
         leftover.temporaryName = systemName(name);
         leftover.name = systemName(file);
         leftover.hadFile = exists;
+        leftover.lock = m_locks.value(name);
         return leftover;
     }
 
@@ -126,9 +144,22 @@ private:
         const QString backup = m_backups.take(key(prepared));
         InterruptedRun::File settled;
         settled.path = m_folder + u'/' + (name.isEmpty() ? preparedName : name);
+        if (!exists && backup.isEmpty()) {
+            // No file of the folder answers to the content: it was removed or renamed since the
+            // run read it, and stays so. Only a file that Windows was replacing (its backup is
+            // there) may be missing for a while. Two names that answer to its hash leave it to be
+            // looked at.
+            const bool ambiguous = m_ambiguous.contains(prepared.nameHash);
+            settled.fate =
+                    ambiguous ? InterruptedRun::Fate::NotSettled : InterruptedRun::Fate::Gone;
+            if (!ambiguous)
+                settled.write = removePreparedFile(content);
+            if (!settled.write)
+                settled.fate = InterruptedRun::Fate::NotSettled;
+            return settled;
+        }
         if (name.isEmpty()) {
-            // No file of the folder answers to the content any more: whatever the run had done,
-            // it is the only copy of that file's new content there is, and it stays.
+            // Windows was replacing a file whose name the content does not carry.
             settled.fate = InterruptedRun::Fate::NotSettled;
             return settled;
         }
@@ -149,7 +180,8 @@ private:
         }
         // The run had recorded its environment: the content goes in place, unless the file
         // changed since it was read (checked here against the hash: the prepared file knows no
-        // more of the file). A file that is not there was being replaced by Windows.
+        // more of the file). A file that is not there was being replaced by Windows (its backup is
+        // there). A content that cannot be put in place stays, for the next time.
         if (!exists || preparedStampHash(fileStamp(settled.path)) == prepared.stampHash) {
             settled.write = placeAgain(content);
             settled.fate =
@@ -198,8 +230,10 @@ private:
 
     QString m_folder;
     QHash<quint64, QString> m_namesByHash;
+    QSet<quint64> m_ambiguous; // hashes that several names of the folder answer to
     QStringList m_prepared;
     QHash<Key, QString> m_backups;
+    QHash<QString, std::shared_ptr<FileLock>> m_locks; // by name
 };
 
 } // namespace
@@ -225,20 +259,35 @@ InterruptedRun settleInterruptedRun(const QString &mainDir, const QStringList &o
         scanFolder(scan.linkedFolders.at(i), false, scan);
 
     InterruptedRun run;
-    QList<PreparedFile> settledFolders;
+    // Everything found is locked before anything is settled: a run still going on holds its own.
+    std::list<FolderLeftovers> folders;
     for (auto it = scan.found.cbegin(); it != scan.found.cend(); ++it) {
-        const QString folder = QDir::cleanPath(it.key());
-        FolderLeftovers(folder).settle(productionInForce, run.files);
+        if (!folders.emplace_back(QDir::cleanPath(it.key())).lock()) {
+            run.busy = true;
+            return run;
+        }
+    }
+    QList<PreparedFile> settledFolders;
+    for (FolderLeftovers &folder : folders) {
+        folder.settle(productionInForce, run.files);
         PreparedFile inFolder;
-        inFolder.folder = systemName(folder);
+        inFolder.folder = systemName(folder.path());
         settledFolders.append(inFolder);
     }
-    flushFolders(settledFolders);
+    (void)flushFolders(settledFolders);
     std::sort(run.files.begin(), run.files.end(),
               [](const InterruptedRun::File &a, const InterruptedRun::File &b) {
                   return a.path < b.path;
               });
     return run;
+}
+
+bool holdsPreparedContent(const QString &folder)
+{
+    const QStringList names = QDir(folder).entryList({ QLatin1String(temporaryFilePrefix) + u'*' },
+                                                     QDir::Files | QDir::Hidden | QDir::System);
+    return std::any_of(names.cbegin(), names.cend(),
+                       [](const QString &name) { return PreparedName::parse(name).has_value(); });
 }
 
 bool restoreSettingsFile(const QString &path)
@@ -259,6 +308,10 @@ bool restoreSettingsFile(const QString &path)
         asItWas.temporaryName = systemName(backup);
         asItWas.name = name;
         asItWas.hadFile = false;
+        // A run going on may be between the two steps of its replacement.
+        asItWas.lock = std::make_shared<FileLock>();
+        if (asItWas.lock->lock(info.absolutePath() + u'/' + backup) == FileLock::Outcome::Held)
+            return false;
         return putInPlace(asItWas) == PlaceOutcome::Placed;
     }
     return false;

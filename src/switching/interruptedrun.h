@@ -14,7 +14,11 @@ struct InterruptedRun
         Placed, // the run had recorded the new environment: the content is now in place
         Changed, // so had it, but the file changed since it was read: it keeps what it holds
         Removed, // the run had not recorded the new environment: the content is gone
-        NotPlaced, // the system refused to put it in place: the file keeps what it held
+        // The file was removed or renamed since: it stays so, and the content is gone.
+        Gone,
+        // The system refused to put it in place: the file keeps what it held, the content stays
+        // beside it for the next time.
+        NotPlaced,
         // Left where it is: no file of its folder answers to it any more (its only copy), or
         // the system refused to remove it.
         NotSettled,
@@ -28,6 +32,9 @@ struct InterruptedRun
         WriteResult write;
     };
     QList<File> files; // by path
+    // A switch still going on (in another window, another installation, on another machine) holds
+    // some of what was found: nothing was settled.
+    bool busy = false;
 
     bool isEmpty() const { return files.isEmpty(); }
     qsizetype count(Fate fate) const;
@@ -37,11 +44,20 @@ struct InterruptedRun
 // and in otherFolders (not their sub-folders), and settles it as the environment in force says,
 // the one config.ini names: contents prepared for that environment are put in place, since the
 // run had recorded it (the file's name and what it was when read must answer, or it is left as it
-// is); the others are removed, since it had not.
+// is); the others are removed, since it had not. A content whose file is no longer there (removed
+// or renamed since) is removed, unless Windows was replacing that file (its backup is there).
+//
+// A run that is still going on locks its contents (see FileLock): when any of what is found is
+// locked, nothing is settled and the result is busy. What is settled is locked meanwhile.
 [[nodiscard]] InterruptedRun settleInterruptedRun(const QString &mainDir,
                                                   const QStringList &otherFolders,
                                                   bool productionInForce);
 
+// Whether a folder holds a content prepared by a switch run (see PreparedName), not its
+// sub-folders.
+bool holdsPreparedContent(const QString &folder);
+
 // Puts back a settings file that a stop of the program left missing while Windows replaced it
-// (the file as it was waits under a backup name, see PreparedName). True when it did.
+// (the file as it was waits under a backup name, see PreparedName), unless a run still going on
+// holds it. True when it did.
 bool restoreSettingsFile(const QString &path);

@@ -108,6 +108,8 @@ struct Rewrite::Private
     bool created = false;
     bool failed = false;
     int error = 0; // of the first failure
+    bool lockContent = false;
+    FileLock::Outcome lockOutcome = FileLock::Outcome::Failed;
 
     void fail(int systemError)
     {
@@ -136,7 +138,7 @@ struct Rewrite::Private
             naming->name = prepared.name;
             prepared.temporaryName = naming->fileName();
         }
-        if (const int failure = system.create(prepared))
+        if (const int failure = system.create(prepared, lockContent, lockOutcome))
             fail(failure);
     }
     WriteResult finish(bool flush)
@@ -173,6 +175,22 @@ QString Rewrite::entryKey()
     return d->entryKey;
 }
 
+QByteArray Rewrite::folder()
+{
+    d->locate();
+    return d->prepared.folder;
+}
+
+FileLock::Outcome Rewrite::lockOutcome() const
+{
+    return d->lockOutcome;
+}
+
+void Rewrite::lockContent()
+{
+    d->lockContent = true;
+}
+
 void Rewrite::write(QByteArrayView bytes)
 {
     d->create();
@@ -200,7 +218,7 @@ WriteResult Rewrite::commit()
         return { false, error };
     // The new name in the folder reaches the disk too. The file is in place whatever this says:
     // a failure here is no failure of the rewrite.
-    flushSystemFolder(d->prepared.folder);
+    (void)flushSystemFolder(d->prepared.folder);
     return result;
 }
 
@@ -226,15 +244,18 @@ PlaceOutcome putInPlace(const PreparedFile &file, WriteResult *result)
     return outcome;
 }
 
-void flushFolders(const QList<PreparedFile> &files)
+WriteResult flushFolders(const QList<PreparedFile> &files)
 {
     QSet<QByteArray> flushed;
+    WriteResult result;
     for (const PreparedFile &file : files) {
         if (!flushed.contains(file.folder)) {
             flushed.insert(file.folder);
-            flushSystemFolder(file.folder);
+            if (const int error = flushSystemFolder(file.folder); error != 0 && result)
+                result = { false, error };
         }
     }
+    return result;
 }
 
 WriteResult removePreparedFile(const PreparedFile &file)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "switching/filelock.h"
 #include "switching/filesystem.h"
 
 #include <QByteArray>
@@ -10,6 +11,19 @@
 #include <memory>
 #include <optional>
 
+// What a failure to write says of the storage: whether it is proper to the file (its rights, its
+// size), or will meet every other file the run has to write as well.
+enum class StorageFault {
+    None,
+    FileOnly, // this file only: no right to write it, a file too large
+    NameTaken, // the name of a prepared content is taken (see PreparedName)
+    Full, // no space left
+    QuotaReached,
+    ReadOnly, // the file system is read-only
+    Unreachable, // the disk or the share no longer answers (input/output error, connection lost)
+    TooManyFiles, // the process may open no more files
+};
+
 // How a rewrite ended: the new content in place, or the file as it was with the system's reason.
 struct WriteResult
 {
@@ -19,6 +33,8 @@ struct WriteResult
     explicit operator bool() const { return done; }
     // The system's words for the reason, empty when it gave none.
     QString reason() const;
+    // What the failure says of the storage; None when done.
+    StorageFault fault() const;
 };
 
 // The name of a new content prepared by a switch run beside the file it is to replace, until the
@@ -59,6 +75,10 @@ struct PreparedFile
     FileStamp basis;
     // The device the folder lies on, whose prepared files are made durable together.
     quint64 device = 0;
+    // The lock held on the content while a run or a settling acts on it (see FileLock), shared by
+    // the copies of this description; none when no lock is held. Putting the content in place
+    // leaves the lock on the file it has become.
+    std::shared_ptr<FileLock> lock;
 };
 
 // A rewrite of a file: the new content goes to a temporary file beside it, which replaces it only
@@ -89,6 +109,17 @@ public:
     // Adds to the new content. After a failure, what follows is dropped.
     void write(QByteArrayView bytes);
 
+    // The folder that receives the content, as the system names it (see PreparedFile); empty when
+    // the file cannot be found.
+    QByteArray folder();
+
+    // Locks the new content as soon as it is made, and keeps it locked in the prepared file (see
+    // PreparedFile::lock). Asked before the first write().
+    void lockContent();
+    // How the lock asked for went: Held when another Mirabex took the new content before this one
+    // could lock it.
+    FileLock::Outcome lockOutcome() const;
+
     // Puts the new content in place of the file. On failure the file keeps its previous bytes.
     [[nodiscard]] WriteResult commit();
 
@@ -104,22 +135,24 @@ private:
 // Writes bytes in place of a file's content, as a Rewrite.
 [[nodiscard]] WriteResult rewriteFile(const QString &filePath, QByteArrayView bytes);
 
-// Makes the prepared files durable, in as few flushes as the system allows. On failure none of
-// them may be counted on.
+// Makes the prepared files durable, their names in their folders included, in as few flushes as
+// the system allows. On failure none of them may be counted on.
 [[nodiscard]] WriteResult flushPreparedFiles(const QList<PreparedFile> &files);
 
 // What became of a prepared file when its turn came to be put in place.
 enum class PlaceOutcome {
     Placed,
     Changed, // the file changed since it was read: it keeps what it holds now
-    Failed, // see the result's reason
+    Failed, // see the result's reason; the prepared content stays beside the file
 };
 // Puts a prepared content in place of its file, unless the file changed since its basis was
-// taken; the prepared file is gone either way, unless the system refused to remove it.
+// taken (the prepared content is then removed). When the system refuses to put it in place, the
+// prepared content stays, so that it can be put in place later (see settleInterruptedRun).
 [[nodiscard]] PlaceOutcome putInPlace(const PreparedFile &file, WriteResult *result = nullptr);
 
-// Makes the names of the folders' entries durable (after put in place), each folder once.
-void flushFolders(const QList<PreparedFile> &files);
+// Makes the names of the folders' entries durable (after put in place), each folder once. A
+// failure means that what was put in place may not survive a power cut.
+[[nodiscard]] WriteResult flushFolders(const QList<PreparedFile> &files);
 
 // Removes a prepared content that will not be put in place.
 [[nodiscard]] WriteResult removePreparedFile(const PreparedFile &file);

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QHash>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +17,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/utsname.h>
@@ -26,6 +29,44 @@
 QString WriteResult::reason() const
 {
     return systemError == 0 ? QString() : QString::fromLocal8Bit(std::strerror(systemError));
+}
+
+StorageFault WriteResult::fault() const
+{
+    if (done)
+        return StorageFault::None;
+    switch (systemError) {
+    case EEXIST:
+        return StorageFault::NameTaken;
+    case ENOSPC:
+        return StorageFault::Full;
+    case EDQUOT:
+        return StorageFault::QuotaReached;
+    case EROFS:
+        return StorageFault::ReadOnly;
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case ESTALE:
+    case ENOTCONN:
+    case ECONNABORTED:
+    case ECONNRESET:
+    case ECONNREFUSED:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case ENETRESET:
+    case ETIMEDOUT:
+    case ENOMEDIUM:
+    case EREMOTEIO:
+        return StorageFault::Unreachable;
+    case EMFILE:
+    case ENFILE:
+        return StorageFault::TooManyFiles;
+    default:
+        return StorageFault::FileOnly;
+    }
 }
 
 namespace {
@@ -58,6 +99,29 @@ QByteArray fileNamedBy(QByteArray path)
 int openFolder(const QByteArray &folder)
 {
     return ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// A run keeps one descriptor open for each folder whose new contents it locks: as many as the
+// system lets the process open, not the 1,024 that a session gives by default.
+void allowManyOpenFiles()
+{
+    static std::once_flag raised;
+    std::call_once(raised, [] {
+        struct rlimit limit = {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+            limit.rlim_cur = limit.rlim_max;
+            (void)::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+    });
+}
+
+// Makes a folder's entries durable through its descriptor; 0 also where the file system does not
+// flush folders.
+int flushFolder(int folder)
+{
+    if (::fsync(folder) == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS)
+        return 0;
+    return errno;
 }
 
 // Closes a descriptor when it goes.
@@ -131,7 +195,7 @@ int SystemRewrite::locate(const QString &path, PreparedFile &prepared, QString &
     return 0;
 }
 
-int SystemRewrite::create(PreparedFile &prepared)
+int SystemRewrite::create(PreparedFile &prepared, bool lock, FileLock::Outcome &lockOutcome)
 {
     // A file that cannot be opened for writing (read-only) stays as it is, although the
     // replacement would be allowed to put a new file in its place.
@@ -150,6 +214,20 @@ int SystemRewrite::create(PreparedFile &prepared)
         if (d->fd < 0)
             return errno;
         d->temporaryName = prepared.temporaryName;
+        if (!lock)
+            return 0;
+        // Locked before a byte is written, through a descriptor of its own that stays open once
+        // the content is written and closed.
+        allowManyOpenFiles();
+        const int locking = ::fcntl(d->fd, F_DUPFD_CLOEXEC, 0);
+        if (locking < 0)
+            return errno;
+        auto held = std::make_shared<FileLock>();
+        lockOutcome = held->adopt(locking);
+        if (lockOutcome == FileLock::Outcome::Held)
+            return EAGAIN;
+        if (lockOutcome == FileLock::Outcome::Locked)
+            prepared.lock = std::move(held);
         return 0;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -257,7 +335,8 @@ bool flushedWhole(int folder)
 
 int flushEach(const QList<const PreparedFile *> &files)
 {
-    // Several at once, so that the disk gets them together.
+    // Several at once, so that the disk gets them together; then the folders that hold them, for
+    // their new names.
     std::atomic<qsizetype> next{ 0 };
     std::atomic<int> error{ 0 };
     const auto flushSome = [&] {
@@ -278,6 +357,16 @@ int flushEach(const QList<const PreparedFile *> &files)
     flushSome();
     for (std::thread &thread : threads)
         thread.join();
+    QSet<QByteArray> folders;
+    for (const PreparedFile *file : files) {
+        if (error != 0)
+            break;
+        if (folders.contains(file->folder))
+            continue;
+        folders.insert(file->folder);
+        const Descriptor folder(openFolder(file->folder));
+        error = folder.get() < 0 ? errno : flushFolder(folder.get());
+    }
     return error;
 }
 
@@ -374,20 +463,20 @@ PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &err
             (void)::fchmodat(folder, file.temporaryName.constData(), mode, 0);
         }
     }
+    // Should the system refuse, the prepared content stays beside the file: it is durable, and
+    // the next run or start puts it in place.
     if (::renameat(folder, file.temporaryName.constData(), folder, file.name.constData()) != 0) {
         error = errno;
-        ::unlinkat(folder, file.temporaryName.constData(), 0);
         return PlaceOutcome::Failed;
     }
     return PlaceOutcome::Placed;
 }
 
-void flushSystemFolder(const QByteArray &folder)
+int flushSystemFolder(const QByteArray &folder)
 {
     placingFolder.release();
     const Descriptor descriptor(openFolder(folder));
-    if (descriptor.get() >= 0)
-        ::fsync(descriptor.get());
+    return descriptor.get() < 0 ? errno : flushFolder(descriptor.get());
 }
 
 int removeSystemFile(const PreparedFile &file)

@@ -35,6 +35,43 @@ QString WriteResult::reason() const
     return text;
 }
 
+StorageFault WriteResult::fault() const
+{
+    if (done)
+        return StorageFault::None;
+    switch (DWORD(systemError)) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return StorageFault::NameTaken;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return StorageFault::Full;
+    case ERROR_DISK_QUOTA_EXCEEDED:
+        return StorageFault::QuotaReached;
+    case ERROR_WRITE_PROTECT:
+        return StorageFault::ReadOnly;
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_UNEXP_NET_ERR:
+    case ERROR_NETWORK_BUSY:
+    case ERROR_REM_NOT_LIST:
+    case ERROR_CONNECTION_ABORTED:
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_IO_DEVICE:
+    case ERROR_CRC:
+        return StorageFault::Unreachable;
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NO_SYSTEM_RESOURCES:
+        return StorageFault::TooManyFiles;
+    default:
+        return StorageFault::FileOnly;
+    }
+}
+
 namespace {
 
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -180,7 +217,7 @@ int SystemRewrite::locate(const QString &path, PreparedFile &prepared, QString &
     return 0;
 }
 
-int SystemRewrite::create(PreparedFile &prepared)
+int SystemRewrite::create(PreparedFile &prepared, bool lock, FileLock::Outcome &lockOutcome)
 {
     // A file that cannot be opened for writing (read-only, or held by a program that lets nobody
     // write it) stays as it is.
@@ -195,11 +232,26 @@ int SystemRewrite::create(PreparedFile &prepared)
     for (int attempt = 0; attempt < 100 && d->file == INVALID_HANDLE_VALUE; ++attempt) {
         const QByteArray name = named ? prepared.temporaryName : randomTemporaryName();
         const QString candidate = pathIn(prepared.folder, name);
-        d->file = ::CreateFileW(systemPath(candidate).c_str(), GENERIC_WRITE, 0, nullptr,
+        // Shared, so that it can be flushed and put in place while its lock is held.
+        d->file = ::CreateFileW(systemPath(candidate).c_str(), GENERIC_WRITE, shareAll, nullptr,
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (d->file != INVALID_HANDLE_VALUE) {
             d->temporary = candidate;
             prepared.temporaryName = name;
+            if (!lock)
+                return 0;
+            // Locked before a byte is written, through a handle of its own that stays open once
+            // the content is written and closed.
+            HANDLE locking = INVALID_HANDLE_VALUE;
+            if (!::DuplicateHandle(::GetCurrentProcess(), d->file, ::GetCurrentProcess(), &locking,
+                                   0, FALSE, DUPLICATE_SAME_ACCESS))
+                return int(::GetLastError());
+            auto held = std::make_shared<FileLock>();
+            lockOutcome = held->adopt(reinterpret_cast<qintptr>(locking));
+            if (lockOutcome == FileLock::Outcome::Held)
+                return ERROR_LOCK_VIOLATION;
+            if (lockOutcome == FileLock::Outcome::Locked)
+                prepared.lock = std::move(held);
             return 0;
         }
         if (named || ::GetLastError() != ERROR_FILE_EXISTS)
@@ -255,21 +307,17 @@ int flushSystemFiles(const QList<PreparedFile> &files)
     return error;
 }
 
-PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error)
+namespace {
+
+PlaceOutcome replaceFile(const PreparedFile &file, int &error)
 {
-    error = 0;
     const QString target = targetOf(file);
     const std::wstring targetPath = systemPath(target);
     const std::wstring temporaryPath = systemPath(temporaryOf(file));
-    if (checkBasis && file.basis.valid && !isAsRead(file)) {
-        ::DeleteFileW(temporaryPath.c_str());
-        return PlaceOutcome::Changed;
-    }
     if (!file.hadFile) {
         if (::MoveFileExW(temporaryPath.c_str(), targetPath.c_str(), MOVEFILE_WRITE_THROUGH))
             return PlaceOutcome::Placed;
         error = int(::GetLastError());
-        ::DeleteFileW(temporaryPath.c_str());
         return PlaceOutcome::Failed;
     }
     // The new file takes the attributes and the creation time of the one it replaces, which
@@ -287,18 +335,37 @@ PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &err
     error = int(::GetLastError());
     // The file as it was went to the backup name, the new one could not take its name: the file
     // as it was comes back. Should that fail too, both stay, under names that the next start
-    // recognises.
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2
-        && !::MoveFileExW(backup.c_str(), targetPath.c_str(), 0))
-        return PlaceOutcome::Failed;
-    ::DeleteFileW(temporaryPath.c_str());
+    // recognises. Either way the new content stays beside the file, for the next run or start.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        ::MoveFileExW(backup.c_str(), targetPath.c_str(), 0);
     return PlaceOutcome::Failed;
 }
 
-void flushSystemFolder(const QByteArray &folder)
+} // namespace
+
+PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error)
+{
+    error = 0;
+    if (checkBasis && file.basis.valid && !isAsRead(file)) {
+        ::DeleteFileW(systemPath(temporaryOf(file)).c_str());
+        return PlaceOutcome::Changed;
+    }
+    // The lock's handle would keep the system from moving the file: it goes for the replacement,
+    // and is taken again on the file in place (or on the prepared content that stayed).
+    const bool locked = file.lock && file.lock->isHeld();
+    if (locked)
+        file.lock->release();
+    const PlaceOutcome outcome = replaceFile(file, error);
+    if (locked)
+        (void)file.lock->lock(outcome == PlaceOutcome::Placed ? targetOf(file) : temporaryOf(file));
+    return outcome;
+}
+
+int flushSystemFolder(const QByteArray &folder)
 {
     // NTFS writes a folder's entries through its own journal; flushing the folder asks for them
-    // to be on disk now. Not every file system allows it: nothing is lost when it does not.
+    // to be on disk now. Not every file system allows it (nothing is lost when it does not): only
+    // a failure of the flush itself counts.
     QString path = nameFromSystem(folder);
     // A drive alone ("D:", the folder of a file at its root) names the drive's current folder.
     if (path.size() == 2 && path.at(1) == u':')
@@ -306,9 +373,16 @@ void flushSystemFolder(const QByteArray &folder)
     const HANDLE handle = ::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, shareAll, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return;
-    ::FlushFileBuffers(handle);
+        return 0;
+    int error = 0;
+    if (!::FlushFileBuffers(handle)) {
+        const DWORD failure = ::GetLastError();
+        if (failure != ERROR_ACCESS_DENIED && failure != ERROR_INVALID_FUNCTION
+            && failure != ERROR_NOT_SUPPORTED && failure != ERROR_INVALID_PARAMETER)
+            error = int(failure);
+    }
     ::CloseHandle(handle);
+    return error;
 }
 
 int removeSystemFile(const PreparedFile &file)

@@ -2,8 +2,10 @@
 
 #include "switching/filecollector.h"
 #include "switching/filesystem.h"
+#include "switching/interruptedrun.h"
 #include "switching/readahead.h"
 
+#include <QFileInfo>
 #include <QSet>
 
 #include <chrono>
@@ -26,11 +28,38 @@ public:
 
     void add(const PreparedFile &file) { m_files.append(file); }
     const QList<PreparedFile> &files() const { return m_files; }
-    QList<PreparedFile> takeAll() { return std::exchange(m_files, {}); }
+    // The contents, those that hold their folder's lock last: until the last content of a folder
+    // is in place, another Mirabex finds the folder's lock and keeps off.
+    QList<PreparedFile> takeAll()
+    {
+        QList<PreparedFile> files = std::exchange(m_files, {});
+        std::stable_partition(files.begin(), files.end(),
+                              [](const PreparedFile &file) { return !file.lock; });
+        return files;
+    }
 
 private:
     QList<PreparedFile> m_files;
 };
+
+// Whether a failure to write will meet every file the run has yet to write: the run is then
+// abandoned at once, rather than telling the same cause for each file.
+bool meetsEveryFile(const WriteResult &write)
+{
+    switch (write.fault()) {
+    case StorageFault::Full:
+    case StorageFault::QuotaReached:
+    case StorageFault::ReadOnly:
+    case StorageFault::Unreachable:
+    case StorageFault::TooManyFiles:
+        return true;
+    case StorageFault::None:
+    case StorageFault::FileOnly:
+    case StorageFault::NameTaken:
+        return false;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -59,18 +88,31 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
             },
             observer.caseSensitive());
     QStringList unreadableDirectories;
-    collectFiles(request.mainDir, run.files, request.recurse, request.filterText,
-                 &unreadableDirectories,
-                 [&](qsizetype first) { readAhead.add(run.files.mid(first)); });
+    bool preparedSeen = false;
+    collectFiles(
+            request.mainDir, run.files, request.recurse, request.filterText, &unreadableDirectories,
+            [&](qsizetype first) { readAhead.add(run.files.mid(first)); }, &preparedSeen);
     readAhead.endList();
+    // What another run left (or is still writing) is settled, or waited for, before anything is
+    // prepared: a new content would otherwise meet its name.
+    if (!request.leftoversSettled
+        && (preparedSeen || holdsPreparedContent(QFileInfo(request.configPath).absolutePath()))) {
+        run.leftoversFound = true;
+        return run;
+    }
 
     // config.ini's new content is prepared before any file: when it cannot be, nothing is
-    // switched, and its records come first in the journal.
+    // switched, and its records come first in the journal. It stays locked until the run ends.
     const bool toProduction = !request.fromProduction;
     run.environment = prepareEnvironment(request.configPath, toProduction, observer.caseSensitive(),
                                          request.mainDir);
-    if (run.environment.outcome != EnvironmentOutcome::Recorded)
+    if (run.environment.outcome != EnvironmentOutcome::Recorded) {
+        if (run.environment.lockOutcome == FileLock::Outcome::Held)
+            run.switchElsewhere = true;
+        else if (run.environment.write.fault() == StorageFault::NameTaken)
+            run.leftoversFound = true;
         return run;
+    }
     PreparedContents configContent;
     configContent.add(run.environment.prepared);
     for (const LineRecord &record : std::as_const(run.environment.records))
@@ -109,6 +151,8 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
     // must not switch it a second time. Another hard link to the file is an entry of its own, and
     // is switched in its turn, as the rewrite gives each entry a file of its own.
     QSet<QString> preparedEntries;
+    // The folders whose first new content is locked (see PreparedContents::takeAll).
+    QSet<QByteArray> lockedFolders;
     // The last time a box about a file may have waited for the user, who may have changed the tree
     // meanwhile.
     std::chrono::steady_clock::time_point userMayHaveActed;
@@ -153,6 +197,13 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
             holdsValue = bytesHoldAnyValue(bytes, values(caseSensitive));
         } else {
             const bool missing = isMissingFile(path);
+            // A tree that no longer answers (a share gone, a disk unplugged) would fail every
+            // file in turn.
+            if (!fileStamp(QString(request.mainDir).replace(u'\\', u'/')).valid) {
+                run.storageFault = StorageFault::Unreachable;
+                run.storageFailurePath = request.mainDir;
+                return run;
+            }
             observer.fileNotRead(path, missing);
             userMayHaveActed = std::chrono::steady_clock::now();
             if (!missing)
@@ -163,6 +214,9 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
             const QString entry = rewrite.entryKey();
             if (!entry.isEmpty() && preparedEntries.contains(entry))
                 continue;
+            const QByteArray folder = rewrite.folder();
+            if (!folder.isEmpty() && !lockedFolders.contains(folder))
+                rewrite.lockContent();
             FileSwitch switched =
                     switchFileInto(bytes, values(caseSensitive), rewrite, onRecord(path));
             if (switched.outcome == FileOutcome::Switched) {
@@ -171,8 +225,22 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
                 if (switched.write) {
                     contents.add(prepared);
                     preparedEntries.insert(entry);
+                    if (prepared.lock)
+                        lockedFolders.insert(folder);
                     // Until it is in place, the file is still as it was under each of its names.
                     identity.clear();
+                } else if (rewrite.lockOutcome() == FileLock::Outcome::Held) {
+                    // Another Mirabex took the new content as it was made: it is at work here.
+                    run.switchElsewhere = true;
+                    return run;
+                } else if (switched.write.fault() == StorageFault::NameTaken) {
+                    run.leftoversFound = true;
+                    return run;
+                } else if (meetsEveryFile(switched.write)) {
+                    run.storageFault = switched.write.fault();
+                    run.storageFailure = switched.write;
+                    run.storageFailurePath = path;
+                    return run;
                 } else {
                     switched.outcome = FileOutcome::NotWritten;
                 }
@@ -192,6 +260,7 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
             case FileOutcome::Switched:
             case FileOutcome::NoValue:
             case FileOutcome::Changed:
+            case FileOutcome::NotPlaced:
                 break;
             }
         }
@@ -214,7 +283,8 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
     }
 
     // The point of no return: config.ini names the new environment, durably, before any file of
-    // the tree is put in place.
+    // the tree is put in place. Its lock, which the new content carries, keeps other windows off
+    // until the run ends.
     const QList<PreparedFile> configFile = configContent.takeAll();
     switch (putInPlace(configFile.constFirst(), &run.environment.write)) {
     case PlaceOutcome::Placed:
@@ -223,12 +293,17 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
         run.environment.outcome = EnvironmentOutcome::Changed;
         return run;
     case PlaceOutcome::Failed:
+        // Not in place: the prepared content goes with the others.
+        configContent.add(configFile.constFirst());
         run.environment.outcome = EnvironmentOutcome::NotWritten;
         return run;
     }
-    flushFolders(configFile);
+    if (request.configLock && configFile.constFirst().lock)
+        request.configLock->release();
+    run.durable = flushFolders(configFile);
 
-    // The files in place in quick succession; what went wrong is said once they all are.
+    // The files in place in quick succession; what went wrong is said once they all are. A
+    // content that cannot be put in place stays beside its file, for the next run or start.
     const QList<PreparedFile> prepared = contents.takeAll();
     QList<QPair<QString, FileSwitch>> notPlaced;
     for (const PreparedFile &file : prepared) {
@@ -240,12 +315,14 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
             result.outcome = FileOutcome::Changed;
             break;
         case PlaceOutcome::Failed:
-            result.outcome = FileOutcome::NotWritten;
+            result.outcome = FileOutcome::NotPlaced;
+            ++run.filesNotPlaced;
             break;
         }
         notPlaced.append({ file.path, result });
     }
-    flushFolders(prepared);
+    if (const WriteResult flushed = flushFolders(prepared); run.durable && !flushed)
+        run.durable = flushed;
     for (const auto &[path, result] : std::as_const(notPlaced)) {
         observer.fileLeftBehind(path, result);
         ++run.filesLeftBehind;

@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "switching/filelock.h"
 #include "switching/gui/journal.h"
 #include "switching/interruptedrun.h"
 #include "switching/runstop.h"
@@ -28,10 +29,15 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new MainWind
     if (loadSettings()) {
         showEnvironment();
         // A switch stopped half-way last time is settled as soon as the window can say so, and
-        // in any case before the next switch (see runSwitch).
+        // in any case before the next switch (see runSwitch). Not while another window switches
+        // the tree: its contents are not leftovers, and its lock on config.ini says so.
         QTimer::singleShot(0, this, [this] {
-            if (!m_switchRunning)
-                finishInterruptedRun();
+            FileLock configLock;
+            if (!m_switchRunning
+                && configLock.lock(QCoreApplication::applicationDirPath()
+                                   + QStringLiteral("/config.ini"))
+                        != FileLock::Outcome::Held)
+                (void)finishInterruptedRun();
         });
     } else {
         // The event loop has not started yet, so a plain quit() would be lost: queue it, so

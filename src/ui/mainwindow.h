@@ -8,8 +8,10 @@
 
 #include <memory>
 
+class FileLock;
 class Journal;
 struct MainWindowForm;
+struct SwitchRun;
 
 // The program's only window: the environment indicator, the journal, the switch command and the
 // holder of the settings read from config.ini and values.ini.
@@ -64,11 +66,24 @@ private Q_SLOTS:
 
 private:
     void runSwitch();
-    void switchLoadedTree();
+    // The click once config.ini is locked and the settings loaded: what a stopped run left is
+    // settled first (and the click ends there), then the tree is switched.
+    void switchSettledTree(FileLock &configLock);
+    SwitchRun switchLoadedTree(FileLock &configLock, bool leftoversSettled);
+    enum class Settling {
+        Nothing, // nothing was left in the tree
+        Settled, // what was left is settled, and the user told
+        // What was left could be neither put in place nor removed, and the user told: it stays
+        // to be looked at.
+        LeftToExamine,
+        Elsewhere, // a switch of the tree is going on elsewhere: nothing was touched
+    };
     // Settles what a switch stopped half-way left in the tree of mainDir (see
-    // settleInterruptedRun), once per folder in the life of the program, and tells the user.
-    // True when there was something to settle.
-    bool finishInterruptedRun();
+    // settleInterruptedRun) and tells the user. Unless always, only for a tree not looked at yet
+    // in the life of the program; a tree where a run met such contents is looked at again.
+    Settling finishInterruptedRun(bool always = false);
+    // The box that says another window (here or on another machine) is switching the tree.
+    void showSwitchElsewhere();
 
     std::unique_ptr<MainWindowForm> form;
     // Production is taken to be in force until config.ini says otherwise: a config.ini without
@@ -84,7 +99,7 @@ private:
 
     bool m_startupFailed = false;
     bool m_switchRunning = false;
-    QSet<QString> m_settledFolders; // the trees whose interrupted runs were looked for
+    QSet<QString> m_settledFolders; // the trees looked at whole for what interrupted runs left
     // The journal of the run going through its files, whose paragraphs may wait to be shown.
     Journal *m_runJournal = nullptr;
 };

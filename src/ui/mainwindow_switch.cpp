@@ -6,6 +6,7 @@
 #include "config/gui/messageboxes.h"
 #include "switching/gui/journal.h"
 #include "switching/gui/precheck.h"
+#include "switching/filelock.h"
 #include "switching/gui/replacement.h"
 #include "switching/interruptedrun.h"
 #include "switching/runstop.h"
@@ -171,6 +172,7 @@ public:
 
     void lineRecorded(const QString &path, const LineRecord &record) override
     {
+        m_recorded = true;
         recordLine(path, record, m_journal);
     }
     void pairLeftAside(const QString &prodValue, const QString &devValue) override
@@ -245,6 +247,14 @@ public:
             recordChangedDuringRun(path, m_journal);
             return;
         }
+        // Once the new environment is recorded, the files that could not be put in place are
+        // said together, in the box that ends the run.
+        if (result.outcome == FileOutcome::NotPlaced) {
+            qWarning().noquote() << "Putting" << path
+                                 << "in place failed:" << result.write.reason();
+            recordNotPlaced(path, m_journal);
+            return;
+        }
         m_journal.flush();
         if (!RunStop::requested()) {
             const BarPaintedMeanwhile painted(m_form.progressBar);
@@ -256,6 +266,8 @@ public:
 
     // The files and folders left in the environment the run switched from.
     const QStringList &leftBehind() const { return m_leftBehind; }
+    // Whether the journal got records of the run (config.ini's come first, once it is prepared).
+    bool recorded() const { return m_recorded; }
 
 private:
     const MainWindowForm &m_form;
@@ -264,7 +276,48 @@ private:
     QElapsedTimer m_sinceBarPainted;
     QElapsedTimer m_sinceEvents;
     QStringList m_leftBehind;
+    bool m_recorded = false;
 };
+
+// Why a run was abandoned before anything was written: a cause that would meet every file.
+QString storageFailureText(const SwitchRun &run)
+{
+    const QString cancelled = QCoreApplication::translate(
+            "MainWindow",
+            "Les autres fichiers ne pourraient pas l'être non plus : l'échange a été annulé. "
+            "Aucun fichier n'a été modifié.");
+    QString reason;
+    switch (run.storageFault) {
+    case StorageFault::Full:
+        reason = QCoreApplication::translate("MainWindow", "le disque est plein.");
+        break;
+    case StorageFault::QuotaReached:
+        reason = QCoreApplication::translate("MainWindow", "le quota de disque est atteint.");
+        break;
+    case StorageFault::ReadOnly:
+        reason = QCoreApplication::translate("MainWindow", "le disque est en lecture seule.");
+        break;
+    case StorageFault::TooManyFiles:
+        reason = QCoreApplication::translate("MainWindow", "trop de fichiers sont ouverts.");
+        break;
+    case StorageFault::Unreachable:
+        if (run.storageFailure)
+            return QCoreApplication::translate("MainWindow", "Le dossier ") + run.storageFailurePath
+                    + QCoreApplication::translate("MainWindow",
+                                                  " ne répond plus : l'échange a été annulé. "
+                                                  "Aucun fichier n'a été modifié.");
+        reason = QCoreApplication::translate("MainWindow",
+                                             "le disque ou le partage ne répond plus.");
+        break;
+    case StorageFault::None:
+    case StorageFault::FileOnly:
+    case StorageFault::NameTaken:
+        break;
+    }
+    return QCoreApplication::translate("MainWindow", "Le fichier ") + run.storageFailurePath
+            + QCoreApplication::translate("MainWindow", " ne peut pas être écrit : ") + reason
+            + u'\n' + cancelled;
+}
 
 } // namespace
 
@@ -274,10 +327,16 @@ void MainWindow::runSwitch()
         return;
     {
         const RunGuard guard(this, m_switchRunning, form->pushButton);
-        (void)restoreSettingsFile(QCoreApplication::applicationDirPath()
-                                  + QStringLiteral("/config.ini"));
-        if (loadSettings() && !finishInterruptedRun())
-            switchLoadedTree();
+        const QString configPath =
+                QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+        (void)restoreSettingsFile(configPath);
+        // One switch of a tree at a time: config.ini stays locked while this click acts on the
+        // tree, and another window that holds it is switching the tree now.
+        FileLock configLock;
+        if (configLock.lock(configPath) == FileLock::Outcome::Held)
+            showSwitchElsewhere();
+        else if (loadSettings())
+            switchSettledTree(configLock);
     }
     // A stop asked for while the click went on (its boxes closed, the run abandoned or finished):
     // the program ends.
@@ -285,7 +344,44 @@ void MainWindow::runSwitch()
         QCoreApplication::exit(RunStop::exitStatus());
 }
 
-void MainWindow::switchLoadedTree()
+void MainWindow::switchSettledTree(FileLock &configLock)
+{
+    // A run that meets what another left stops before it writes anything. Once that is settled,
+    // the click ends there; it goes on when there was nothing left to settle after all (a run
+    // that ended meanwhile), or only contents that stay to be looked at.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool lookedAgain = attempt > 0;
+        switch (finishInterruptedRun(lookedAgain)) {
+        case Settling::Settled:
+            return;
+        case Settling::Elsewhere:
+            showSwitchElsewhere();
+            return;
+        case Settling::Nothing:
+        case Settling::LeftToExamine:
+            break;
+        }
+        if (!switchLoadedTree(configLock, lookedAgain).leftoversFound)
+            return;
+    }
+    // The names the run needs are taken by contents that stay to be looked at.
+    showWarningBox(this, windowTitle(),
+                   tr("L'échange n'a pas été fait : des versions de fichiers préparées par un "
+                      "échange précédent, qui n'ont pu être ni mises en place ni supprimées, "
+                      "occupent les noms dont il a besoin. Le journal les nomme. Aucun fichier "
+                      "n'a été modifié."));
+}
+
+void MainWindow::showSwitchElsewhere()
+{
+    showWarningBox(this, windowTitle(),
+                   tr("Un échange de l'arborescence ") + mainDir
+                           + tr(" est en cours dans une autre fenêtre de Mirabex, sur ce poste ou "
+                                "sur un autre : cliquez de nouveau sur « Échanger les valeurs » "
+                                "une fois qu'il sera terminé. Aucun fichier n'a été modifié."));
+}
+
+SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettled)
 {
     const QString folder = QCoreApplication::applicationDirPath();
     SwitchRequest request;
@@ -296,6 +392,8 @@ void MainWindow::switchLoadedTree()
     request.pairs = { prodValues, devValues };
     request.configPath = folder + QStringLiteral("/config.ini");
     request.valuesPath = folder + QStringLiteral("/values.ini");
+    request.configLock = &configLock;
+    request.leftoversSettled = leftoversSettled;
 
     prodActive = !request.fromProduction;
     Journal journal(form->teJournal);
@@ -307,15 +405,27 @@ void MainWindow::switchLoadedTree()
         run = switchTree(request, shown);
     }
     foundFiles = run.files;
-    journal.flush();
 
-    if (run.abandoned || run.environment.outcome != EnvironmentOutcome::Recorded) {
+    if (!run.recorded()) {
         // Nothing was switched: the tree and config.ini are as they were.
         prodActive = request.fromProduction;
         form->progressBar->hide();
+        if (shown.recorded())
+            recordRunAbandoned(mainDir, request.fromProduction, journal);
     }
-    if (run.abandoned)
-        return;
+    journal.flush();
+    if (run.abandoned || run.leftoversFound)
+        return run;
+    if (run.switchElsewhere) {
+        showSwitchElsewhere();
+        return run;
+    }
+    if (run.storageFault != StorageFault::None) {
+        qWarning().noquote() << "Switch abandoned at" << run.storageFailurePath << ":"
+                             << run.storageFailure.reason();
+        showCriticalBox(this, windowTitle(), storageFailureText(run));
+        return run;
+    }
     if (run.environment.outcome != EnvironmentOutcome::Recorded) {
         const QString &configPath = request.configPath;
         switch (run.environment.outcome) {
@@ -357,44 +467,58 @@ void MainWindow::switchLoadedTree()
         case EnvironmentOutcome::Recorded:
             break;
         }
-        prodActive = request.fromProduction;
-        return;
+        return run;
     }
 
     showEnvironment();
     form->progressBar->hide();
 
+    QStringList text;
     if (run.filesLeftBehind > 0 || run.foldersLeftBehind > 0) {
-        QString text = tr("L'échange n'est pas complet : une partie de l'arborescence est restée ")
+        text += tr("L'échange n'est pas complet : une partie de l'arborescence est restée ")
                 + (request.fromProduction ? tr("en production.") : tr("en développement."));
         if (run.filesLeftBehind > 0)
-            text += u'\n' + tr("Fichiers non échangés : %1").arg(run.filesLeftBehind);
+            text += tr("Fichiers non échangés : %1").arg(run.filesLeftBehind);
         if (run.foldersLeftBehind > 0)
-            text += u'\n' + tr("Dossiers non parcourus : %1").arg(run.foldersLeftBehind);
-        text += u'\n' + tr("Le journal les nomme, en rouge.");
-        // The program is to end: a box would hold the end of the session, and the journal goes
-        // with the window. The session's log keeps what was left behind.
-        if (RunStop::requested()) {
-            qWarning().noquote() << text;
-            for (const QString &path : shown.leftBehind())
-                qWarning().noquote() << "Left behind:" << path;
-            return;
-        }
-        showWarningBox(this, windowTitle(), text);
+            text += tr("Dossiers non parcourus : %1").arg(run.foldersLeftBehind);
+        if (run.filesNotPlaced > 0)
+            text += tr("Dont fichiers dont la nouvelle version attend à côté d'eux d'être mise en "
+                       "place : %1. Le prochain clic sur « Échanger les valeurs », ou le prochain "
+                       "démarrage de Mirabex, la mettra en place.")
+                            .arg(run.filesNotPlaced);
+        text += tr("Le journal les nomme, en rouge.");
     }
+    if (!run.durable) {
+        qWarning().noquote() << "Flush after the switch failed:" << run.durable.reason();
+        text += tr("Le disque n'a pas confirmé l'écriture de l'échange : une coupure de courant "
+                   "dans les instants qui suivent pourrait en perdre une partie.");
+    }
+    if (text.isEmpty())
+        return run;
+    // The program is to end: a box would hold the end of the session, and the journal goes
+    // with the window. The session's log keeps what was left behind.
+    if (RunStop::requested()) {
+        qWarning().noquote() << text.join(u'\n');
+        for (const QString &path : shown.leftBehind())
+            qWarning().noquote() << "Left behind:" << path;
+        return run;
+    }
+    showWarningBox(this, windowTitle(), text.join(u'\n'));
+    return run;
 }
 
-bool MainWindow::finishInterruptedRun()
+MainWindow::Settling MainWindow::finishInterruptedRun(bool always)
 {
     const QString folder = QCoreApplication::applicationDirPath();
     const QString tree = QFileInfo(mainDir).canonicalFilePath();
-    if (tree.isEmpty() || m_settledFolders.contains(tree))
-        return false;
-    m_settledFolders.insert(tree);
+    if (tree.isEmpty() || (!always && m_settledFolders.contains(tree)))
+        return Settling::Nothing;
     const InterruptedRun run = settleInterruptedRun(mainDir, { folder }, prodActive);
+    if (run.busy)
+        return Settling::Elsewhere;
+    m_settledFolders.insert(tree);
     if (run.isEmpty())
-        return false;
-
+        return Settling::Nothing;
     {
         Journal journal(form->teJournal);
         for (const InterruptedRun::File &file : run.files)
@@ -403,12 +527,13 @@ bool MainWindow::finishInterruptedRun()
     const QString inForce = prodActive ? tr("en production") : tr("en développement");
     const QString other = prodActive ? tr("en développement") : tr("en production");
     QString text = tr("Le dernier échange ne s'est pas terminé : Mirabex a été arrêté pendant "
-                      "l'échange.");
+                      "l'échange, ou n'a pas pu mettre en place tous ses fichiers.");
     const qsizetype placed = run.count(InterruptedRun::Fate::Placed);
     const qsizetype changed = run.count(InterruptedRun::Fate::Changed);
     const qsizetype notPlaced = run.count(InterruptedRun::Fate::NotPlaced);
     const qsizetype removed = run.count(InterruptedRun::Fate::Removed);
     const qsizetype notSettled = run.count(InterruptedRun::Fate::NotSettled);
+    const qsizetype gone = run.count(InterruptedRun::Fate::Gone);
     if (placed > 0 || changed > 0 || notPlaced > 0) {
         text += u'\n'
                 + tr("Le nouvel environnement était déjà enregistré dans le fichier %1 : "
@@ -422,7 +547,9 @@ bool MainWindow::finishInterruptedRun()
                               .arg(changed);
         if (notPlaced > 0)
             text += u'\n'
-                    + tr("Fichiers qui n'ont pas pu être mis en place, restés %1 : %2")
+                    + tr("Fichiers qui n'ont pas pu être mis en place, restés %1 : %2 (leurs "
+                         "nouvelles versions sont gardées pour le prochain clic sur « Échanger "
+                         "les valeurs »)")
                               .arg(other)
                               .arg(notPlaced);
     }
@@ -433,6 +560,11 @@ bool MainWindow::finishInterruptedRun()
                           .arg(inForce);
         text += u'\n' + tr("Versions préparées supprimées : %1").arg(removed);
     }
+    if (gone > 0)
+        text += u'\n'
+                + tr("Fichiers supprimés ou renommés depuis, laissés ainsi (leurs nouvelles "
+                     "versions ont été supprimées) : %1")
+                          .arg(gone);
     if (notSettled > 0)
         text += u'\n'
                 + tr("Versions préparées laissées dans l'arborescence, à examiner : %1")
@@ -440,5 +572,5 @@ bool MainWindow::finishInterruptedRun()
     text += u'\n' + tr("Le journal les nomme.");
     showWarningBox(this, windowTitle(), text);
     showEnvironment();
-    return true;
+    return notSettled == run.files.size() ? Settling::LeftToExamine : Settling::Settled;
 }

@@ -105,6 +105,25 @@ private:
     unsigned long long m_savedHard = 0;
 };
 
+// While an object lives, system calls of this process fail with an input/output error, as on a
+// failing disk: each flush of a folder (fsync of a folder), each flush of a whole file system
+// (syncfs), or each rename that gives a file the name renamedTo. On a system where the calls
+// cannot be made to fail, active() is false.
+class FailingCalls
+{
+public:
+    enum Call { FolderFlush = 1, FileSystemFlush = 2, Rename = 4 };
+    explicit FailingCalls(int calls, const QByteArray &renamedTo = {});
+    ~FailingCalls();
+    FailingCalls(const FailingCalls &) = delete;
+    FailingCalls &operator=(const FailingCalls &) = delete;
+
+    bool active() const { return m_active; }
+
+private:
+    bool m_active = false;
+};
+
 // Ends the application's event loop with status 99 when it is still running after timeoutMs, so
 // that a test of "the program ends by itself" fails instead of hanging.
 class EventLoopWatchdog

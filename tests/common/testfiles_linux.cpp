@@ -6,8 +6,12 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/resource.h>
@@ -74,6 +78,65 @@ FileSizeLimit::~FileSizeLimit()
         return;
     rlimit limit{ static_cast<rlim_t>(m_savedSoft), static_cast<rlim_t>(m_savedHard) };
     setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// The calls that FailingCalls makes fail: the test program's own definitions come before the C
+// library's, which they call when nothing is to fail.
+namespace {
+
+std::atomic<int> failingCalls{ 0 };
+char failingRename[256] = {};
+
+template<typename Function>
+Function next(const char *name)
+{
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" int fsync(int fd)
+{
+    struct stat status = {};
+    if ((failingCalls & FailingCalls::FolderFlush) && ::fstat(fd, &status) == 0
+        && S_ISDIR(status.st_mode)) {
+        errno = EIO;
+        return -1;
+    }
+    static const auto real = next<int (*)(int)>("fsync");
+    return real(fd);
+}
+
+extern "C" int syncfs(int fd)
+{
+    if (failingCalls & FailingCalls::FileSystemFlush) {
+        errno = EIO;
+        return -1;
+    }
+    static const auto real = next<int (*)(int)>("syncfs");
+    return real(fd);
+}
+
+extern "C" int renameat(int fromFolder, const char *from, int toFolder, const char *to)
+{
+    if ((failingCalls & FailingCalls::Rename) && std::strcmp(to, failingRename) == 0) {
+        errno = EIO;
+        return -1;
+    }
+    static const auto real = next<int (*)(int, const char *, int, const char *)>("renameat");
+    return real(fromFolder, from, toFolder, to);
+}
+
+FailingCalls::FailingCalls(int calls, const QByteArray &renamedTo)
+{
+    qstrncpy(failingRename, renamedTo.constData(), sizeof failingRename);
+    failingCalls = calls;
+    m_active = true;
+}
+
+FailingCalls::~FailingCalls()
+{
+    failingCalls = 0;
 }
 
 bool fifosExist()

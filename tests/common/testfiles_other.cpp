@@ -25,6 +25,14 @@ FileSizeLimit::FileSizeLimit(qint64 maxBytes)
 
 FileSizeLimit::~FileSizeLimit() = default;
 
+FailingCalls::FailingCalls(int calls, const QByteArray &renamedTo)
+{
+    Q_UNUSED(calls);
+    Q_UNUSED(renamedTo);
+}
+
+FailingCalls::~FailingCalls() = default;
+
 bool fifosExist()
 {
     return false;

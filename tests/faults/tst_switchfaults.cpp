@@ -15,7 +15,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStorageInfo>
 #include <QTest>
 #include <QThread>
 
@@ -125,6 +127,8 @@ private Q_SLOTS:
 
     void diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn_data();
     void diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn();
+    void flushOrPlacementFails_saidAndNothingLost_data();
+    void flushOrPlacementFails_saidAndNothingLost();
     void treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenReached();
     void unreadableFilesAndFolders_leftIntactAndShown();
     void linkCycleAndLinkOutside_cycleNotWalkedOutsideFileSwitchedThroughLink();
@@ -137,6 +141,7 @@ private Q_SLOTS:
     void runStoppedHalfWay_settledAtNextStart_data();
     void runStoppedHalfWay_settledAtNextStart();
     void programStoppedAtAnyInstant_treeInOneEnvironment();
+    void secondWindowAtAnyInstant_oneRunAtATime();
     void folderMountedBelowItself_walkedOnce();
 
 private:
@@ -173,9 +178,11 @@ void tst_SwitchFaults::cleanup()
 
 void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn_data()
 {
+    // A full disk would fail every file after the big one: the run is abandoned with one box. A
+    // file too large for the limit is that file's own failure: the run goes on without it.
     QTest::addColumn<bool>("tmpfs");
-    QTest::newRow("small tmpfs full") << true;
-    QTest::newRow("file size limit reached") << false;
+    QTest::newRow("small tmpfs full: run abandoned") << true;
+    QTest::newRow("file size limit reached: that file left") << false;
 }
 
 void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn()
@@ -216,6 +223,28 @@ void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn()
     click();
     limit.reset();
 
+    // The big file keeps every byte, and nothing is left beside it.
+    QCOMPARE(readBytes(bigPath), big);
+    QCOMPARE(modificationTime(bigPath), bigTime);
+    QCOMPARE(entriesOf(tree() + QStringLiteral("/a")), QStringList{ QStringLiteral("gros.ini") });
+    const QStringList bigRecords = configRecords()
+            + switchedRecords(bigPath, QStringLiteral("url=prod-host"),
+                              QStringLiteral("url=dev-host"));
+    if (tmpfs) {
+        QCOMPARE(m_boxes->summaries(),
+                 QStringList{ "Mirabex | Le fichier " + bigPath
+                              + " ne peut pas être écrit : le disque est plein.\nLes autres "
+                                "fichiers ne pourraient pas l'être non plus : l'échange a été "
+                                "annulé. Aucun fichier n'a été modifié." });
+        QCOMPARE(readBytes(tree() + QStringLiteral("/b.ini")), QByteArray("url=prod-host\n"));
+        QVERIFY(readBytes(SettingsFiles::configPath()).contains("Environnement=prod"));
+        QVERIFY(m_window->isProdActive());
+        const QStringList abandoned{ "Échange annulé : " + displayed(tree()),
+                                     "Aucun fichier n'a été modifié, l'arborescence est restée en "
+                                     "production." };
+        QCOMPARE(journalLines(), bigRecords + abandoned);
+        return;
+    }
     QCOMPARE(m_boxes->summaries(),
              (QStringList{ QStringLiteral("Erreur | Modification non prise en compte, vérifier "
                                           "l'accès au fichier ")
@@ -224,18 +253,11 @@ void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn()
     QCOMPARE(m_boxes->boxes().constLast().icon, QMessageBox::Warning);
     QCOMPARE(m_boxes->boxes().constLast().parent.data(), m_window.get());
     QCOMPARE(m_boxes->boxes().constFirst().icon, QMessageBox::Critical);
-    // The big file keeps every byte, and nothing is left beside it.
-    QCOMPARE(readBytes(bigPath), big);
-    QCOMPARE(modificationTime(bigPath), bigTime);
-    QCOMPARE(entriesOf(tree() + QStringLiteral("/a")), QStringList{ QStringLiteral("gros.ini") });
     // The run went on with the next files, which fit.
     QCOMPARE(readBytes(tree() + QStringLiteral("/b.ini")), QByteArray("url=dev-host\n"));
     QCOMPARE(readBytes(tree() + QStringLiteral("/c.ini")), QByteArray("autre=dev-host\n"));
     QCOMPARE(entriesOf(tree()), (QStringList{ "a", "b.ini", "c.ini" }));
-    const QStringList expected = configRecords()
-            + switchedRecords(bigPath, QStringLiteral("url=prod-host"),
-                              QStringLiteral("url=dev-host"))
-            + leftRecords(bigPath, false)
+    const QStringList expected = bigRecords + leftRecords(bigPath, false)
             + switchedRecords(tree() + QStringLiteral("/b.ini"), QStringLiteral("url=prod-host"),
                               QStringLiteral("url=dev-host"))
             + switchedRecords(tree() + QStringLiteral("/c.ini"), QStringLiteral("autre=prod-host"),
@@ -243,6 +265,74 @@ void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn()
     QCOMPARE(journalLines(), expected);
     // The box came once the big file's records were shown.
     QCOMPARE(journalAtBox, expected.mid(0, 6).join(u'\n'));
+}
+
+void tst_SwitchFaults::flushOrPlacementFails_saidAndNothingLost_data()
+{
+    QTest::addColumn<int>("failing"); // FailingCalls
+    QTest::addColumn<bool>("switched"); // whether the run recorded the new environment
+    QTest::addColumn<QStringList>("summaries");
+    const QString mayBeLost = "Mirabex | Le disque n'a pas confirmé l'écriture de l'échange : une "
+                              "coupure de courant dans les instants qui suivent pourrait en "
+                              "perdre une partie.";
+    QTest::newRow("the new contents cannot be made durable: abandoned")
+            << int(FailingCalls::FileSystemFlush | FailingCalls::FolderFlush) << false
+            << QStringList{ "Mirabex | Les nouvelles versions des fichiers n'ont pas pu être "
+                            "écrites sur le disque : l'échange a été annulé. Aucun fichier n'a "
+                            "été modifié." };
+    QTest::newRow("a folder cannot be flushed once config.ini is written: switched, and said")
+            << int(FailingCalls::FolderFlush) << true << QStringList{ mayBeLost };
+    // b.ini's new content cannot take its name: it waits beside it for the next click.
+    QTest::newRow("a file cannot be put in place: kept for the next click")
+            << int(FailingCalls::Rename) << true
+            << QStringList{ leftBehindSummary(1, 0).replace(
+                       "\nLe journal",
+                       "\nDont fichiers dont la nouvelle version attend à côté "
+                       "d'eux d'être mise en place : 1. Le prochain clic sur « "
+                       "Échanger les valeurs », ou le prochain démarrage de Mirabex, "
+                       "la mettra en place.\nLe journal") };
+}
+
+void tst_SwitchFaults::flushOrPlacementFails_saidAndNothingLost()
+{
+    QFETCH(int, failing);
+    QFETCH(bool, switched);
+    QFETCH(QStringList, summaries);
+    // One flush of the file system covers every new content only where the system says so.
+    const QByteArray type = QStorageInfo(m_dir->path()).fileSystemType();
+    if (!QList<QByteArray>{ "ext4", "ext3", "ext2", "xfs", "btrfs", "tmpfs" }.contains(type))
+        QSKIP(("each file is flushed on its own on " + type).constData());
+    const QString a = tree() + QStringLiteral("/a.ini");
+    const QString b = tree() + QStringLiteral("/b.ini");
+    writeBytes(a, "url=prod-host\n");
+    writeBytes(b, "url=prod-host\n");
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    makeWindow();
+    {
+        const FailingCalls calls(failing, "b.ini");
+        if (!calls.active())
+            QSKIP("system calls cannot be made to fail here");
+        click();
+    }
+
+    QCOMPARE(m_boxes->summaries(), summaries);
+    QCOMPARE(m_window->isProdActive(), !switched);
+    QCOMPARE(readBytes(a), switched ? asWritten("url=dev-host\n") : QByteArray("url=prod-host\n"));
+    const bool waits = failing == FailingCalls::Rename;
+    QCOMPARE(readBytes(b),
+             switched && !waits ? asWritten("url=dev-host\n") : QByteArray("url=prod-host\n"));
+    QCOMPARE(entriesOf(tree()).size(), waits ? 3 : 2);
+    if (!waits)
+        return;
+    // The next click finishes the run: the content that waited goes in place.
+    m_boxes->clear();
+    click();
+    QCOMPARE(m_boxes->boxes().size(), 1);
+    QVERIFY(m_boxes->summaries().constFirst().contains("Fichiers mis en place : 1"));
+    QCOMPARE(readBytes(b), asWritten("url=dev-host\n"));
+    QCOMPARE(entriesOf(tree()), (QStringList{ "a.ini", "b.ini" }));
+    QVERIFY(!m_window->isProdActive());
 }
 
 void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenReached()
@@ -621,13 +711,16 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart_data()
     QTest::addColumn<bool>("changedSince");
     // "link": the tree's file is a link to a file outside it; "replacing": the stop came while
     // the file was being replaced in two steps (as Windows does), the file as it was under a
-    // backup name and none under its own.
+    // backup name and none under its own; "removed", "renamed": the user removed or renamed the
+    // file after the stop; "click": the window was open, idle, when another one was killed in
+    // the middle of a run (its config.ini's new content left too), and a click finds it.
     QTest::addColumn<QString>("shape");
     QTest::addColumn<QString>("expected"); // the file's content afterwards
     QTest::addColumn<QString>("record");
     QTest::addColumn<QString>("summary");
     const QString stopped = QStringLiteral("Mirabex | Le dernier échange ne s'est pas terminé : "
-                                           "Mirabex a été arrêté pendant l'échange.\n");
+                                           "Mirabex a été arrêté pendant l'échange, ou n'a pas "
+                                           "pu mettre en place tous ses fichiers.\n");
     const QString finished = stopped
             + QStringLiteral("Le nouvel environnement était déjà enregistré dans le fichier ")
             + SettingsFiles::configPath()
@@ -637,11 +730,16 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart_data()
                             "sa nouvelle version a été supprimée.";
     const QString removedSummary = stopped
             + "Le nouvel environnement n'était pas encore enregistré : l'échange a été annulé, "
-              "l'arborescence est restée en production.\nVersions préparées supprimées : 1\nLe "
+              "l'arborescence est restée en production.\nVersions préparées supprimées : %1\nLe "
               "journal les nomme.";
-    QTest::newRow("stopped before config.ini was written: abandoned") << "prod" << false << ""
-                                                                      << "url=prod-host\n"
-                                                                      << removed << removedSummary;
+    QTest::newRow("stopped before config.ini was written: abandoned")
+            << "prod" << false << ""
+            << "url=prod-host\n"
+            << removed << removedSummary.arg(1);
+    QTest::newRow("a click after another window was killed: abandoned, then switched")
+            << "prod" << false << "click"
+            << "url=prod-host\n"
+            << removed << removedSummary.arg(2);
     const QString placed = "Échange interrompu : sa nouvelle version a été mise en place.";
     const QString placedSummary = finished + "Fichiers mis en place : 1\nLe journal les nomme.";
     QTest::newRow("stopped after config.ini was written: finished") << "dev" << false << ""
@@ -656,7 +754,7 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart_data()
     QTest::newRow("abandoned while the file was being replaced: it comes back")
             << "prod" << false << "replacing"
             << "url=prod-host\n"
-            << removed << removedSummary;
+            << removed << removedSummary.arg(1);
     QTest::newRow("finished, but the file changed since it was read: kept as it is")
             << "dev" << true << ""
             << "url=prod-host\nmodifié depuis\n"
@@ -665,6 +763,17 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart_data()
             << finished
                     + "Fichiers mis en place : 0\nFichiers changés depuis, laissés tels quels "
                       "(peut-être encore en production) : 1\nLe journal les nomme.";
+    const QString gone = "Échange interrompu : le fichier a été supprimé ou renommé depuis, sa "
+                         "nouvelle version a été supprimée.";
+    const QString goneSummary = stopped
+            + "Fichiers supprimés ou renommés depuis, laissés ainsi (leurs nouvelles versions ont "
+              "été supprimées) : 1\nLe journal les nomme.";
+    QTest::newRow("finished, but the file was removed since: it stays removed")
+            << "dev" << false << "removed"
+            << "" << gone << goneSummary;
+    QTest::newRow("finished, but the file was renamed since: not brought back")
+            << "dev" << false << "renamed"
+            << "" << gone << goneSummary;
 }
 
 void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart()
@@ -686,42 +795,152 @@ void tst_SwitchFaults::runStoppedHalfWay_settledAtNextStart()
         QVERIFY(QFile::link(QStringLiteral("../../dehors/app.ini"),
                             tree() + QStringLiteral("/a/lien.ini")));
     }
-    // What a run towards development killed half-way leaves: the file's new content beside it.
-    {
-        Rewrite rewrite(file, false, fileStamp(file));
-        rewrite.write("url=dev-host\n");
-        PreparedFile prepared;
-        QVERIFY(rewrite.prepare(prepared));
-        if (shape == QLatin1String("replacing")) {
-            QByteArray backup = prepared.temporaryName;
-            QVERIFY(QFile::rename(
-                    file,
-                    QFileInfo(file).path() + u'/'
-                            + QString::fromUtf8(backup.replace(".mirabex-dev-", ".mirabex-old-"))));
-        }
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), environment);
+    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    const bool atClick = shape == QLatin1String("click");
+    if (atClick) {
+        makeWindow();
+        QCoreApplication::processEvents(); // nothing to settle yet
+    }
+    // What a run towards development killed half-way leaves: the file's new content beside it
+    // (and config.ini's, when it was killed in another window).
+    const auto leave = [](const QString &path, const QByteArray &content, PreparedFile &prepared) {
+        Rewrite rewrite(path, false, fileStamp(path));
+        rewrite.write(content);
+        return bool(rewrite.prepare(prepared));
+    };
+    PreparedFile prepared;
+    QVERIFY(leave(file, "url=dev-host\n", prepared));
+    if (shape == QLatin1String("replacing")) {
+        QByteArray backup = prepared.temporaryName;
+        QVERIFY(QFile::rename(
+                file,
+                QFileInfo(file).path() + u'/'
+                        + QString::fromUtf8(backup.replace(".mirabex-dev-", ".mirabex-old-"))));
+    }
+    if (atClick) {
+        PreparedFile config;
+        QVERIFY(leave(SettingsFiles::configPath(),
+                      readBytes(SettingsFiles::configPath()).replace("=prod", "=dev"), config));
     }
     QCOMPARE(entriesOf(QFileInfo(file).path()).size(), 2);
     if (changedSince)
         writeBytes(file, "url=prod-host\nmodifié depuis\n");
-    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), environment);
-    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
-    makeWindow();
+    QStringList entriesAfter{ QStringLiteral("app.ini") };
+    if (shape == QLatin1String("removed")) {
+        QVERIFY(QFile::remove(file));
+        entriesAfter.clear();
+    } else if (shape == QLatin1String("renamed")) {
+        QVERIFY(QFile::rename(file, QFileInfo(file).path() + QStringLiteral("/app-renomme.ini")));
+        entriesAfter = QStringList{ QStringLiteral("app-renomme.ini") };
+    }
+    if (atClick)
+        click();
+    else
+        makeWindow();
     QCoreApplication::processEvents(); // the window settles what it finds once it can say so
 
     QCOMPARE(m_boxes->summaries(), QStringList{ summary });
     QCOMPARE(m_boxes->boxes().constFirst().parent.data(), m_window.get());
-    QCOMPARE(readBytes(file), expected.toUtf8());
-    QCOMPARE(entriesOf(QFileInfo(file).path()), QStringList{ QStringLiteral("app.ini") });
+    if (!entriesAfter.isEmpty())
+        QCOMPARE(readBytes(QFileInfo(file).path() + u'/' + entriesAfter.constFirst()),
+                 expected.isEmpty() ? QByteArray("url=prod-host\n") : expected.toUtf8());
+    QCOMPARE(entriesOf(QFileInfo(file).path()), entriesAfter);
+    QCOMPARE(entriesOf(QFileInfo(SettingsFiles::configPath()).path())
+                     .filter(QStringLiteral(".mirabex-")),
+             QStringList());
     const QString header = environment == QLatin1String("dev") && !changedSince
+                    && entriesAfter.value(0) == QLatin1String("app.ini")
             ? QStringLiteral("Fichier modifié : ")
             : QStringLiteral("Fichier non modifié : ");
-    QCOMPARE(journalLines(), (QStringList{ header + displayed(file), record }));
+    QVERIFY2(journalLines().join(u'\n').contains(header + displayed(file) + u'\n' + record),
+             qPrintable(journalLines().join(u'\n')));
     // Settled once: the click that follows switches the tree as config.ini says.
     m_boxes->clear();
     click();
     QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
     QCOMPARE(m_window->isProdActive(), environment != QLatin1String("prod"));
 }
+
+// A tree of nested folders for the trials that run the real program, a third of its files holding
+// values, with the program's settings naming it; and the program itself, started as the trials
+// start it (see runAsProgram).
+class TrialTree
+{
+public:
+    explicit TrialTree(const QString &root, SettingsFiles &settings)
+        : m_root(root), m_settings(settings)
+    {
+        for (int i = 0; i < 600; ++i) {
+            QByteArray bytes = "# réglages " + QByteArray::number(i) + "\n";
+            for (int line = 0; line < 40; ++line)
+                bytes += "cle" + QByteArray::number(line) + "=valeur sans rien de particulier\n";
+            if (i % 3 == 0)
+                bytes += "url=jdbc://prod-host:5432/base" + QByteArray::number(i) + "\n";
+            production.insert(QStringLiteral("d%1/e%2/f%3.ini").arg(i % 7).arg(i % 5).arg(i),
+                              bytes);
+        }
+        m_settings.writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
+    }
+
+    // The tree in production, config.ini naming it so.
+    void write()
+    {
+        QVERIFY(QDir(m_root).removeRecursively());
+        for (auto it = production.cbegin(); it != production.cend(); ++it)
+            writeBytes(m_root + u'/' + it.key(), it.value());
+        m_settings.writeConfig(m_root, QStringLiteral("*.ini"), QStringLiteral("prod"));
+    }
+    static void start(const QString &mode, QProcess &program,
+                      const QString &executable = QCoreApplication::applicationFilePath())
+    {
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        program.start(executable, { mode });
+        QVERIFY(program.waitForStarted());
+    }
+    // Switches the tree once, whole: development is what it then holds. Gives how long a run
+    // lasts, in nanoseconds.
+    qint64 switchWhole()
+    {
+        write();
+        QProcess whole;
+        start(QStringLiteral("--program-click"), whole);
+        [&] { QVERIFY(whole.waitForReadyRead(60000)); }();
+        QElapsedTimer timer;
+        timer.start();
+        [&] { QVERIFY(whole.waitForFinished(120000)); }();
+        const qint64 runNs = timer.nsecsElapsed();
+        [&] { QCOMPARE(whole.exitCode(), 0); }();
+        development = snapshotTree(m_root);
+        [&] { QVERIFY(development != production && development.size() == production.size()); }();
+        return runNs;
+    }
+    // Whether the tree stands wholly in the environment config.ini names, with nothing left
+    // beside its files nor beside config.ini.
+    bool inOneEnvironment(bool *inDevelopment = nullptr) const
+    {
+        const bool named = readBytes(SettingsFiles::configPath()).contains("=dev");
+        if (inDevelopment)
+            *inDevelopment = named;
+        const QDir settingsFolder = QFileInfo(SettingsFiles::configPath()).dir();
+        return snapshotTree(m_root) == (named ? development : production)
+                && settingsFolder
+                           .entryList({ QStringLiteral(".mirabex-*") }, QDir::Files | QDir::Hidden)
+                           .isEmpty();
+    }
+    static int trials(const char *variable, int byDefault)
+    {
+        const int asked = qEnvironmentVariableIntValue(variable);
+        return asked > 0 ? asked : byDefault;
+    }
+
+    QMap<QString, QByteArray> production;
+    QMap<QString, QByteArray> development;
+
+private:
+    QString m_root;
+    SettingsFiles &m_settings;
+};
 
 // The real program, stopped by the system at random instants of a run: whatever the instant,
 // either the tree stands wholly in the environment that config.ini names, or the next start
@@ -730,54 +949,20 @@ void tst_SwitchFaults::programStoppedAtAnyInstant_treeInOneEnvironment()
 {
     if (QSysInfo::kernelType() != QLatin1String("linux"))
         QSKIP("the signals that end a session are tried on Linux");
-    // A tree of nested folders, a third of its files holding values.
-    QMap<QString, QByteArray> production;
-    for (int i = 0; i < 600; ++i) {
-        QByteArray bytes = "# réglages " + QByteArray::number(i) + "\n";
-        for (int line = 0; line < 40; ++line)
-            bytes += "cle" + QByteArray::number(line) + "=valeur sans rien de particulier\n";
-        if (i % 3 == 0)
-            bytes += "url=jdbc://prod-host:5432/base" + QByteArray::number(i) + "\n";
-        production.insert(QStringLiteral("d%1/e%2/f%3.ini").arg(i % 7).arg(i % 5).arg(i), bytes);
-    }
-    const auto writeTree = [&](const QString &environment) {
-        QVERIFY(QDir(tree()).removeRecursively());
-        for (auto it = production.cbegin(); it != production.cend(); ++it)
-            writeBytes(tree() + u'/' + it.key(), it.value());
-        m_settings->writeConfig(tree(), QStringLiteral("*.ini"), environment);
-    };
-    m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
-    const auto start = [&](const QString &mode, QProcess &program) {
-        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        program.start(QCoreApplication::applicationFilePath(), { mode });
-        QVERIFY(program.waitForStarted());
-    };
-    // A whole run first: the tree in development, and how long a run lasts.
-    writeTree(QStringLiteral("prod"));
-    QProcess whole;
-    start(QStringLiteral("--program-click"), whole);
-    QVERIFY(whole.waitForReadyRead(60000));
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(whole.waitForFinished(120000));
-    const qint64 runNs = timer.nsecsElapsed();
-    QCOMPARE(whole.exitCode(), 0);
-    const QMap<QString, QByteArray> development = snapshotTree(tree());
-    QCOMPARE(development.size(), production.size());
-    QVERIFY(development != production);
-
-    const int trials = qEnvironmentVariableIntValue("MIRABEX_STOP_TRIALS") > 0
-            ? qEnvironmentVariableIntValue("MIRABEX_STOP_TRIALS")
-            : 20;
+    TrialTree trial(tree(), *m_settings);
+    const qint64 runNs = trial.switchWhole();
+    if (QTest::currentTestFailed())
+        return;
+    const int trials = TrialTree::trials("MIRABEX_STOP_TRIALS", 20);
     const quint32 seed = QRandomGenerator::global()->generate();
     qInfo("%d stops, seed %u, a run of %.0f ms", trials, seed, double(runNs) / 1e6);
     QRandomGenerator random(seed);
     int beforeCommit = 0, afterCommit = 0, settledAtStart = 0, politeInRun = 0;
-    for (int trial = 0; trial < trials; ++trial) {
-        writeTree(QStringLiteral("prod"));
-        const bool hard = trial % 2 == 1;
+    for (int stop = 0; stop < trials; ++stop) {
+        trial.write();
+        const bool hard = stop % 2 == 1;
         QProcess program;
-        start(QStringLiteral("--program-click"), program);
+        TrialTree::start(QStringLiteral("--program-click"), program);
         QVERIFY(program.waitForReadyRead(60000)); // the click comes now
         std::this_thread::sleep_for(
                 std::chrono::nanoseconds(random.bounded(quint64(runNs * 11 / 10) + 1)));
@@ -795,32 +980,110 @@ void tst_SwitchFaults::programStoppedAtAnyInstant_treeInOneEnvironment()
         QStringList boxes;
         if (hard) {
             QProcess restart;
-            start(QStringLiteral("--program-start"), restart);
+            TrialTree::start(QStringLiteral("--program-start"), restart);
             QVERIFY(restart.waitForFinished(120000));
             QCOMPARE(restart.exitCode(), 0);
             boxes = QString::fromUtf8(restart.readAllStandardOutput())
                             .split(u'\n', Qt::SkipEmptyParts);
         }
-        const bool inDevelopment = readBytes(SettingsFiles::configPath()).contains("=dev");
-        const QMap<QString, QByteArray> now = snapshotTree(tree());
-        QVERIFY2(
-                now == (inDevelopment ? development : production),
-                qPrintable(QStringLiteral("stop %1 left the tree in two environments").arg(trial)));
+        bool inDevelopment = false;
+        QVERIFY2(trial.inOneEnvironment(&inDevelopment),
+                 qPrintable(QStringLiteral("stop %1 left the tree in two environments").arg(stop)));
         QVERIFY2(boxes.size() <= 1, qPrintable(boxes.join(u'\n')));
         if (!boxes.isEmpty()) {
             QVERIFY2(boxes.constFirst().contains(QStringLiteral("ne s'est pas terminé")),
                      qPrintable(boxes.constFirst()));
             ++settledAtStart;
         }
-        QDir settingsFolder = QFileInfo(SettingsFiles::configPath()).dir();
-        QCOMPARE(settingsFolder.entryList({ QStringLiteral(".mirabex-*") },
-                                          QDir::Files | QDir::Hidden),
-                 QStringList());
         ++(inDevelopment ? afterCommit : beforeCommit);
     }
     qInfo("%d stops left the tree in production, %d in development; %d polite stops came during "
           "a run, %d hard stops were settled at the next start",
           beforeCommit, afterCommit, politeInRun, settledAtStart);
+}
+
+// A second window, started or clicked at a random instant of a run of the first: of the same
+// installation (a double click too many, a colleague opening the same folder), or of another one
+// that names the same tree. It neither settles nor switches what the first is doing, a click says
+// so in one box, and the tree ends wholly in one environment, with nothing left beside its files.
+void tst_SwitchFaults::secondWindowAtAnyInstant_oneRunAtATime()
+{
+    if (QSysInfo::kernelType() != QLatin1String("linux"))
+        QSKIP("the trials time the real program on Linux");
+    TrialTree trial(tree(), *m_settings);
+    const qint64 runNs = trial.switchWhole();
+    if (QTest::currentTestFailed())
+        return;
+    // Another installation: a copy of the program in a folder of its own, with its own settings.
+    const QString otherFolder = m_dir->path() + QStringLiteral("/autre");
+    const QString otherProgram = otherFolder + QStringLiteral("/mirabex");
+    QVERIFY(QDir().mkpath(otherFolder));
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), otherProgram));
+    QVERIFY(QFile::setPermissions(otherProgram, QFile::ReadOwner | QFile::ExeOwner));
+    writeBytes(otherFolder + QStringLiteral("/values.ini"), readBytes(SettingsFiles::valuesPath()));
+    const QString otherConfig = otherFolder + QStringLiteral("/config.ini");
+
+    const int trials = TrialTree::trials("MIRABEX_SECOND_WINDOW_TRIALS", 6);
+    const quint32 seed = QRandomGenerator::global()->generate();
+    qInfo("%d second windows, seed %u, a run of %.0f ms", trials, seed, double(runNs) / 1e6);
+    QRandomGenerator random(seed);
+    const QString elsewhere = "Un échange de l'arborescence " + tree()
+            + " est en cours dans une autre fenêtre de Mirabex";
+    const auto boxesOf = [](QProcess &program) {
+        return QString::fromUtf8(program.readAllStandardOutput())
+                .split(u'\n', Qt::SkipEmptyParts)
+                .filter(QRegularExpression(QStringLiteral("^(?!click$)")));
+    };
+    int refused = 0, switchedBack = 0;
+    for (int second = 0; second < trials; ++second) {
+        trial.write();
+        const bool installation = second % 3 == 2;
+        const bool clicks = second % 3 != 1;
+        writeBytes(otherConfig, readBytes(SettingsFiles::configPath()));
+        QProcess first, other;
+        TrialTree::start(QStringLiteral("--program-click"), first);
+        QVERIFY(first.waitForReadyRead(60000)); // the click comes now
+        (void)first.readAllStandardOutput();
+        std::this_thread::sleep_for(
+                std::chrono::nanoseconds(random.bounded(quint64(runNs * 11 / 10) + 1)));
+        TrialTree::start(
+                clicks ? QStringLiteral("--program-click") : QStringLiteral("--program-start"),
+                other, installation ? otherProgram : QCoreApplication::applicationFilePath());
+        QVERIFY(first.waitForFinished(120000));
+        QVERIFY(other.waitForFinished(120000));
+        QCOMPARE(first.exitCode(), 0);
+        QCOMPARE(other.exitCode(), 0);
+        const QStringList firstBoxes = boxesOf(first);
+        const QStringList boxes = boxesOf(other) + firstBoxes;
+        bool inDevelopment = false;
+        const bool named = trial.inOneEnvironment(&inDevelopment);
+        const QMap<QString, QByteArray> now = snapshotTree(tree());
+        // Another installation keeps its own config.ini, which names what its own click did.
+        const bool otherNamed = installation
+                && (now == trial.production || now == trial.development)
+                && readBytes(otherConfig).contains("=dev") == (now == trial.development)
+                && QDir(otherFolder)
+                           .entryList({ QStringLiteral(".mirabex-*") }, QDir::Files | QDir::Hidden)
+                           .isEmpty();
+        QVERIFY2(named || otherNamed,
+                 qPrintable(QStringLiteral("window %1 left the tree in two environments: %2")
+                                    .arg(second)
+                                    .arg(boxes.join(u'\n'))));
+        // The first run goes to its end, whatever the second window does, unless the two
+        // installations met in the middle of their runs: then one of them gave way.
+        QVERIFY2(boxes.size() <= 1 && (firstBoxes.isEmpty() || installation),
+                 qPrintable(boxes.join(u'\n')));
+        if (!boxes.isEmpty()) {
+            QVERIFY2(clicks && boxes.constFirst().contains(elsewhere),
+                     qPrintable(boxes.join(u'\n')));
+            ++refused;
+        }
+        // A click after the first run ended switches the tree back.
+        switchedBack += named && !inDevelopment;
+    }
+    qInfo("%d clicks were refused while the first window switched the tree, %d switched it back "
+          "after it",
+          refused, switchedBack);
 }
 
 void tst_SwitchFaults::folderMountedBelowItself_walkedOnce()

@@ -90,6 +90,7 @@ bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toVal
         break;
     case FileOutcome::NoValue:
     case FileOutcome::Changed: // only a run's files, put in place at its end, may have changed
+    case FileOutcome::NotPlaced:
         break;
     }
     return false;
@@ -154,6 +155,32 @@ void recordChangedDuringRun(const QString &filePath, Journal &journal)
                       journal);
 }
 
+void recordNotPlaced(const QString &filePath, Journal &journal)
+{
+    recordNotModified(filePath,
+                      QCoreApplication::translate(
+                              "MainWindow",
+                              "Mise en place impossible : sa nouvelle version est gardée à côté de "
+                              "lui, le prochain échange ou le prochain démarrage la mettra en "
+                              "place."),
+                      journal);
+}
+
+void recordRunAbandoned(const QString &mainDir, bool fromProduction, Journal &journal)
+{
+    journal.appendHeader(Journal::Colour::Red,
+                         QCoreApplication::translate("MainWindow", "Échange annulé : "),
+                         displayedPath(mainDir));
+    journal.appendPlainText(
+            fromProduction ? QCoreApplication::translate(
+                    "MainWindow",
+                    "Aucun fichier n'a été modifié, l'arborescence est restée en production.")
+                           : QCoreApplication::translate("MainWindow",
+                                                         "Aucun fichier n'a été modifié, "
+                                                         "l'arborescence est restée en "
+                                                         "développement."));
+}
+
 void recordInterruptedFile(const InterruptedRun::File &file, Journal &journal)
 {
     switch (file.fate) {
@@ -180,6 +207,14 @@ void recordInterruptedFile(const InterruptedRun::File &file, Journal &journal)
                                             "environnement : sa nouvelle version a été supprimée."),
                 journal);
         return;
+    case InterruptedRun::Fate::Gone:
+        recordNotModified(file.path,
+                          QCoreApplication::translate(
+                                  "MainWindow",
+                                  "Échange interrompu : le fichier a été supprimé ou renommé "
+                                  "depuis, sa nouvelle version a été supprimée."),
+                          journal);
+        return;
     case InterruptedRun::Fate::NotPlaced:
         qWarning().noquote() << "Interrupted switch of" << file.path
                              << "not finished:" << file.write.reason();
@@ -187,7 +222,8 @@ void recordInterruptedFile(const InterruptedRun::File &file, Journal &journal)
                           QCoreApplication::translate(
                                   "MainWindow",
                                   "Échange interrompu : sa nouvelle version n'a pas pu être mise "
-                                  "en place, le fichier garde son contenu d'avant l'échange."),
+                                  "en place, le fichier garde son contenu d'avant l'échange ; "
+                                  "elle est gardée pour le prochain échange."),
                           journal);
         return;
     case InterruptedRun::Fate::NotSettled:

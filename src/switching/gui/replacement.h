@@ -44,6 +44,10 @@ void recordUnreadableFile(const QString &filePath, Journal &journal);
 void recordFailedWrite(const QString &filePath, Journal &journal);
 // A file that changed while the run went on: it keeps what it holds now.
 void recordChangedDuringRun(const QString &filePath, Journal &journal);
+// A file whose new content could not be put in place: it waits beside it for the next time.
+void recordNotPlaced(const QString &filePath, Journal &journal);
+// A run abandoned once its records were in the journal: nothing of them was written.
+void recordRunAbandoned(const QString &mainDir, bool fromProduction, Journal &journal);
 // What became of a file of a run that was stopped half-way, found again (see settleInterruptedRun).
 void recordInterruptedFile(const InterruptedRun::File &file, Journal &journal);
 // A pair of values is not used, one of its values being empty.
