@@ -32,12 +32,13 @@ FileLock::Outcome FileLock::lock(const QString &path)
 {
     release();
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC | O_NOCTTY);
+    // Not blocking: a FIFO or a device under such a name is opened without waiting.
+    const int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd >= 0)
         return adopt(fd);
     // A file this process may not write cannot be locked, but whether another holds it can be
     // told all the same.
-    const int reader = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int reader = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (reader < 0)
         return Outcome::Failed;
     struct flock range = lockedRange(F_WRLCK);

@@ -37,6 +37,7 @@ QString WriteResult::reason() const
 
 StorageFault WriteResult::fault() const
 {
+    constexpr DWORD diskQuotaExceeded = 1295; // ERROR_DISK_QUOTA_EXCEEDED, which MinGW leaves out
     if (done)
         return StorageFault::None;
     switch (DWORD(systemError)) {
@@ -46,7 +47,7 @@ StorageFault WriteResult::fault() const
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
         return StorageFault::Full;
-    case ERROR_DISK_QUOTA_EXCEEDED:
+    case diskQuotaExceeded:
         return StorageFault::QuotaReached;
     case ERROR_WRITE_PROTECT:
         return StorageFault::ReadOnly;

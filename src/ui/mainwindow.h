@@ -74,7 +74,7 @@ private:
         Nothing, // nothing was left in the tree
         Settled, // what was left is settled, and the user told
         // What was left could be neither put in place nor removed, and the user told: it stays
-        // to be looked at.
+        // (to be looked at, or put in place another time).
         LeftToExamine,
         Elsewhere, // a switch of the tree is going on elsewhere: nothing was touched
     };

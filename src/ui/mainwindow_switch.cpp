@@ -482,9 +482,9 @@ SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettl
         if (run.foldersLeftBehind > 0)
             text += tr("Dossiers non parcourus : %1").arg(run.foldersLeftBehind);
         if (run.filesNotPlaced > 0)
-            text += tr("Dont fichiers dont la nouvelle version attend à côté d'eux d'être mise en "
-                       "place : %1. Le prochain clic sur « Échanger les valeurs », ou le prochain "
-                       "démarrage de Mirabex, la mettra en place.")
+            text += tr("Parmi eux, nouvelles versions qui attendent à côté de leur fichier "
+                       "d'être mises en place : %1 (le prochain clic sur « Échanger les "
+                       "valeurs », ou le prochain démarrage de Mirabex, les mettra en place).")
                             .arg(run.filesNotPlaced);
         text += tr("Le journal les nomme, en rouge.");
     }
@@ -572,5 +572,7 @@ MainWindow::Settling MainWindow::finishInterruptedRun(bool always)
     text += u'\n' + tr("Le journal les nomme.");
     showWarningBox(this, windowTitle(), text);
     showEnvironment();
-    return notSettled == run.files.size() ? Settling::LeftToExamine : Settling::Settled;
+    // Contents that could be neither put in place nor removed (again) do not hold the click: the
+    // run goes on beside them.
+    return notSettled + notPlaced == run.files.size() ? Settling::LeftToExamine : Settling::Settled;
 }

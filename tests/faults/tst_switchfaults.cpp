@@ -287,10 +287,9 @@ void tst_SwitchFaults::flushOrPlacementFails_saidAndNothingLost_data()
             << int(FailingCalls::Rename) << true
             << QStringList{ leftBehindSummary(1, 0).replace(
                        "\nLe journal",
-                       "\nDont fichiers dont la nouvelle version attend à côté "
-                       "d'eux d'être mise en place : 1. Le prochain clic sur « "
-                       "Échanger les valeurs », ou le prochain démarrage de Mirabex, "
-                       "la mettra en place.\nLe journal") };
+                       "\nParmi eux, nouvelles versions qui attendent à côté de leur fichier "
+                       "d'être mises en place : 1 (le prochain clic sur « Échanger les valeurs », "
+                       "ou le prochain démarrage de Mirabex, les mettra en place).\nLe journal") };
 }
 
 void tst_SwitchFaults::flushOrPlacementFails_saidAndNothingLost()
