@@ -87,7 +87,8 @@ bool namesEnvironment(const QByteArray &configBytes, bool production, const QStr
 }
 
 EnvironmentWrite prepareEnvironment(const QString &configPath, bool toProduction,
-                                    bool caseSensitive, const QString &mainDirInForce)
+                                    bool caseSensitive, const QString &mainDirInForce,
+                                    quint64 installation)
 {
     EnvironmentWrite result;
     QByteArray bytes;
@@ -106,7 +107,7 @@ EnvironmentWrite prepareEnvironment(const QString &configPath, bool toProduction
         result.outcome = EnvironmentOutcome::NotRecorded;
         return result;
     }
-    Rewrite rewrite(configPath, toProduction, basis);
+    Rewrite rewrite(configPath, toProduction, basis, installation);
     rewrite.lockContent();
     rewrite.write(switched.bytes);
     result.write = rewrite.prepare(result.prepared);

@@ -64,5 +64,5 @@ struct EnvironmentWrite
 // the new environment (see PreparedName) and locked (see FileLock): putting it in place records
 // the new environment.
 [[nodiscard]] EnvironmentWrite prepareEnvironment(const QString &configPath, bool toProduction,
-                                                  bool caseSensitive,
-                                                  const QString &mainDirInForce);
+                                                  bool caseSensitive, const QString &mainDirInForce,
+                                                  quint64 installation = 0);

@@ -17,7 +17,7 @@ struct Walk
     QStringList *fileList = nullptr;
     QStringList *unreadableDirectories = nullptr;
     std::function<void(qsizetype first)> listed;
-    bool *preparedSeen = nullptr;
+    QStringList *preparedContents = nullptr;
     // The identities (see fileIdentity) of the directories on the way down to the one being
     // walked, that one included, so that a link back to any of them (or a folder mounted again
     // below itself) is not walked again.
@@ -57,8 +57,8 @@ void collectFilesIn(const QString &directory, Walk &walk)
     }
     QList<Entry> entries;
     for (FolderEntry &entry : listed) {
-        if (walk.preparedSeen && !entry.isFolder && PreparedName::parse(entry.name))
-            *walk.preparedSeen = true;
+        if (walk.preparedContents && !entry.isFolder && PreparedName::parse(entry.name))
+            walk.preparedContents->append(directory + entry.name);
         if (entry.isFolder ? !walk.recurse : !matchesName(walk, entry.name))
             continue;
         QString sortKey = entry.name.toLower();
@@ -98,11 +98,11 @@ void collectFilesIn(const QString &directory, Walk &walk)
 
 void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText,
                   QStringList *unreadableDirectories,
-                  const std::function<void(qsizetype first)> &listed, bool *preparedSeen)
+                  const std::function<void(qsizetype first)> &listed, QStringList *preparedContents)
 {
     Walk walk;
     walk.listed = listed;
-    walk.preparedSeen = preparedSeen;
+    walk.preparedContents = preparedContents;
     walk.recurse = recurse;
     walk.fileList = &fileList;
     walk.unreadableDirectories = unreadableDirectories;

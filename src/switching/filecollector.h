@@ -16,10 +16,10 @@
 // again. Unreadable or missing directories list as empty; the unreadable ones (not those that
 // vanished) are added to unreadableDirectories when it is given, with a final "/". Nothing already
 // in fileList changes. The list only grows at its end, in its final order: listed, when given, is
-// called each time files were added, with the index of the first one added. preparedSeen, when
-// given, is set when a folder listed holds a content prepared by a switch run (see PreparedName),
-// whatever its name patterns.
+// called each time files were added, with the index of the first one added. preparedContents,
+// when given, gets the paths of the contents prepared by a switch run (see PreparedName) that the
+// folders listed hold, whatever the name patterns.
 void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText,
                   QStringList *unreadableDirectories = nullptr,
                   const std::function<void(qsizetype first)> &listed = {},
-                  bool *preparedSeen = nullptr);
+                  QStringList *preparedContents = nullptr);

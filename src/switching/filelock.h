@@ -45,6 +45,10 @@ public:
     bool isHeld() const { return m_handle != none; }
     void release();
 
+    // Whether another process (or another window) holds the lock of the file at path, asked
+    // without taking it. False also when it cannot be told.
+    static bool heldElsewhere(const QString &path);
+
 private:
     static constexpr qintptr none = -1; // also INVALID_HANDLE_VALUE
     qintptr m_handle = none;

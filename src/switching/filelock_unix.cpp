@@ -38,13 +38,19 @@ FileLock::Outcome FileLock::lock(const QString &path)
         return adopt(fd);
     // A file this process may not write cannot be locked, but whether another holds it can be
     // told all the same.
-    const int reader = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    return heldElsewhere(path) ? Outcome::Held : Outcome::Failed;
+}
+
+bool FileLock::heldElsewhere(const QString &path)
+{
+    const int reader = ::open(QFile::encodeName(path).constData(),
+                              O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (reader < 0)
-        return Outcome::Failed;
+        return false;
     struct flock range = lockedRange(F_WRLCK);
     const bool held = ::fcntl(reader, F_OFD_GETLK, &range) == 0 && range.l_type != F_UNLCK;
     ::close(reader);
-    return held ? Outcome::Held : Outcome::Failed;
+    return held;
 }
 
 FileLock::Outcome FileLock::adopt(qintptr handle)

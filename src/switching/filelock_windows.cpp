@@ -1,6 +1,6 @@
 // The lock on Windows: LockFileEx on one byte far beyond the end of the file, which SMB carries to
 // the server, so that other machines see it too. A file that another program keeps open without
-// sharing it is taken for held: Mirabex does not touch it.
+// sharing it (an antivirus that looks at it) cannot be locked, and is not taken for held.
 
 #include "switching/filelock.h"
 
@@ -15,8 +15,14 @@ FileLock::Outcome FileLock::lock(const QString &path)
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return ::GetLastError() == ERROR_SHARING_VIOLATION ? Outcome::Held : Outcome::Failed;
+        return Outcome::Failed;
     return adopt(reinterpret_cast<qintptr>(file));
+}
+
+bool FileLock::heldElsewhere(const QString &path)
+{
+    FileLock probe;
+    return probe.lock(path) == Outcome::Held;
 }
 
 FileLock::Outcome FileLock::adopt(qintptr handle)
@@ -32,8 +38,7 @@ FileLock::Outcome FileLock::adopt(qintptr handle)
     }
     const DWORD error = ::GetLastError();
     ::CloseHandle(file);
-    return error == ERROR_LOCK_VIOLATION || error == ERROR_SHARING_VIOLATION ? Outcome::Held
-                                                                                : Outcome::Failed;
+    return error == ERROR_LOCK_VIOLATION ? Outcome::Held : Outcome::Failed;
 }
 
 void FileLock::release()

@@ -57,7 +57,8 @@ enum class FileOutcome {
     NotWritten, // the rewrite failed (see write): the file keeps its bytes
     Changed, // the file changed between its reading and the end of the run: it keeps what it holds
     // For a run: the system refused to put the new content in place (see write). The file keeps
-    // its bytes; the new content stays beside it, for the next run or start to put in place.
+    // its bytes; the new content stays beside it when the refusal may pass (waits), for the next
+    // run or start to put in place.
     NotPlaced,
 };
 
@@ -66,6 +67,7 @@ struct FileSwitch
     FileOutcome outcome = FileOutcome::Switched;
     TextSafety safety = TextSafety::Rewritable;
     WriteResult write;
+    bool waits = false; // NotPlaced: the new content stays beside the file
 };
 
 // Switches a file already read into bytes, its new content going to rewrite, which the caller

@@ -60,13 +60,17 @@ void scanFolder(const QString &folder, bool deep, Scan &scan, QString identity =
 class FolderLeftovers
 {
 public:
-    explicit FolderLeftovers(const QString &folder) : m_folder(folder)
+    // installation: this one's (see installationHash). What another installation's run left is
+    // its own to settle, by its own config.ini.
+    FolderLeftovers(const QString &folder, quint64 installation) : m_folder(folder)
     {
         const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System
                                                          | QDir::NoDotAndDotDot);
         for (const QString &name : names) {
             if (const std::optional<PreparedName> prepared = PreparedName::parse(name)) {
-                if (prepared->backup)
+                if (prepared->installation != 0 && prepared->installation != installation)
+                    m_others.append(name);
+                else if (prepared->backup)
                     m_backups.insert(key(*prepared), name);
                 else
                     m_prepared.append(name);
@@ -82,18 +86,14 @@ public:
             m_namesByHash.remove(hash);
     }
 
-    // Locks what the folder holds, for as long as this object lives. False when a run still going
-    // on holds any of it.
-    bool lock()
+    // Whether a run still going on holds any of what the folder holds (see FileLock): this
+    // installation's in another window, or another installation's.
+    bool busy() const
     {
-        for (const QString &name : m_prepared + m_backups.values()) {
-            auto held = std::make_shared<FileLock>();
-            if (held->lock(m_folder + u'/' + name) == FileLock::Outcome::Held)
-                return false;
-            if (held->isHeld())
-                m_locks.insert(name, std::move(held));
-        }
-        return true;
+        const QStringList all = m_prepared + m_backups.values() + m_others;
+        return std::any_of(all.cbegin(), all.cend(), [&](const QString &name) {
+            return FileLock::heldElsewhere(m_folder + u'/' + name);
+        });
     }
 
     const QString &path() const { return m_folder; }
@@ -131,7 +131,6 @@ private:
         leftover.temporaryName = systemName(name);
         leftover.name = systemName(file);
         leftover.hadFile = exists;
-        leftover.lock = m_locks.value(name);
         return leftover;
     }
 
@@ -170,7 +169,7 @@ private:
             settled.write = removePreparedFile(content);
             if (!backup.isEmpty()) {
                 const PreparedFile asItWas = leftover(backup, name, exists);
-                WriteResult kept = exists ? removePreparedFile(asItWas) : placeAgain(asItWas);
+                WriteResult kept = exists ? removePreparedFile(asItWas) : placeAgain(asItWas, true);
                 if (settled.write && !kept)
                     settled.write = kept;
             }
@@ -215,16 +214,17 @@ private:
             settled.fate = InterruptedRun::Fate::NotSettled;
             return settled;
         }
-        settled.write = placeAgain(asItWas);
+        settled.write = placeAgain(asItWas, true);
         settled.fate =
                 settled.write ? InterruptedRun::Fate::NotPlaced : InterruptedRun::Fate::NotSettled;
         return settled;
     }
 
-    static WriteResult placeAgain(const PreparedFile &file)
+    // onlyCopy: the file as it was, which is never removed (see putInPlace).
+    static WriteResult placeAgain(const PreparedFile &file, bool onlyCopy = false)
     {
         WriteResult result;
-        (void)putInPlace(file, &result);
+        (void)putInPlace(file, &result, onlyCopy);
         return result;
     }
 
@@ -233,7 +233,7 @@ private:
     QSet<quint64> m_ambiguous; // hashes that several names of the folder answer to
     QStringList m_prepared;
     QHash<Key, QString> m_backups;
-    QHash<QString, std::shared_ptr<FileLock>> m_locks; // by name
+    QStringList m_others; // another installation's
 };
 
 } // namespace
@@ -245,7 +245,7 @@ qsizetype InterruptedRun::count(Fate fate) const
 }
 
 InterruptedRun settleInterruptedRun(const QString &mainDir, const QStringList &otherFolders,
-                                    bool productionInForce)
+                                    bool productionInForce, quint64 installation)
 {
     Scan scan;
     const QString top = QDir::fromNativeSeparators(mainDir);
@@ -259,10 +259,11 @@ InterruptedRun settleInterruptedRun(const QString &mainDir, const QStringList &o
         scanFolder(scan.linkedFolders.at(i), false, scan);
 
     InterruptedRun run;
-    // Everything found is locked before anything is settled: a run still going on holds its own.
+    // Nothing is settled while a run still goes on: it holds its locks. A run of this
+    // installation that starts meanwhile waits for config.ini's lock, which the caller holds.
     std::list<FolderLeftovers> folders;
     for (auto it = scan.found.cbegin(); it != scan.found.cend(); ++it) {
-        if (!folders.emplace_back(QDir::cleanPath(it.key())).lock()) {
+        if (folders.emplace_back(QDir::cleanPath(it.key()), installation).busy()) {
             run.busy = true;
             return run;
         }
@@ -282,19 +283,23 @@ InterruptedRun settleInterruptedRun(const QString &mainDir, const QStringList &o
     return run;
 }
 
-bool holdsPreparedContent(const QString &folder)
+QStringList preparedContentsIn(const QString &folder)
 {
+    QStringList contents;
     const QStringList names = QDir(folder).entryList({ QLatin1String(temporaryFilePrefix) + u'*' },
                                                      QDir::Files | QDir::Hidden | QDir::System);
-    return std::any_of(names.cbegin(), names.cend(),
-                       [](const QString &name) { return PreparedName::parse(name).has_value(); });
+    for (const QString &name : names) {
+        if (PreparedName::parse(name))
+            contents.append(folder + u'/' + name);
+    }
+    return contents;
 }
 
-bool restoreSettingsFile(const QString &path)
+SettingsRestore restoreSettingsFile(const QString &path)
 {
     const QFileInfo info(path);
     if (info.exists())
-        return false;
+        return SettingsRestore::NotMissing;
     const QByteArray name = systemName(info.fileName());
     const QStringList backups =
             info.dir().entryList({ QLatin1String(temporaryFilePrefix) + QStringLiteral("old-*") },
@@ -308,11 +313,13 @@ bool restoreSettingsFile(const QString &path)
         asItWas.temporaryName = systemName(backup);
         asItWas.name = name;
         asItWas.hadFile = false;
-        // A run going on may be between the two steps of its replacement.
-        asItWas.lock = std::make_shared<FileLock>();
-        if (asItWas.lock->lock(info.absolutePath() + u'/' + backup) == FileLock::Outcome::Held)
-            return false;
-        return putInPlace(asItWas) == PlaceOutcome::Placed;
+        // A run going on may be between the two steps of its replacement: it holds the file as
+        // it was open, with its lock.
+        if (FileLock::heldElsewhere(info.absolutePath() + u'/' + backup))
+            return SettingsRestore::HeldByRun;
+        return putInPlace(asItWas, nullptr, true) == PlaceOutcome::Placed
+                ? SettingsRestore::Restored
+                : SettingsRestore::NotRestored;
     }
-    return false;
+    return SettingsRestore::NotRestored;
 }

@@ -48,16 +48,25 @@ struct InterruptedRun
 // or renamed since) is removed, unless Windows was replacing that file (its backup is there).
 //
 // A run that is still going on locks its contents (see FileLock): when any of what is found is
-// locked, nothing is settled and the result is busy. What is settled is locked meanwhile.
+// locked, nothing is settled and the result is busy. The caller holds config.ini's lock, which
+// keeps this installation's runs off meanwhile. Only this installation's contents are settled
+// (see installationHash): another installation naming the same tree records its environment in
+// its own config.ini, and settles its own.
 [[nodiscard]] InterruptedRun settleInterruptedRun(const QString &mainDir,
                                                   const QStringList &otherFolders,
-                                                  bool productionInForce);
+                                                  bool productionInForce, quint64 installation);
 
-// Whether a folder holds a content prepared by a switch run (see PreparedName), not its
-// sub-folders.
-bool holdsPreparedContent(const QString &folder);
+// The paths of the contents prepared by switch runs (see PreparedName) that a folder holds, not
+// its sub-folders.
+[[nodiscard]] QStringList preparedContentsIn(const QString &folder);
 
+enum class SettingsRestore {
+    NotMissing, // the file is there
+    Restored,
+    NotRestored, // there was nothing to put back, or it could not be
+    HeldByRun, // a run going on (another window) is replacing it
+};
 // Puts back a settings file that a stop of the program left missing while Windows replaced it
 // (the file as it was waits under a backup name, see PreparedName), unless a run still going on
-// holds it. True when it did.
-bool restoreSettingsFile(const QString &path);
+// is replacing it.
+SettingsRestore restoreSettingsFile(const QString &path);

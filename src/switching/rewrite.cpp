@@ -2,6 +2,8 @@
 
 #include "switching/rewrite_system.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QSet>
 
 namespace {
@@ -43,11 +45,26 @@ quint64 preparedStampHash(const FileStamp &stamp)
     return fnv1a(QByteArray::number(stamp.modified), hash);
 }
 
+quint64 installationHash(const QString &folder)
+{
+    // The folder as written out whole: two installations are two folders. Windows names a folder
+    // in any case.
+    QString path = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (!canonical.isEmpty())
+        path = canonical;
+    if (QDir(QStringLiteral("A")) == QDir(QStringLiteral("a")))
+        path = path.toCaseFolded();
+    return qMax<quint64>(fnv1a(path.toUtf8()), 1);
+}
+
 QByteArray PreparedName::fileName() const
 {
     const QLatin1String tag = backup ? backupTag : toProduction ? productionTag : developmentTag;
     QByteArray fileName = temporaryFilePrefix + QByteArray(tag.data(), tag.size()) + '-'
             + hex16(nameHash) + '-' + hex16(stampHash);
+    if (installation != 0)
+        fileName += '-' + hex16(installation);
     // The file's own name when it fits in the longest name that file systems take (255 bytes on
     // Unix, 255 UTF-16 units on Windows, which UTF-8 never has fewer of).
     if (!name.isEmpty() && fileName.size() + 1 + name.size() <= 255)
@@ -78,6 +95,8 @@ std::optional<PreparedName> PreparedName::parse(QStringView fileName)
         || (rest.size() > 34 && (rest.size() == 35 || rest.at(34) != u'-')))
         return std::nullopt;
     const auto hexAt = [&](qsizetype from, quint64 &value) {
+        if (rest.size() < from + 16)
+            return false;
         for (const QChar c : rest.sliced(from, 16)) {
             if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
                 return false;
@@ -89,10 +108,20 @@ std::optional<PreparedName> PreparedName::parse(QStringView fileName)
     if (!hexAt(1, name.nameHash) || !hexAt(18, name.stampHash))
         return std::nullopt;
     // A name that does not answer to its hash is not the file's.
-    if (rest.size() > 35) {
-        const QByteArray fileOwnName = systemName(rest.sliced(35).toString());
-        if (preparedNameHash(fileOwnName) == name.nameHash)
-            name.name = fileOwnName;
+    const auto fileNameFrom = [&](qsizetype from) {
+        const QByteArray fileOwnName = systemName(rest.sliced(from).toString());
+        return preparedNameHash(fileOwnName) == name.nameHash ? fileOwnName : QByteArray();
+    };
+    if (rest.size() > 35)
+        name.name = fileNameFrom(35);
+    // The installation's hash, unless what follows is the file's own name (made before names
+    // gave the installation, for a file whose name reads as one).
+    quint64 installation = 0;
+    if (name.name.isEmpty() && hexAt(35, installation) && installation != 0
+        && (rest.size() == 51 || (rest.size() > 52 && rest.at(51) == u'-'))) {
+        name.installation = installation;
+        if (rest.size() > 52)
+            name.name = fileNameFrom(52);
     }
     return name;
 }
@@ -157,11 +186,13 @@ Rewrite::Rewrite(const QString &filePath) : d(std::make_unique<Private>())
     d->path = filePath;
 }
 
-Rewrite::Rewrite(const QString &filePath, bool toProduction, const FileStamp &basis)
+Rewrite::Rewrite(const QString &filePath, bool toProduction, const FileStamp &basis,
+                 quint64 installation)
     : Rewrite(filePath)
 {
     PreparedName naming;
     naming.toProduction = toProduction;
+    naming.installation = installation;
     naming.stampHash = preparedStampHash(basis);
     d->naming = naming;
     d->prepared.basis = basis;
@@ -179,6 +210,12 @@ QByteArray Rewrite::folder()
 {
     d->locate();
     return d->prepared.folder;
+}
+
+quint64 Rewrite::device()
+{
+    d->locate();
+    return d->prepared.device;
 }
 
 FileLock::Outcome Rewrite::lockOutcome() const
@@ -214,8 +251,10 @@ WriteResult Rewrite::commit()
     if (!result)
         return result;
     int error = 0;
-    if (placeSystemFile(d->prepared, false, error) != PlaceOutcome::Placed)
+    if (placeSystemFile(d->prepared, false, error) != PlaceOutcome::Placed) {
+        (void)removeSystemFile(d->prepared);
         return { false, error };
+    }
     // The new name in the folder reaches the disk too. The file is in place whatever this says:
     // a failure here is no failure of the rewrite.
     (void)flushSystemFolder(d->prepared.folder);
@@ -235,12 +274,22 @@ WriteResult flushPreparedFiles(const QList<PreparedFile> &files)
     return error == 0 ? WriteResult{} : WriteResult{ false, error };
 }
 
-PlaceOutcome putInPlace(const PreparedFile &file, WriteResult *result)
+PlaceOutcome putInPlace(const PreparedFile &file, WriteResult *result, bool onlyCopy)
 {
     int error = 0;
-    const PlaceOutcome outcome = placeSystemFile(file, true, error);
+    PlaceOutcome outcome = placeSystemFile(file, true, error);
+    const WriteResult write =
+            outcome == PlaceOutcome::Failed ? WriteResult{ false, error } : WriteResult{};
+    // A refusal that will last (no right to replace the file) takes the prepared content away: it
+    // would only wait for nothing.
+    if (outcome == PlaceOutcome::Failed && !onlyCopy) {
+        if (write.mayPass())
+            outcome = PlaceOutcome::Waiting;
+        else
+            (void)removeSystemFile(file);
+    }
     if (result)
-        *result = outcome == PlaceOutcome::Failed ? WriteResult{ false, error } : WriteResult{};
+        *result = write;
     return outcome;
 }
 

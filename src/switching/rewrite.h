@@ -35,22 +35,29 @@ struct WriteResult
     QString reason() const;
     // What the failure says of the storage; None when done.
     StorageFault fault() const;
+    // Whether the failure may pass if tried again later: a disk or a share that answers again, a
+    // file that another program holds for now.
+    bool mayPass() const;
 };
 
 // The name of a new content prepared by a switch run beside the file it is to replace, until the
-// run puts it in place: ".mirabex-", the environment the run switches to ("prod" or "dev"), two
-// hashes, of the file's name and of what the file was when it was read (its identity, size and
-// modification time), then "-" and the file's name when the whole fits in a name. A run stopped
-// half-way is recognised by these names: the environment tells whether the run had recorded it
-// in config.ini, the first hash (or the name) which file of the folder the content is for, the
-// second whether that file has changed since. The same name with "old" for the environment is
-// the file as it was while the content takes its place (Windows replaces a file in two steps).
+// run puts it in place: ".mirabex-", the environment the run switches to ("prod" or "dev"), three
+// hashes, of the file's name, of what the file was when it was read (its identity, size and
+// modification time) and of the installation whose config.ini the run records the environment in,
+// then "-" and the file's name when the whole fits in a name. A run stopped half-way is recognised
+// by these names: the environment tells whether the run had recorded it in config.ini, the first
+// hash (or the name) which file of the folder the content is for, the second whether that file
+// has changed since, the third whose config.ini tells (another installation naming the same tree
+// keeps its own). The same name with "old" for the environment is the file as it was while the
+// content takes its place (Windows replaces a file in two steps). Names made before the
+// installation was named in them have no third hash (installation 0).
 struct PreparedName
 {
     bool toProduction = false;
     bool backup = false;
     quint64 nameHash = 0;
     quint64 stampHash = 0;
+    quint64 installation = 0; // see installationHash; 0 when the name does not say
     QByteArray name; // the file's name as the system has it, when known
 
     QByteArray fileName() const;
@@ -58,6 +65,9 @@ struct PreparedName
 };
 quint64 preparedNameHash(QByteArrayView name);
 quint64 preparedStampHash(const FileStamp &stamp);
+// The installation whose settings are in folder (the program's own folder), as prepared names give
+// it: never 0.
+quint64 installationHash(const QString &folder);
 
 // A new content on disk beside the file it is to replace, closed, waiting to be put in place.
 // Names only: no file is held open, so that a run may keep thousands of them.
@@ -94,9 +104,11 @@ class Rewrite
 {
 public:
     explicit Rewrite(const QString &filePath);
-    // A rewrite whose temporary file is named for a switch run towards that environment; basis is
-    // what the file was when its content was read.
-    Rewrite(const QString &filePath, bool toProduction, const FileStamp &basis);
+    // A rewrite whose temporary file is named for a switch run towards that environment, recorded
+    // in the installation's config.ini (see PreparedName); basis is what the file was when its
+    // content was read.
+    Rewrite(const QString &filePath, bool toProduction, const FileStamp &basis,
+            quint64 installation = 0);
     ~Rewrite();
     Rewrite(const Rewrite &) = delete;
     Rewrite &operator=(const Rewrite &) = delete;
@@ -109,9 +121,10 @@ public:
     // Adds to the new content. After a failure, what follows is dropped.
     void write(QByteArrayView bytes);
 
-    // The folder that receives the content, as the system names it (see PreparedFile); empty when
-    // the file cannot be found.
+    // The folder that receives the content, as the system names it, and the device it lies on
+    // (see PreparedFile); empty when the file cannot be found.
     QByteArray folder();
+    quint64 device();
 
     // Locks the new content as soon as it is made, and keeps it locked in the prepared file (see
     // PreparedFile::lock). Asked before the first write().
@@ -143,12 +156,17 @@ private:
 enum class PlaceOutcome {
     Placed,
     Changed, // the file changed since it was read: it keeps what it holds now
-    Failed, // see the result's reason; the prepared content stays beside the file
+    Failed, // see the result's reason; the prepared content is gone
+    // The system refused for now (see WriteResult::mayPass): the prepared content stays beside
+    // the file, for a run or a start to put in place later (see settleInterruptedRun).
+    Waiting,
 };
 // Puts a prepared content in place of its file, unless the file changed since its basis was
-// taken (the prepared content is then removed). When the system refuses to put it in place, the
-// prepared content stays, so that it can be put in place later (see settleInterruptedRun).
-[[nodiscard]] PlaceOutcome putInPlace(const PreparedFile &file, WriteResult *result = nullptr);
+// taken (the prepared content is then removed). A prepared file that is the only copy of what it
+// holds (the file as it was, kept aside while Windows replaced it) is never removed: a failure
+// leaves it where it is.
+[[nodiscard]] PlaceOutcome putInPlace(const PreparedFile &file, WriteResult *result = nullptr,
+                                      bool onlyCopy = false);
 
 // Makes the names of the folders' entries durable (after put in place), each folder once. A
 // failure means that what was put in place may not survive a power cut.

@@ -40,8 +40,8 @@ private:
 int flushSystemFiles(const QList<PreparedFile> &files);
 // Puts a prepared file in place of its file: when checkBasis is set, only if the file is still
 // what prepared.basis says (Changed otherwise, and the prepared file is removed). error gets the
-// system's code of a failure; the prepared file then stays. A lock held on the prepared file is
-// held on the file in place afterwards.
+// system's code of a failure; the prepared file then stays, for the caller to keep or remove. A
+// lock held on the prepared file is held on the file in place afterwards.
 PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error);
 // Makes the entries of a folder durable; the system's code of a failure, 0 also where the file
 // system does not flush folders.

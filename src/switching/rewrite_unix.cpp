@@ -69,6 +69,12 @@ StorageFault WriteResult::fault() const
     }
 }
 
+bool WriteResult::mayPass() const
+{
+    return fault() == StorageFault::Unreachable || systemError == EBUSY || systemError == ETXTBSY
+            || systemError == EAGAIN || systemError == EINTR;
+}
+
 namespace {
 
 // The file that the path names, a link being followed to the file it names, as the system does:

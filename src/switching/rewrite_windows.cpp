@@ -73,6 +73,13 @@ StorageFault WriteResult::fault() const
     }
 }
 
+bool WriteResult::mayPass() const
+{
+    return fault() == StorageFault::Unreachable || systemError == ERROR_SHARING_VIOLATION
+            || systemError == ERROR_LOCK_VIOLATION || systemError == ERROR_USER_MAPPED_FILE
+            || systemError == ERROR_UNABLE_TO_REMOVE_REPLACED; // the file in use
+}
+
 namespace {
 
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -19,9 +19,10 @@ class PreparedContents
 {
 public:
     PreparedContents() = default;
+    // The locked ones last, as they are put in place (see takeAll).
     ~PreparedContents()
     {
-        for (const PreparedFile &file : std::as_const(m_files))
+        for (const PreparedFile &file : takeAll())
             (void)removePreparedFile(file);
     }
     Q_DISABLE_COPY_MOVE(PreparedContents)
@@ -37,15 +38,21 @@ public:
                               [](const PreparedFile &file) { return !file.lock; });
         return files;
     }
+    // Leaves the contents where they are, to be put in place by the next run or start.
+    void keepAll() { m_files.clear(); }
 
 private:
     QList<PreparedFile> m_files;
 };
 
 // Whether a failure to write will meet every file the run has yet to write: the run is then
-// abandoned at once, rather than telling the same cause for each file.
-bool meetsEveryFile(const WriteResult &write)
+// abandoned at once, rather than telling the same cause for each file. Only a failure on the
+// device of the tree's folder or of config.ini is taken so: a read-only or full file system
+// mounted inside the tree meets its own files alone.
+bool meetsEveryFile(const WriteResult &write, quint64 device, const QSet<quint64> &mainDevices)
 {
+    if (!mainDevices.contains(device))
+        return false;
     switch (write.fault()) {
     case StorageFault::Full:
     case StorageFault::QuotaReached:
@@ -88,24 +95,33 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
             },
             observer.caseSensitive());
     QStringList unreadableDirectories;
-    bool preparedSeen = false;
+    QStringList preparedSeen;
     collectFiles(
             request.mainDir, run.files, request.recurse, request.filterText, &unreadableDirectories,
             [&](qsizetype first) { readAhead.add(run.files.mid(first)); }, &preparedSeen);
     readAhead.endList();
-    // What another run left (or is still writing) is settled, or waited for, before anything is
-    // prepared: a new content would otherwise meet its name.
-    if (!request.leftoversSettled
-        && (preparedSeen || holdsPreparedContent(QFileInfo(request.configPath).absolutePath()))) {
-        run.leftoversFound = true;
-        return run;
+    // What a stopped run of this installation left is settled before anything is prepared: a new
+    // content would otherwise meet its name. What another installation's run is writing now (it
+    // holds its lock) is waited for; what a stopped one left is its own to settle.
+    preparedSeen += preparedContentsIn(QFileInfo(request.configPath).absolutePath());
+    for (const QString &path : std::as_const(preparedSeen)) {
+        const std::optional<PreparedName> name = PreparedName::parse(QFileInfo(path).fileName());
+        if (name->installation == 0 || name->installation == request.installation) {
+            run.leftoversFound = run.leftoversFound || !request.leftoversSettled;
+        } else if (FileLock::heldElsewhere(path)) {
+            run.switchElsewhere = true;
+            return run;
+        }
     }
+    if (run.leftoversFound)
+        return run;
+    QSet<quint64> mainDevices{ fileStamp(QString(request.mainDir).replace(u'\\', u'/')).device };
 
     // config.ini's new content is prepared before any file: when it cannot be, nothing is
     // switched, and its records come first in the journal. It stays locked until the run ends.
     const bool toProduction = !request.fromProduction;
     run.environment = prepareEnvironment(request.configPath, toProduction, observer.caseSensitive(),
-                                         request.mainDir);
+                                         request.mainDir, request.installation);
     if (run.environment.outcome != EnvironmentOutcome::Recorded) {
         if (run.environment.lockOutcome == FileLock::Outcome::Held)
             run.switchElsewhere = true;
@@ -115,6 +131,7 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
     }
     PreparedContents configContent;
     configContent.add(run.environment.prepared);
+    mainDevices.insert(run.environment.prepared.device);
     for (const LineRecord &record : std::as_const(run.environment.records))
         observer.lineRecorded(request.configPath, record);
     for (const qsizetype pair : std::as_const(leftAside))
@@ -210,7 +227,7 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
                 ++run.filesLeftBehind;
         }
         if (holdsValue) {
-            Rewrite rewrite(path, toProduction, basis);
+            Rewrite rewrite(path, toProduction, basis, request.installation);
             const QString entry = rewrite.entryKey();
             if (!entry.isEmpty() && preparedEntries.contains(entry))
                 continue;
@@ -236,7 +253,7 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
                 } else if (switched.write.fault() == StorageFault::NameTaken) {
                     run.leftoversFound = true;
                     return run;
-                } else if (meetsEveryFile(switched.write)) {
+                } else if (meetsEveryFile(switched.write, rewrite.device(), mainDevices)) {
                     run.storageFault = switched.write.fault();
                     run.storageFailure = switched.write;
                     run.storageFailurePath = path;
@@ -292,31 +309,46 @@ SwitchRun switchTree(const SwitchRequest &request, SwitchObserver &observer)
     case PlaceOutcome::Changed:
         run.environment.outcome = EnvironmentOutcome::Changed;
         return run;
-    case PlaceOutcome::Failed:
+    case PlaceOutcome::Waiting:
         // Not in place: the prepared content goes with the others.
         configContent.add(configFile.constFirst());
+        Q_FALLTHROUGH();
+    case PlaceOutcome::Failed:
         run.environment.outcome = EnvironmentOutcome::NotWritten;
         return run;
     }
-    if (request.configLock && configFile.constFirst().lock)
+    if (request.configLock && configFile.constFirst().lock
+        && configFile.constFirst().lock->isHeld())
         request.configLock->release();
     run.durable = flushFolders(configFile);
+    if (!run.durable) {
+        // Should a power cut lose config.ini's new name, files put in place now would stand in
+        // the other environment, and nothing would be left to tell it. They wait, durable, for
+        // the next click or start, which finds config.ini as the disk kept it.
+        run.placementPostponed = true;
+        run.filesNotPlaced = contents.files().size();
+        contents.keepAll();
+        return run;
+    }
 
     // The files in place in quick succession; what went wrong is said once they all are. A
-    // content that cannot be put in place stays beside its file, for the next run or start.
+    // content whose placement may pass later stays beside its file, for the next run or start.
     const QList<PreparedFile> prepared = contents.takeAll();
     QList<QPair<QString, FileSwitch>> notPlaced;
     for (const PreparedFile &file : prepared) {
         FileSwitch result;
+        result.outcome = FileOutcome::NotPlaced;
         switch (putInPlace(file, &result.write)) {
         case PlaceOutcome::Placed:
             continue;
         case PlaceOutcome::Changed:
             result.outcome = FileOutcome::Changed;
             break;
-        case PlaceOutcome::Failed:
-            result.outcome = FileOutcome::NotPlaced;
+        case PlaceOutcome::Waiting:
+            result.waits = true;
             ++run.filesNotPlaced;
+            break;
+        case PlaceOutcome::Failed:
             break;
         }
         notPlaced.append({ file.path, result });

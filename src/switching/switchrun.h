@@ -27,6 +27,9 @@ struct SwitchRequest
     // Whether the caller has just settled what stopped runs left (see settleInterruptedRun): the
     // contents still there are left to be looked at, and the run only avoids their names.
     bool leftoversSettled = false;
+    // The installation whose config.ini this is (see installationHash): the prepared contents
+    // carry it, and those of another installation are never taken for this one's.
+    quint64 installation = 0;
 };
 
 class SwitchObserver
@@ -78,6 +81,10 @@ struct SwitchRun
     // Once the new environment was recorded: a flush that failed, so that what was put in place
     // may not survive a power cut.
     WriteResult durable;
+    // The flush of config.ini's folder failed once its new content was in place: the files were
+    // not put in place, since a power cut could then keep them and lose config.ini's new name.
+    // Their new contents wait beside them, for the next click or start (see durable).
+    bool placementPostponed = false;
 
     // Whether the run recorded the new environment: the tree is in it, but for what was left
     // behind.

@@ -23,21 +23,17 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), form(new MainWind
 {
     form->setupUi(this);
 
+    m_installation = installationHash(QCoreApplication::applicationDirPath());
     // A config.ini that a stop left missing while Windows replaced it comes back as it was.
     (void)restoreSettingsFile(QCoreApplication::applicationDirPath()
                               + QStringLiteral("/config.ini"));
     if (loadSettings()) {
         showEnvironment();
         // A switch stopped half-way last time is settled as soon as the window can say so, and
-        // in any case before the next switch (see runSwitch). Not while another window switches
-        // the tree: its contents are not leftovers, and its lock on config.ini says so.
+        // in any case before the next switch (see runSwitch).
         QTimer::singleShot(0, this, [this] {
-            FileLock configLock;
-            if (!m_switchRunning
-                && configLock.lock(QCoreApplication::applicationDirPath()
-                                   + QStringLiteral("/config.ini"))
-                        != FileLock::Outcome::Held)
-                (void)finishInterruptedRun();
+            if (!m_switchRunning)
+                finishInterruptedRunAtStart();
         });
     } else {
         // The event loop has not started yet, so a plain quit() would be lost: queue it, so

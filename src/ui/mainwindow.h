@@ -79,9 +79,13 @@ private:
         Elsewhere, // a switch of the tree is going on elsewhere: nothing was touched
     };
     // Settles what a switch stopped half-way left in the tree of mainDir (see
-    // settleInterruptedRun) and tells the user. Unless always, only for a tree not looked at yet
-    // in the life of the program; a tree where a run met such contents is looked at again.
-    Settling finishInterruptedRun(bool always = false);
+    // settleInterruptedRun) and tells the user, config.ini's lock let go once it is settled.
+    // Unless always, only for a tree not looked at yet in the life of the program; a tree where a
+    // run met such contents is looked at again.
+    Settling finishInterruptedRun(FileLock &configLock, bool always = false);
+    // At start-up, once the window can say so: what a switch stopped half-way left, settled
+    // unless another window is switching the tree.
+    void finishInterruptedRunAtStart();
     // The box that says another window (here or on another machine) is switching the tree.
     void showSwitchElsewhere();
 
@@ -100,6 +104,7 @@ private:
     bool m_startupFailed = false;
     bool m_switchRunning = false;
     QSet<QString> m_settledFolders; // the trees looked at whole for what interrupted runs left
+    quint64 m_installation = 0; // see installationHash
     // The journal of the run going through its files, whose paragraphs may wait to be shown.
     Journal *m_runJournal = nullptr;
 };

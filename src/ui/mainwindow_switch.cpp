@@ -4,6 +4,7 @@
 #include "ui/mainwindow.h"
 
 #include "config/gui/messageboxes.h"
+#include "config/settingsload.h"
 #include "switching/gui/journal.h"
 #include "switching/gui/precheck.h"
 #include "switching/filelock.h"
@@ -252,7 +253,10 @@ public:
         if (result.outcome == FileOutcome::NotPlaced) {
             qWarning().noquote() << "Putting" << path
                                  << "in place failed:" << result.write.reason();
-            recordNotPlaced(path, m_journal);
+            if (result.waits)
+                recordNotPlaced(path, m_journal);
+            else
+                recordFailedWrite(path, m_journal);
             return;
         }
         m_journal.flush();
@@ -329,11 +333,11 @@ void MainWindow::runSwitch()
         const RunGuard guard(this, m_switchRunning, form->pushButton);
         const QString configPath =
                 QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
-        (void)restoreSettingsFile(configPath);
         // One switch of a tree at a time: config.ini stays locked while this click acts on the
-        // tree, and another window that holds it is switching the tree now.
+        // tree, and another window that holds it (or replaces it) is switching the tree now.
         FileLock configLock;
-        if (configLock.lock(configPath) == FileLock::Outcome::Held)
+        if (restoreSettingsFile(configPath) == SettingsRestore::HeldByRun
+            || configLock.lock(configPath) == FileLock::Outcome::Held)
             showSwitchElsewhere();
         else if (loadSettings())
             switchSettledTree(configLock);
@@ -349,19 +353,29 @@ void MainWindow::switchSettledTree(FileLock &configLock)
     // A run that meets what another left stops before it writes anything. Once that is settled,
     // the click ends there; it goes on when there was nothing left to settle after all (a run
     // that ended meanwhile), or only contents that stay to be looked at.
+    bool leftToExamine = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const bool lookedAgain = attempt > 0;
-        switch (finishInterruptedRun(lookedAgain)) {
+        switch (finishInterruptedRun(configLock, attempt > 0)) {
         case Settling::Settled:
             return;
         case Settling::Elsewhere:
             showSwitchElsewhere();
             return;
-        case Settling::Nothing:
         case Settling::LeftToExamine:
+            leftToExamine = true;
+            break;
+        case Settling::Nothing:
             break;
         }
-        if (!switchLoadedTree(configLock, lookedAgain).leftoversFound)
+        // Let go while a box said what was settled: taken again, unless another window took it.
+        if (!configLock.isHeld()
+            && configLock.lock(QCoreApplication::applicationDirPath()
+                               + QStringLiteral("/config.ini"))
+                    == FileLock::Outcome::Held) {
+            showSwitchElsewhere();
+            return;
+        }
+        if (!switchLoadedTree(configLock, leftToExamine).leftoversFound)
             return;
     }
     // The names the run needs are taken by contents that stay to be looked at.
@@ -394,6 +408,7 @@ SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettl
     request.valuesPath = folder + QStringLiteral("/values.ini");
     request.configLock = &configLock;
     request.leftoversSettled = leftoversSettled;
+    request.installation = m_installation;
 
     prodActive = !request.fromProduction;
     Journal journal(form->teJournal);
@@ -404,13 +419,15 @@ SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettl
         const ProgressHeardByHundredths progressHeard(form->progressBar);
         run = switchTree(request, shown);
     }
+    // The run is over: another window may switch the tree while this one shows its boxes.
+    configLock.release();
     foundFiles = run.files;
 
     if (!run.recorded()) {
         // Nothing was switched: the tree and config.ini are as they were.
         prodActive = request.fromProduction;
         form->progressBar->hide();
-        if (shown.recorded())
+        if (shown.recorded() && !run.leftoversFound)
             recordRunAbandoned(mainDir, request.fromProduction, journal);
     }
     journal.flush();
@@ -488,7 +505,17 @@ SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettl
                             .arg(run.filesNotPlaced);
         text += tr("Le journal les nomme, en rouge.");
     }
-    if (!run.durable) {
+    if (run.placementPostponed) {
+        qWarning().noquote() << "Flush of config.ini's folder failed:" << run.durable.reason();
+        text += tr("Le disque n'a pas confirmé l'enregistrement du nouvel environnement dans le "
+                   "fichier %1 : les nouvelles versions des fichiers (%2) attendent à côté "
+                   "d'eux, et le prochain clic sur « Échanger les valeurs », ou le prochain "
+                   "démarrage de Mirabex, les mettra en place. D'ici là, l'arborescence est "
+                   "encore %3.")
+                        .arg(request.configPath)
+                        .arg(run.filesNotPlaced)
+                        .arg(request.fromProduction ? tr("en production") : tr("en développement"));
+    } else if (!run.durable) {
         qWarning().noquote() << "Flush after the switch failed:" << run.durable.reason();
         text += tr("Le disque n'a pas confirmé l'écriture de l'échange : une coupure de courant "
                    "dans les instants qui suivent pourrait en perdre une partie.");
@@ -507,18 +534,41 @@ SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettl
     return run;
 }
 
-MainWindow::Settling MainWindow::finishInterruptedRun(bool always)
+void MainWindow::finishInterruptedRunAtStart()
+{
+    // Not while another window switches the tree: its contents are not leftovers, and its lock on
+    // config.ini says so. Once that lock is taken, config.ini is read again: such a window may
+    // have switched the tree since this one read it.
+    const QString folder = QCoreApplication::applicationDirPath();
+    FileLock configLock;
+    if (configLock.lock(folder + QStringLiteral("/config.ini")) == FileLock::Outcome::Held)
+        return;
+    const SettingsLoad load =
+            loadSettingsFiles(folder, { mainDir, filesFilter, form->leFilterFiles->text() });
+    if (load.fault != SettingsLoad::Fault::None)
+        return;
+    if (load.config.prodActive && *load.config.prodActive != prodActive) {
+        prodActive = *load.config.prodActive;
+        showEnvironment();
+    }
+    (void)finishInterruptedRun(configLock);
+}
+
+MainWindow::Settling MainWindow::finishInterruptedRun(FileLock &configLock, bool always)
 {
     const QString folder = QCoreApplication::applicationDirPath();
     const QString tree = QFileInfo(mainDir).canonicalFilePath();
     if (tree.isEmpty() || (!always && m_settledFolders.contains(tree)))
         return Settling::Nothing;
-    const InterruptedRun run = settleInterruptedRun(mainDir, { folder }, prodActive);
+    const InterruptedRun run =
+            settleInterruptedRun(mainDir, { folder }, prodActive, m_installation);
     if (run.busy)
         return Settling::Elsewhere;
     m_settledFolders.insert(tree);
     if (run.isEmpty())
         return Settling::Nothing;
+    // Settled: another window may switch the tree while this one says what was done.
+    configLock.release();
     {
         Journal journal(form->teJournal);
         for (const InterruptedRun::File &file : run.files)
@@ -536,9 +586,13 @@ MainWindow::Settling MainWindow::finishInterruptedRun(bool always)
     const qsizetype gone = run.count(InterruptedRun::Fate::Gone);
     if (placed > 0 || changed > 0 || notPlaced > 0) {
         text += u'\n'
-                + tr("Le nouvel environnement était déjà enregistré dans le fichier %1 : "
-                     "l'échange a été terminé, l'arborescence est maintenant %2.")
-                          .arg(folder + QStringLiteral("/config.ini"), inForce);
+                + (placed > 0 || changed > 0
+                           ? tr("Le nouvel environnement était déjà enregistré dans le fichier %1 "
+                                ": l'échange a été terminé, l'arborescence est maintenant %2.")
+                                     .arg(folder + QStringLiteral("/config.ini"), inForce)
+                           : tr("Le nouvel environnement était déjà enregistré dans le fichier "
+                                "%1, mais l'échange n'a pas pu être terminé.")
+                                     .arg(folder + QStringLiteral("/config.ini")));
         text += u'\n' + tr("Fichiers mis en place : %1").arg(placed);
         if (changed > 0)
             text += u'\n'
@@ -547,11 +601,18 @@ MainWindow::Settling MainWindow::finishInterruptedRun(bool always)
                               .arg(changed);
         if (notPlaced > 0)
             text += u'\n'
-                    + tr("Fichiers qui n'ont pas pu être mis en place, restés %1 : %2 (leurs "
-                         "nouvelles versions sont gardées pour le prochain clic sur « Échanger "
-                         "les valeurs »)")
+                    + tr("Fichiers qui n'ont pas pu être mis en place, restés %1 : %2")
                               .arg(other)
                               .arg(notPlaced);
+        const qsizetype kept =
+                std::count_if(run.files.cbegin(), run.files.cend(), [](const auto &file) {
+                    return file.fate == InterruptedRun::Fate::NotPlaced && file.write.mayPass();
+                });
+        if (kept > 0)
+            text += u'\n'
+                    + tr("Nouvelles versions gardées pour le prochain clic sur « Échanger les "
+                         "valeurs » : %1")
+                              .arg(kept);
     }
     if (removed > 0) {
         text += u'\n'

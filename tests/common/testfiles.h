@@ -106,14 +106,14 @@ private:
 };
 
 // While an object lives, system calls of this process fail with an input/output error, as on a
-// failing disk: each flush of a folder (fsync of a folder), each flush of a whole file system
-// (syncfs), or each rename that gives a file the name renamedTo. On a system where the calls
-// cannot be made to fail, active() is false.
+// failing disk: each flush of a folder (fsync of a folder; with a name, only of the folders whose
+// path ends with it), each flush of a whole file system (syncfs), or each rename that gives a file
+// the name. On a system where the calls cannot be made to fail, active() is false.
 class FailingCalls
 {
 public:
     enum Call { FolderFlush = 1, FileSystemFlush = 2, Rename = 4 };
-    explicit FailingCalls(int calls, const QByteArray &renamedTo = {});
+    explicit FailingCalls(int calls, const QByteArray &name = {});
     ~FailingCalls();
     FailingCalls(const FailingCalls &) = delete;
     FailingCalls &operator=(const FailingCalls &) = delete;

@@ -85,7 +85,18 @@ FileSizeLimit::~FileSizeLimit()
 namespace {
 
 std::atomic<int> failingCalls{ 0 };
-char failingRename[256] = {};
+char failingName[256] = {};
+
+// Whether the path of the folder open as fd ends with the failing name (any folder when none).
+bool failingFolder(int fd)
+{
+    if (failingName[0] == 0)
+        return true;
+    char path[4096];
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+    const ssize_t size = ::readlink(link.constData(), path, sizeof path);
+    return size > 0 && QByteArray(path, size).endsWith(failingName);
+}
 
 template<typename Function>
 Function next(const char *name)
@@ -99,7 +110,7 @@ extern "C" int fsync(int fd)
 {
     struct stat status = {};
     if ((failingCalls & FailingCalls::FolderFlush) && ::fstat(fd, &status) == 0
-        && S_ISDIR(status.st_mode)) {
+        && S_ISDIR(status.st_mode) && failingFolder(fd)) {
         errno = EIO;
         return -1;
     }
@@ -119,7 +130,7 @@ extern "C" int syncfs(int fd)
 
 extern "C" int renameat(int fromFolder, const char *from, int toFolder, const char *to)
 {
-    if ((failingCalls & FailingCalls::Rename) && std::strcmp(to, failingRename) == 0) {
+    if ((failingCalls & FailingCalls::Rename) && std::strcmp(to, failingName) == 0) {
         errno = EIO;
         return -1;
     }
@@ -127,9 +138,9 @@ extern "C" int renameat(int fromFolder, const char *from, int toFolder, const ch
     return real(fromFolder, from, toFolder, to);
 }
 
-FailingCalls::FailingCalls(int calls, const QByteArray &renamedTo)
+FailingCalls::FailingCalls(int calls, const QByteArray &name)
 {
-    qstrncpy(failingRename, renamedTo.constData(), sizeof failingRename);
+    qstrncpy(failingName, name.constData(), sizeof failingName);
     failingCalls = calls;
     m_active = true;
 }

@@ -25,10 +25,10 @@ FileSizeLimit::FileSizeLimit(qint64 maxBytes)
 
 FileSizeLimit::~FileSizeLimit() = default;
 
-FailingCalls::FailingCalls(int calls, const QByteArray &renamedTo)
+FailingCalls::FailingCalls(int calls, const QByteArray &name)
 {
     Q_UNUSED(calls);
-    Q_UNUSED(renamedTo);
+    Q_UNUSED(name);
 }
 
 FailingCalls::~FailingCalls() = default;

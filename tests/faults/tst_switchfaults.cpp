@@ -270,67 +270,83 @@ void tst_SwitchFaults::diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn()
 void tst_SwitchFaults::flushOrPlacementFails_saidAndNothingLost_data()
 {
     QTest::addColumn<int>("failing"); // FailingCalls
+    QTest::addColumn<QByteArray>("named"); // the folder, or the file's new name, that fails
     QTest::addColumn<bool>("switched"); // whether the run recorded the new environment
-    QTest::addColumn<QStringList>("summaries");
-    const QString mayBeLost = "Mirabex | Le disque n'a pas confirmé l'écriture de l'échange : une "
-                              "coupure de courant dans les instants qui suivent pourrait en "
-                              "perdre une partie.";
+    QTest::addColumn<QStringList>("placed"); // the files that got their new content
+    QTest::addColumn<QString>("summary");
     QTest::newRow("the new contents cannot be made durable: abandoned")
-            << int(FailingCalls::FileSystemFlush | FailingCalls::FolderFlush) << false
-            << QStringList{ "Mirabex | Les nouvelles versions des fichiers n'ont pas pu être "
-                            "écrites sur le disque : l'échange a été annulé. Aucun fichier n'a "
-                            "été modifié." };
-    QTest::newRow("a folder cannot be flushed once config.ini is written: switched, and said")
-            << int(FailingCalls::FolderFlush) << true << QStringList{ mayBeLost };
-    // b.ini's new content cannot take its name: it waits beside it for the next click.
+            << int(FailingCalls::FileSystemFlush | FailingCalls::FolderFlush) << QByteArray()
+            << false << QStringList()
+            << "Mirabex | Les nouvelles versions des fichiers n'ont pas pu être écrites sur le "
+               "disque : l'échange a été annulé. Aucun fichier n'a été modifié.";
+    // A power cut could lose config.ini's new name: the files wait for the next click.
+    QTest::newRow("config.ini's folder cannot be flushed: the files wait for the next click")
+            << int(FailingCalls::FolderFlush) << QByteArray() << true << QStringList()
+            << "Mirabex | Le disque n'a pas confirmé l'enregistrement du nouvel environnement "
+               "dans le fichier "
+                    + SettingsFiles::configPath()
+                    + " : les nouvelles versions des fichiers (2) attendent à côté d'eux, et le "
+                      "prochain clic sur « Échanger les valeurs », ou le prochain démarrage de "
+                      "Mirabex, les mettra en place. D'ici là, l'arborescence est encore en "
+                      "production.";
+    QTest::newRow("the tree's folder cannot be flushed after: switched, and said")
+            << int(FailingCalls::FolderFlush) << QByteArray("/arbre") << true
+            << QStringList{ "a.ini", "b.ini" }
+            << "Mirabex | Le disque n'a pas confirmé l'écriture de l'échange : une coupure de "
+               "courant dans les instants qui suivent pourrait en perdre une partie.";
+    // b.ini's new content cannot take its name for now: it waits beside it for the next click.
     QTest::newRow("a file cannot be put in place: kept for the next click")
-            << int(FailingCalls::Rename) << true
-            << QStringList{ leftBehindSummary(1, 0).replace(
+            << int(FailingCalls::Rename) << QByteArray("b.ini") << true << QStringList{ "a.ini" }
+            << leftBehindSummary(1, 0).replace(
                        "\nLe journal",
                        "\nParmi eux, nouvelles versions qui attendent à côté de leur fichier "
                        "d'être mises en place : 1 (le prochain clic sur « Échanger les valeurs », "
-                       "ou le prochain démarrage de Mirabex, les mettra en place).\nLe journal") };
+                       "ou le prochain démarrage de Mirabex, les mettra en place).\nLe journal");
 }
 
 void tst_SwitchFaults::flushOrPlacementFails_saidAndNothingLost()
 {
     QFETCH(int, failing);
+    QFETCH(QByteArray, named);
     QFETCH(bool, switched);
-    QFETCH(QStringList, summaries);
+    QFETCH(QStringList, placed);
+    QFETCH(QString, summary);
     // One flush of the file system covers every new content only where the system says so.
     const QByteArray type = QStorageInfo(m_dir->path()).fileSystemType();
     if (!QList<QByteArray>{ "ext4", "ext3", "ext2", "xfs", "btrfs", "tmpfs" }.contains(type))
         QSKIP(("each file is flushed on its own on " + type).constData());
-    const QString a = tree() + QStringLiteral("/a.ini");
-    const QString b = tree() + QStringLiteral("/b.ini");
-    writeBytes(a, "url=prod-host\n");
-    writeBytes(b, "url=prod-host\n");
+    const QStringList files{ "a.ini", "b.ini" };
+    for (const QString &file : files)
+        writeBytes(tree() + u'/' + file, "url=prod-host\n");
     m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
     m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
     makeWindow();
     {
-        const FailingCalls calls(failing, "b.ini");
+        const FailingCalls calls(failing, named);
         if (!calls.active())
             QSKIP("system calls cannot be made to fail here");
         click();
     }
 
-    QCOMPARE(m_boxes->summaries(), summaries);
+    QCOMPARE(m_boxes->summaries(), QStringList{ summary });
     QCOMPARE(m_window->isProdActive(), !switched);
-    QCOMPARE(readBytes(a), switched ? asWritten("url=dev-host\n") : QByteArray("url=prod-host\n"));
-    const bool waits = failing == FailingCalls::Rename;
-    QCOMPARE(readBytes(b),
-             switched && !waits ? asWritten("url=dev-host\n") : QByteArray("url=prod-host\n"));
-    QCOMPARE(entriesOf(tree()).size(), waits ? 3 : 2);
-    if (!waits)
+    for (const QString &file : files)
+        QCOMPARE(readBytes(tree() + u'/' + file),
+                 placed.contains(file) ? asWritten("url=dev-host\n") : "url=prod-host\n");
+    // What waits beside its file is put in place by the next click, which ends there.
+    const qsizetype waiting = switched ? files.size() - placed.size() : 0;
+    QCOMPARE(entriesOf(tree()).size(), files.size() + waiting);
+    if (waiting == 0)
         return;
-    // The next click finishes the run: the content that waited goes in place.
     m_boxes->clear();
     click();
     QCOMPARE(m_boxes->boxes().size(), 1);
-    QVERIFY(m_boxes->summaries().constFirst().contains("Fichiers mis en place : 1"));
-    QCOMPARE(readBytes(b), asWritten("url=dev-host\n"));
-    QCOMPARE(entriesOf(tree()), (QStringList{ "a.ini", "b.ini" }));
+    QVERIFY2(m_boxes->summaries().constFirst().contains(
+                     QStringLiteral("Fichiers mis en place : %1").arg(waiting)),
+             qPrintable(m_boxes->summaries().constFirst()));
+    for (const QString &file : files)
+        QCOMPARE(readBytes(tree() + u'/' + file), asWritten("url=dev-host\n"));
+    QCOMPARE(entriesOf(tree()), files);
     QVERIFY(!m_window->isProdActive());
 }
 

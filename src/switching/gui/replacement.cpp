@@ -219,11 +219,18 @@ void recordInterruptedFile(const InterruptedRun::File &file, Journal &journal)
         qWarning().noquote() << "Interrupted switch of" << file.path
                              << "not finished:" << file.write.reason();
         recordNotModified(file.path,
-                          QCoreApplication::translate(
-                                  "MainWindow",
-                                  "Échange interrompu : sa nouvelle version n'a pas pu être mise "
-                                  "en place, le fichier garde son contenu d'avant l'échange ; "
-                                  "elle est gardée pour le prochain échange."),
+                          file.write.mayPass()
+                                  ? QCoreApplication::translate(
+                                          "MainWindow",
+                                          "Échange interrompu : sa nouvelle version n'a pas pu "
+                                          "être mise en place, le fichier garde son contenu "
+                                          "d'avant l'échange ; elle est gardée pour le prochain "
+                                          "échange.")
+                                  : QCoreApplication::translate(
+                                          "MainWindow",
+                                          "Échange interrompu : sa nouvelle version n'a pas pu "
+                                          "être mise en place, le fichier garde son contenu "
+                                          "d'avant l'échange."),
                           journal);
         return;
     case InterruptedRun::Fate::NotSettled:
