@@ -1,11 +1,15 @@
 #include "switching/readahead.h"
 
-ReadAhead::ReadAhead(Search search, bool caseSensitive, qsizetype budget)
+ReadAhead::ReadAhead(Search search, Locate locate, bool caseSensitive, StoragePace &pace,
+                     qsizetype budget)
     : m_search(std::move(search)),
+      m_locate(std::move(locate)),
       m_budget(budget),
-      m_caseSensitive(caseSensitive),
-      m_thread([this] { run(); })
+      m_pace(pace),
+      m_caseSensitive(caseSensitive)
 {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    startReader();
 }
 
 bool ReadAhead::File::readJustNow(std::chrono::steady_clock::time_point notBefore) const
@@ -26,8 +30,23 @@ ReadAhead::~ReadAhead()
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
     }
-    m_readerWakes.notify_one();
-    m_thread.join();
+    m_readerWakes.notify_all();
+    // The list of readers only grows while the mutex is held, by a reader that is not stopped.
+    for (std::size_t i = 0;; ++i) {
+        std::thread reader;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (i >= m_readers.size())
+                break;
+            reader.swap(m_readers[i]);
+        }
+        reader.join();
+    }
+}
+
+void ReadAhead::startReader()
+{
+    m_readers.emplace_back([this] { read(); });
 }
 
 void ReadAhead::setCaseSensitive(bool caseSensitive)
@@ -38,26 +57,21 @@ void ReadAhead::setCaseSensitive(bool caseSensitive)
 
 void ReadAhead::add(const QStringList &paths)
 {
-    bool wake;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        wake = m_readerWaitsForList;
         m_paths += paths;
     }
-    if (wake)
-        m_readerWakes.notify_one();
+    m_readerWakes.notify_all();
 }
 
 void ReadAhead::endList()
 {
-    bool wake;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_listEnded = true;
-        wake = m_readerWaitsForList;
     }
-    if (wake)
-        m_readerWakes.notify_one();
+    m_readerWakes.notify_all();
+    m_takerWakes.notify_one();
 }
 
 namespace {
@@ -67,58 +81,84 @@ constexpr qsizetype batchFiles = 32;
 
 } // namespace
 
-void ReadAhead::run()
+void ReadAhead::read()
 {
-    for (qsizetype index = 0;; ++index) {
+    for (;;) {
+        qsizetype index;
         bool caseSensitive;
         QString path;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             if (!m_stop && !m_ready.empty() && m_readyBytes >= m_budget) {
                 // The caller takes what there is; the reading goes on once half the room is free.
-                m_readerWaitsForRoom = true;
+                ++m_readersWaitingForRoom;
                 if (m_takerWaitsFor >= 0)
                     m_takerWakes.notify_one();
                 m_readerWakes.wait(lock, [&] {
                     return m_stop || m_ready.empty() || m_readyBytes <= m_budget / 2;
                 });
-                m_readerWaitsForRoom = false;
+                --m_readersWaitingForRoom;
             }
-            index = qMax(index, m_taken); // the caller went past these without waiting
-            if (!m_stop && index >= m_paths.size() && !m_listEnded) {
-                m_readerWaitsForList = true;
-                m_readerWakes.wait(lock,
-                                   [&] { return m_stop || index < m_paths.size() || m_listEnded; });
-                m_readerWaitsForList = false;
-            }
-            if (m_stop || index >= m_paths.size())
+            m_next = qMax(m_next, m_taken); // the caller went past these without waiting
+            m_readerWakes.wait(lock,
+                               [&] { return m_stop || m_next < m_paths.size() || m_listEnded; });
+            if (m_stop || m_next >= m_paths.size())
                 return;
+            index = m_next++;
             caseSensitive = m_caseSensitive;
             path = m_paths.at(index);
         }
 
         Entry entry;
-        entry.index = index;
         File file;
         file.readAt = fileClockNow();
-        if (readFileThenStamp(path, file.bytes, file.stamp, m_budget)) {
+        bool read;
+        {
+            // Opening, reading, stamping and closing: four requests at least, one more for each
+            // 64 KiB past the first.
+            PaceTimer timer(m_pace);
+            read = readFileThenStamp(path, file.bytes, file.stamp, m_budget);
+            timer.setRequests(4 + int(file.bytes.size() >> 16));
+        }
+        if (read) {
             file.readEnd = std::chrono::steady_clock::now();
             file.caseSensitive = caseSensitive;
             file.holdsValue = m_search(file.bytes, caseSensitive);
+            if (file.holdsValue && m_locate)
+                file.rewrite = m_locate(path, file.stamp);
             entry.file = std::move(file);
         }
 
         bool wake = false;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
-            m_readyBytes += entry.file ? entry.file->bytes.size() : 0;
-            m_ready.push_back(std::move(entry));
-            m_reached = index + 1;
+            if (index >= m_taken) {
+                m_readyBytes += entry.file ? entry.file->bytes.size() : 0;
+                m_ready.emplace(index, std::move(entry));
+            }
+            m_doneAhead.insert(index);
+            m_reached = qMax(m_reached, m_taken);
+            while (!m_doneAhead.empty() && *m_doneAhead.begin() <= m_reached) {
+                if (*m_doneAhead.begin() == m_reached)
+                    ++m_reached;
+                m_doneAhead.erase(m_doneAhead.begin());
+            }
             wake = m_takerWaitsFor >= 0 && m_reached >= m_takerWaitsFor;
+            // A slow storage gets more requests in flight.
+            if (!m_stop && int(m_readers.size()) < m_pace.inFlight() - 1
+                && m_next < m_paths.size() + (m_listEnded ? 0 : 1))
+                startReader();
         }
         if (wake)
             m_takerWakes.notify_one();
     }
+}
+
+bool ReadAhead::isRead(qsizetype index)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_reached > index || m_ready.count(index) > 0
+            || (m_listEnded && index >= m_paths.size());
 }
 
 std::optional<ReadAhead::File> ReadAhead::take(qsizetype index)
@@ -126,34 +166,37 @@ std::optional<ReadAhead::File> ReadAhead::take(qsizetype index)
     std::unique_lock<std::mutex> lock(m_mutex);
     m_taken = index;
     auto dropBefore = [&] {
-        while (!m_ready.empty() && m_ready.front().index < index) {
-            m_readyBytes -= m_ready.front().file ? m_ready.front().file->bytes.size() : 0;
-            m_ready.pop_front();
+        while (!m_ready.empty() && m_ready.begin()->first < index) {
+            m_readyBytes -=
+                    m_ready.begin()->second.file ? m_ready.begin()->second.file->bytes.size() : 0;
+            m_ready.erase(m_ready.begin());
         }
     };
-    auto wakeReader = [&] {
-        if (m_readerWaitsForRoom && (m_ready.empty() || m_readyBytes <= m_budget / 2))
-            m_readerWakes.notify_one();
+    auto wakeReaders = [&] {
+        if (m_readersWaitingForRoom > 0 && (m_ready.empty() || m_readyBytes <= m_budget / 2))
+            m_readerWakes.notify_all();
     };
     dropBefore();
-    wakeReader();
-    if (m_reached <= index) {
-        // Caught up with the reading thread: woken once it is a batch ahead, has read the last
-        // file or has no more room.
+    wakeReaders();
+    if (m_reached <= index && m_ready.count(index) == 0) {
+        // Caught up with the reading threads: woken once they are a batch ahead, have read the
+        // last file or have no more room.
         m_takerWaitsFor = qMin(index + batchFiles, m_paths.size());
         m_takerWakes.wait(lock, [&] {
-            return m_reached >= m_takerWaitsFor || (m_readerWaitsForRoom && m_reached > index);
+            return m_reached >= m_takerWaitsFor
+                    || (m_readersWaitingForRoom > 0 && m_ready.count(index) > 0)
+                    || (m_listEnded && index >= m_paths.size());
         });
         m_takerWaitsFor = -1;
         dropBefore();
     }
     m_taken = index + 1;
     std::optional<File> file;
-    if (!m_ready.empty() && m_ready.front().index == index) {
-        file.swap(m_ready.front().file);
-        m_ready.pop_front();
+    if (const auto found = m_ready.find(index); found != m_ready.end()) {
+        file.swap(found->second.file);
         m_readyBytes -= file ? file->bytes.size() : 0;
+        m_ready.erase(found);
     }
-    wakeReader();
+    wakeReaders();
     return file;
 }

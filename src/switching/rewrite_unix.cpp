@@ -196,13 +196,20 @@ int SystemRewrite::locate(const QString &path, PreparedFile &prepared, QString &
             + u'/' + QString::fromLatin1(prepared.name.toHex());
     d->hadFile = ::fstatat(d->folder, prepared.name.constData(), &d->original, 0) == 0;
     prepared.hadFile = d->hadFile;
-    if (!d->hadFile && errno != ENOENT)
-        return errno; // there may be a file there, out of reach: it is not replaced
-    return 0;
+    const int error = d->hadFile || errno == ENOENT ? 0 : errno;
+    // A run finds where many files go before it makes any: the folder is opened again then.
+    ::close(d->folder);
+    d->folder = -1;
+    return error; // a file there, out of reach, is not replaced
 }
 
 int SystemRewrite::create(PreparedFile &prepared, bool lock, FileLock::Outcome &lockOutcome)
 {
+    if (d->folder < 0) {
+        d->folder = openFolder(prepared.folder);
+        if (d->folder < 0)
+            return errno;
+    }
     // A file that cannot be opened for writing (read-only) stays as it is, although the
     // replacement would be allowed to put a new file in its place.
     if (d->hadFile) {
