@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class StoragePace;
+
 // Appends to fileList the files under directory whose names match one of the patterns of
 // filterText (separated by ";", used as written, matched ignoring case; hidden files included).
 //
@@ -19,7 +21,9 @@
 // called each time files were added, with the index of the first one added. preparedContents,
 // when given, gets the paths of the contents prepared by a switch run (see PreparedName) that the
 // folders listed hold, whatever the name patterns.
+// Folders are listed several at once ahead of the walk, as many as the storage's pace says (see
+// StoragePace, which the listings also feed).
 void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText,
                   QStringList *unreadableDirectories = nullptr,
                   const std::function<void(qsizetype first)> &listed = {},
-                  QStringList *preparedContents = nullptr);
+                  QStringList *preparedContents = nullptr, StoragePace *pace = nullptr);

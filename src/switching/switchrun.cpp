@@ -308,7 +308,8 @@ bool Run::collect()
     collectFiles(
             m_request.mainDir, m_run.files, m_request.recurse, m_request.filterText,
             &m_unreadableDirectories,
-            [&](qsizetype first) { m_readAhead->add(m_run.files.mid(first)); }, &preparedSeen);
+            [&](qsizetype first) { m_readAhead->add(m_run.files.mid(first)); }, &preparedSeen,
+            &m_pace);
     m_readAhead->endList();
     // What a stopped run of this installation left is settled before anything is prepared: a new
     // content would otherwise meet its name. What another installation's run is writing now (it
