@@ -348,12 +348,27 @@ bool flushedWhole(int folder)
 
 int flushEach(const QList<const PreparedFile *> &files)
 {
-    // Several at once, so that the disk gets them together; then the folders that hold them, for
-    // their new names.
+    // The files and the folders that hold them (for their new names), many at once: on a share
+    // each flush is a round trip, and a disk gets them together.
+    QList<QByteArray> folders;
+    QSet<QByteArray> seen;
+    for (const PreparedFile *file : files) {
+        if (!seen.contains(file->folder)) {
+            seen.insert(file->folder);
+            folders.append(file->folder);
+        }
+    }
+    const qsizetype count = files.size() + folders.size();
     std::atomic<qsizetype> next{ 0 };
     std::atomic<int> error{ 0 };
     const auto flushSome = [&] {
-        for (qsizetype i = next++; i < files.size() && error == 0; i = next++) {
+        for (qsizetype i = next++; i < count && error == 0; i = next++) {
+            if (i >= files.size()) {
+                const Descriptor folder(openFolder(folders.at(i - files.size())));
+                if (const int failed = folder.get() < 0 ? errno : flushFolder(folder.get()))
+                    error = failed;
+                continue;
+            }
             const Descriptor folder(openFolder(files.at(i)->folder));
             const Descriptor file(folder.get() < 0
                                           ? -1
@@ -365,21 +380,11 @@ int flushEach(const QList<const PreparedFile *> &files)
         }
     };
     std::vector<std::thread> threads;
-    for (qsizetype i = 1; i < std::min<qsizetype>(4, files.size()); ++i)
+    for (qsizetype i = 1; i < std::min<qsizetype>(16, count); ++i)
         threads.emplace_back(flushSome);
     flushSome();
     for (std::thread &thread : threads)
         thread.join();
-    QSet<QByteArray> folders;
-    for (const PreparedFile *file : files) {
-        if (error != 0)
-            break;
-        if (folders.contains(file->folder))
-            continue;
-        folders.insert(file->folder);
-        const Descriptor folder(openFolder(file->folder));
-        error = folder.get() < 0 ? errno : flushFolder(folder.get());
-    }
     return error;
 }
 

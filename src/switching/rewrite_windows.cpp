@@ -306,7 +306,7 @@ int flushSystemFiles(const QList<PreparedFile> &files)
         }
     };
     std::vector<std::thread> threads;
-    const qsizetype count = std::min<qsizetype>(8, files.size());
+    const qsizetype count = std::min<qsizetype>(16, files.size());
     for (qsizetype i = 1; i < count; ++i)
         threads.emplace_back(flushSome);
     flushSome();
