@@ -25,18 +25,48 @@ wineboot --init >/dev/null 2>&1
 wineserver -w
 sh "$root/scripts/wine-fonts.sh"
 
-# Waits for Mirabex's window; prints its id.
+# Waits until Mirabex's window is shown (mapped, under its title); prints its id. Named, it
+# exists a moment before it shows: its size is not yet the one its controls give it, and a click
+# there is lost.
 wine_window() {
-    for _ in $(seq 120); do
-        id=$(xdotool search --name '^Mirabex$' 2>/dev/null | head -n 1) && [ -n "$id" ] \
-            && { echo "$id"; return 0; }
-        sleep 1
+    wine_clicked=""
+    for _ in $(seq 1200); do
+        id=$(xdotool search --onlyvisible --name '^Mirabex$' 2>/dev/null | head -n 1) \
+            && [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
     done
     return 1
 }
 
-# Clicks « Échanger les valeurs », at the bottom right of the window.
+# Clicks « Échanger les valeurs », at the bottom right of the window (id $1), once the pointer is
+# over the window; wine_clicked says where, for the message of a check that fails. Fails, without
+# a click, when the pointer cannot be brought over the window.
 wine_click_switch() {
-    eval "$(xdotool getwindowgeometry --shell "$1")"
-    xdotool mousemove --sync $((X + WIDTH - 75)) $((Y + HEIGHT - 36)) click 1
+    for _ in $(seq 50); do
+        eval "$(xdotool getwindowgeometry --shell "$1")"
+        wine_clicked="($((X + WIDTH - 75)),$((Y + HEIGHT - 36))), in the window at ($X,$Y) of"
+        wine_clicked="$wine_clicked ${WIDTH}x$HEIGHT"
+        xdotool mousemove --sync $((X + WIDTH - 75)) $((Y + HEIGHT - 36))
+        eval "$(xdotool getmouselocation --shell)"
+        if [ "$WINDOW" = "$1" ]; then
+            xdotool click 1
+            return 0
+        fi
+        sleep 0.1
+    done
+    wine_clicked="nowhere: the pointer at $wine_clicked was over window $WINDOW, not $1"
+    return 1
+}
+
+# What the display shows, for the message of a check that fails: the click, the window (id $1)
+# now, and a picture of the screen saved as $2.
+wine_seen() {
+    X="?" Y="?" WIDTH="?" HEIGHT="?"
+    [ -n "$1" ] && eval "$(xdotool getwindowgeometry --shell "$1" 2>/dev/null)"
+    state=$(xwininfo -id "${1:-none}" 2>/dev/null | sed -n 's/^ *Map State: //p')
+    mkdir -p "$(dirname "$2")"
+    import -window root "$2" 2>/dev/null || true
+    echo "clicked at ${wine_clicked:-nowhere}; the window now ${state:-gone}, at ($X,$Y) of" \
+        "${WIDTH}x$HEIGHT; windows named Mirabex:" \
+        "$(xdotool search --name '^Mirabex$' 2>/dev/null | tr '\n' ' '); the screen: $2"
 }
