@@ -10,17 +10,30 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 sh "$here/../scripts/install-dependencies.sh" xvfb xauth dbus at-spi2-core python3-pyatspi \
     gir1.2-atspi-2.0
-display=:$((90 + $$ % 100))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb takes a free display itself and writes its number once it accepts connections: no other
+# session of the machine (a test running beside, the package check) shares it, and nothing starts
+# before it is ready.
+fifo=$(mktemp -u "${TMPDIR:-/tmp}/mirabex-display.XXXXXX")
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null' EXIT
-sleep 1
-export DISPLAY="$display"
+display=""
+read -r display <"$fifo" || true
+rm -f "$fifo"
+[ -n "$display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$display"
 export MIRABEX_BENCH_READER="${MIRABEX_BENCH_READER:-on}"
 dbus-run-session -- sh -c '
     /usr/libexec/at-spi-bus-launcher --launch-immediately &
     bus=$!
-    sleep 1
+    # The accessibility bus is there once its launcher owns its name on the session bus.
+    for _ in $(seq 600); do
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null \
+            | grep -q "boolean true" && break
+        sleep 0.1
+    done
     listener=""
     if [ "$MIRABEX_BENCH_READER" = off ]; then
         echo "Accessibility bus on, no client listening"
@@ -28,8 +41,8 @@ dbus-run-session -- sh -c '
         /usr/bin/python3 "$0" &
         listener=$!
         echo "Accessibility bus on, a reading client listening"
+        sleep 2
     fi
-    sleep 2
     status=0
     "$@" || status=$?
     if [ -n "$listener" ]; then

@@ -151,6 +151,20 @@ private:
     QProgressBar *m_bar;
 };
 
+// The progress bar's updates, off while the run goes through the files (see RunShown), come back
+// on as soon as the run is over, before the bar is hidden: hidden while they are off, it would
+// leave its last picture on the screen, where the row of controls moves down into its place.
+class BarUpdatesOnAfterRun
+{
+public:
+    explicit BarUpdatesOnAfterRun(QProgressBar *bar) : m_bar(bar) { }
+    ~BarUpdatesOnAfterRun() { m_bar->setUpdatesEnabled(true); }
+    Q_DISABLE_COPY_MOVE(BarUpdatesOnAfterRun)
+
+private:
+    QProgressBar *m_bar;
+};
+
 // Makes the run's journal known to the window for as long as the run lasts.
 class JournalInUse
 {
@@ -168,7 +182,6 @@ class RunShown : public SwitchObserver
 {
 public:
     RunShown(const MainWindowForm &form, Journal &journal) : m_form(form), m_journal(journal) { }
-    ~RunShown() { m_form.progressBar->setUpdatesEnabled(true); }
     Q_DISABLE_COPY_MOVE(RunShown)
 
     void lineRecorded(const QString &path, const LineRecord &record) override
@@ -417,6 +430,7 @@ SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettl
     {
         const JournalInUse journalInUse(m_runJournal, journal);
         const ProgressHeardByHundredths progressHeard(form->progressBar);
+        const BarUpdatesOnAfterRun barUpdates(form->progressBar);
         run = switchTree(request, shown);
     }
     // The run is over: another window may switch the tree while this one shows its boxes.

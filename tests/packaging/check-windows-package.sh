@@ -16,11 +16,13 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $1" >&2; exit 1; }
+# Where a check that fails leaves the picture of the screen that it saw.
+seen="$build/package-check"
 . "$root/scripts/wine-session.sh"
 
-# Waits until the file holds the bytes (printf format).
+# Waits until the file holds the bytes (printf format), a minute at most.
 wait_for() {
-    for _ in $(seq 30); do
+    for _ in $(seq 60); do
         [ "$(od -An -c "$1")" = "$(printf "$2" | od -An -c)" ] && return 0
         sleep 1
     done
@@ -49,9 +51,10 @@ grep -q "$(printf 'MainDir=C:\\\\Chemin\\\\vers\\\\arborescence\r')" "$program/c
     || fail "config.ini is not the template with CRLF line ends"
 prepare "$program"
 (cd "$program" && wine Mirabex.exe >/dev/null 2>&1 &)
-id=$(wine_window) || fail "the program from the zip shows no window"
-wine_click_switch "$id"
-wait_for "$WINEPREFIX/drive_c/arbre/app.ini" 'hote=dev-host\r\n' || fail "the click did not switch the tree"
+id=$(wine_window) || fail "the program from the zip shows no window: $(wine_seen "" "$seen/zip.png")"
+wine_click_switch "$id" || fail "no click: $(wine_seen "$id" "$seen/zip.png")"
+wait_for "$WINEPREFIX/drive_c/arbre/app.ini" 'hote=dev-host\r\n' \
+    || fail "the click did not switch the tree: $(wine_seen "$id" "$seen/zip.png")"
 wait_for "$program/config.ini" 'MainDir=C:\\arbre\r\nFilesFilter=*.ini\r\nEnvironnement=dev\r\n' \
     || fail "config.ini does not name the new environment"
 wineserver -k
@@ -83,10 +86,10 @@ wineserver -w
 [ -f "$menu/Mirabex.lnk" ] || fail "no Start-menu entry"
 prepare "$installed"
 (cd "$installed" && wine Mirabex.exe >/dev/null 2>&1 &)
-id=$(wine_window) || fail "the installed program shows no window"
-wine_click_switch "$id"
+id=$(wine_window) || fail "the installed program shows no window: $(wine_seen "" "$seen/msi.png")"
+wine_click_switch "$id" || fail "no click: $(wine_seen "$id" "$seen/msi.png")"
 wait_for "$WINEPREFIX/drive_c/arbre/app.ini" 'hote=dev-host\r\n' \
-    || fail "the installed program did not switch the tree"
+    || fail "the installed program did not switch the tree: $(wine_seen "$id" "$seen/msi.png")"
 wineserver -k
 
 # An upgrade keeps the edited settings, then an uninstall removes the program and keeps them.
