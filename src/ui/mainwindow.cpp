@@ -121,8 +121,8 @@ void MainWindow::on_action_propos_de_Mirabex_triggered()
 
 void MainWindow::on_pbClearLog_clicked()
 {
-    // A run that let this click through may hold paragraphs not shown yet: they go too.
-    if (m_runJournal)
-        m_runJournal->dropPending();
+    // A run going on may hold paragraphs not shown yet: they go too.
+    if (m_dropRunJournal)
+        m_dropRunJournal();
     form->teJournal->clear();
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class FileLock;
@@ -105,6 +106,6 @@ private:
     bool m_switchRunning = false;
     QSet<QString> m_settledFolders; // the trees looked at whole for what interrupted runs left
     quint64 m_installation = 0; // see installationHash
-    // The journal of the run going through its files, whose paragraphs may wait to be shown.
-    Journal *m_runJournal = nullptr;
+    // Drops what the journal of the run going on has not shown yet.
+    std::function<void()> m_dropRunJournal;
 };

@@ -25,7 +25,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -165,16 +171,21 @@ private:
     QProgressBar *m_bar;
 };
 
-// Makes the run's journal known to the window for as long as the run lasts.
+// Makes the window able to drop what the run's journal has not shown yet, for as long as the run
+// lasts (see on_pbClearLog_clicked).
 class JournalInUse
 {
 public:
-    JournalInUse(Journal *&inUse, Journal &journal) : m_inUse(inUse) { m_inUse = &journal; }
-    ~JournalInUse() { m_inUse = nullptr; }
+    JournalInUse(std::function<void()> &dropPending, std::function<void()> drop)
+        : m_dropPending(dropPending)
+    {
+        m_dropPending = std::move(drop);
+    }
+    ~JournalInUse() { m_dropPending = nullptr; }
     Q_DISABLE_COPY_MOVE(JournalInUse)
 
 private:
-    Journal *&m_inUse;
+    std::function<void()> &m_dropPending;
 };
 
 // What the run reports, put into the journal, the progress bar and the boxes.
@@ -200,41 +211,38 @@ public:
     }
     void filesStarting(qsizetype count) override
     {
-        m_form.progressBar->show();
         m_form.progressBar->setRange(0, static_cast<int>(count));
-        // Painted with the events let through at most every progressPaintMs (see progress()).
+        // Shown with its first step (see progress()): a run of fewer than ten files ends before
+        // the bar would show anything.
         m_form.progressBar->setUpdatesEnabled(false);
         m_sinceJournalShown.start();
         m_sinceBarPainted.invalidate();
-        m_sinceEvents.invalidate();
     }
     void progress(qsizetype done) override
     {
-        // The journal is brought up to date for the user at most every few hundredths of a
-        // second, a fifth of a second while assistive technology is on: each update costs as
-        // much as a change of its whole document, and more again for assistive technology. A
-        // click on "Vider le journal" drops what waits (see on_pbClearLog_clicked).
-        const qint64 refreshMs =
-                QAccessible::isActive() ? journalRefreshAccessibleMs : journalRefreshMs;
-        if (m_sinceJournalShown.elapsed() >= refreshMs) {
-            m_journal.flush();
-            m_sinceJournalShown.restart();
-        }
+        m_form.progressBar->show();
         m_form.progressBar->setValue(static_cast<int>(done));
         // The last step is painted: the end of a run (making the files durable, putting them in
         // place) may take a while on a slow disk.
-        const bool paintBar = !m_sinceBarPainted.isValid()
-                || m_sinceBarPainted.elapsed() >= progressPaintMs
-                || done + 10 > m_form.progressBar->maximum();
-        if (!paintBar && m_sinceEvents.isValid() && m_sinceEvents.elapsed() < eventsMs)
-            return;
-        m_sinceEvents.start();
-        std::optional<BarPaintedMeanwhile> painted;
-        if (paintBar) {
-            painted.emplace(m_form.progressBar); // asks for a paint of its present value
+        if (!m_sinceBarPainted.isValid() || m_sinceBarPainted.elapsed() >= progressPaintMs
+            || done + 10 > m_form.progressBar->maximum()) {
+            const BarPaintedMeanwhile painted(m_form.progressBar);
+            m_form.progressBar->repaint();
             m_sinceBarPainted.start();
         }
-        QCoreApplication::processEvents();
+    }
+    // The journal is brought up to date for the user at most every few hundredths of a second, a
+    // fifth of a second while assistive technology is on: each update costs as much as a change
+    // of its whole document, and more again for assistive technology. A click on "Vider le
+    // journal" drops what waits (see on_pbClearLog_clicked).
+    void showJournal()
+    {
+        const qint64 refreshMs =
+                QAccessible::isActive() ? journalRefreshAccessibleMs : journalRefreshMs;
+        if (m_sinceJournalShown.isValid() && m_sinceJournalShown.elapsed() < refreshMs)
+            return;
+        m_journal.flush();
+        m_sinceJournalShown.start();
     }
     bool caseSensitive() const override { return m_form.cbSensitive->isChecked(); }
     // Once the program is to stop, no box waits for the user: the journal says it all.
@@ -291,9 +299,216 @@ private:
     Journal &m_journal;
     QElapsedTimer m_sinceJournalShown;
     QElapsedTimer m_sinceBarPainted;
-    QElapsedTimer m_sinceEvents;
     QStringList m_leftBehind;
     bool m_recorded = false;
+};
+
+// Hands what a run reports, from the thread it goes on, to the window's thread, in its order: the
+// window's thread waits on no storage, and answers its user, its painting and assistive
+// technology all along. A box about a file holds the run until it is closed, as the user may
+// change the tree meanwhile; what else the run reports goes on without waiting, a bounded number
+// of reports ahead of the window.
+class RunRelay : public SwitchObserver
+{
+public:
+    RunRelay(RunShown &shown, QObject *window, QCheckBox *caseBox)
+        : m_shown(shown), m_window(window), m_caseSensitive(caseBox->isChecked())
+    {
+        m_caseConnection = QObject::connect(caseBox, &QCheckBox::toggled, window,
+                                            [this](bool checked) { m_caseSensitive = checked; });
+    }
+    ~RunRelay() override { QObject::disconnect(m_caseConnection); }
+    Q_DISABLE_COPY_MOVE(RunRelay)
+
+    // On the run's thread.
+    void lineRecorded(const QString &path, const LineRecord &record) override
+    {
+        post(Report(Kind::Line, path, record));
+    }
+    void pairLeftAside(const QString &prodValue, const QString &devValue) override
+    {
+        LineRecord pair;
+        pair.before = devValue;
+        post(Report(Kind::PairLeftAside, prodValue, pair));
+    }
+    void folderNotRead(const QString &directory) override
+    {
+        post(Report(Kind::FolderNotRead, directory));
+    }
+    void filesStarting(qsizetype count) override
+    {
+        Report report(Kind::FilesStarting);
+        report.number = count;
+        post(std::move(report));
+    }
+    void progress(qsizetype done) override
+    {
+        Report report(Kind::Progress);
+        report.number = done;
+        post(std::move(report));
+    }
+    bool caseSensitive() const override { return m_caseSensitive; }
+    void fileNotRead(const QString &path, bool missing) override
+    {
+        Report report(Kind::FileNotRead, path);
+        report.number = missing ? 1 : 0;
+        postAndWait(std::move(report));
+    }
+    void fileLeftBehind(const QString &path, const FileSwitch &result) override
+    {
+        Report report(Kind::FileLeftBehind, path);
+        report.result = result;
+        // A write that failed is said in a box at once, the others in the journal.
+        if (result.outcome == FileOutcome::NotWritten)
+            postAndWait(std::move(report));
+        else
+            post(std::move(report));
+    }
+    bool stopRequested() const override { return RunStop::requested(); }
+    // The run is over: nothing more comes.
+    void finished() { post(Report(Kind::Finished)); }
+
+    // On the window's thread: whether the run is over and all it said is shown.
+    bool isFinished() const { return m_finished; }
+    // The journal's records that wait are dropped, as if shown and cleared.
+    void dropJournal()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_droppedUpTo = m_posted;
+    }
+
+private:
+    enum class Kind {
+        Line,
+        PairLeftAside,
+        FolderNotRead,
+        FilesStarting,
+        Progress,
+        FileNotRead,
+        FileLeftBehind,
+        Finished,
+    };
+    struct Report
+    {
+        Report() = default;
+        explicit Report(Kind what, const QString &about = QString(),
+                        const LineRecord &line = LineRecord())
+            : kind(what), path(about), record(line)
+        {
+        }
+        Kind kind = Kind::Finished;
+        QString path;
+        LineRecord record;
+        qsizetype number = 0;
+        FileSwitch result;
+        quint64 sequence = 0;
+    };
+    // More reports than this wait for the window, and the run waits for it to catch up.
+    static constexpr qsizetype mostWaiting = 16384;
+    // How long the window's thread hands reports on before it lets its events through again.
+    static constexpr qint64 sliceMs = 20;
+
+    quint64 post(Report &&report)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_waiting.size() < mostWaiting; });
+        report.sequence = ++m_posted;
+        const quint64 sequence = report.sequence;
+        m_waiting.push_back(std::move(report));
+        if (!m_handOnPosted) {
+            m_handOnPosted = true;
+            QMetaObject::invokeMethod(
+                    m_window, [this] { handOn(); }, Qt::QueuedConnection);
+        }
+        return sequence;
+    }
+    void postAndWait(Report &&report)
+    {
+        const quint64 sequence = post(std::move(report));
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_handedOn >= sequence; });
+    }
+
+    // On the window's thread.
+    void handOn()
+    {
+        if (m_handingOn)
+            return; // a box of the reports handed on waits for the user: they go on after it
+        m_handingOn = true;
+        QElapsedTimer slice;
+        slice.start();
+        for (;;) {
+            Report report;
+            bool dropped;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                if (m_waiting.empty() || slice.elapsed() >= sliceMs) {
+                    m_handOnPosted = !m_waiting.empty();
+                    if (m_handOnPosted)
+                        QMetaObject::invokeMethod(
+                                m_window, [this] { handOn(); }, Qt::QueuedConnection);
+                    break;
+                }
+                report = std::move(m_waiting.front());
+                m_waiting.pop_front();
+                dropped = report.sequence <= m_droppedUpTo;
+            }
+            m_changed.notify_all();
+            show(report, dropped);
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_handedOn = report.sequence;
+            }
+            m_changed.notify_all();
+        }
+        m_shown.showJournal();
+        m_handingOn = false;
+    }
+    void show(const Report &report, bool dropped)
+    {
+        switch (report.kind) {
+        case Kind::Line:
+            if (!dropped)
+                m_shown.lineRecorded(report.path, report.record);
+            return;
+        case Kind::PairLeftAside:
+            if (!dropped)
+                m_shown.pairLeftAside(report.path, report.record.before);
+            return;
+        case Kind::FolderNotRead:
+            m_shown.folderNotRead(report.path);
+            return;
+        case Kind::FilesStarting:
+            m_shown.filesStarting(report.number);
+            return;
+        case Kind::Progress:
+            m_shown.progress(report.number);
+            return;
+        case Kind::FileNotRead:
+            m_shown.fileNotRead(report.path, report.number != 0);
+            return;
+        case Kind::FileLeftBehind:
+            m_shown.fileLeftBehind(report.path, report.result);
+            return;
+        case Kind::Finished:
+            m_finished = true;
+            return;
+        }
+    }
+
+    RunShown &m_shown;
+    QObject *m_window;
+    QMetaObject::Connection m_caseConnection;
+    std::atomic<bool> m_caseSensitive;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Report> m_waiting;
+    quint64 m_posted = 0;
+    quint64 m_handedOn = 0;
+    quint64 m_droppedUpTo = 0;
+    bool m_handOnPosted = false;
+    bool m_handingOn = false;
+    bool m_finished = false;
 };
 
 // Why a run was abandoned before anything was written: a cause that would meet every file.
@@ -428,10 +643,22 @@ SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettl
     RunShown shown(*form, journal);
     SwitchRun run;
     {
-        const JournalInUse journalInUse(m_runJournal, journal);
+        // The run goes on a thread of its own; the window's thread shows what it reports, and
+        // goes on answering meanwhile.
+        RunRelay relay(shown, this, form->cbSensitive);
+        const JournalInUse journalInUse(m_dropRunJournal, [&] {
+            relay.dropJournal();
+            journal.dropPending();
+        });
         const ProgressHeardByHundredths progressHeard(form->progressBar);
         const BarUpdatesOnAfterRun barUpdates(form->progressBar);
-        run = switchTree(request, shown);
+        std::thread runner([&] {
+            run = switchTree(request, relay);
+            relay.finished();
+        });
+        while (!relay.isFinished())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        runner.join();
     }
     // The run is over: another window may switch the tree while this one shows its boxes.
     configLock.release();

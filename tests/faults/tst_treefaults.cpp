@@ -745,16 +745,15 @@ void tst_TreeFaults::fiftyThousandEntries()
     makeWindow();
     auto *bar = child<QProgressBar>("progressBar");
     QSignalSpy values(bar, &QProgressBar::valueChanged);
-    // What the bar shows whenever the run lets events through: visible, with the run's range.
+    // What the bar shows while the run goes on (the window answers all along): once visible, the
+    // run's range.
     int visibleWithRange = 0;
-    int hiddenOrOtherRange = 0;
+    int visibleWithOtherRange = 0;
     QTimer probe;
     probe.setInterval(0);
     connect(&probe, &QTimer::timeout, this, [&] {
-        if (bar->isVisible() && bar->maximum() == int(collectedCount))
-            ++visibleWithRange;
-        else
-            ++hiddenOrOtherRange;
+        if (bar->isVisible())
+            ++(bar->maximum() == int(collectedCount) ? visibleWithRange : visibleWithOtherRange);
     });
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -781,7 +780,7 @@ void tst_TreeFaults::fiftyThousandEntries()
     QCOMPARE(bar->maximum(), int(collectedCount));
     QVERIFY(bar->isHidden());
     QVERIFY(visibleWithRange > 0);
-    QCOMPARE(hiddenOrOtherRange, 0);
+    QCOMPARE(visibleWithOtherRange, 0);
 
     const RawTree after = snapshot(tree());
     QVERIFY2(after.keys() == before.keys(),

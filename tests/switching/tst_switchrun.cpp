@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -293,17 +294,26 @@ void tst_SwitchRun::clickDuringRunStartsNoSecondRun()
 
 void tst_SwitchRun::journalClearedDuringRunGoesOnFromEmpty()
 {
+    const PermissionsEnforced permissions;
+    if (!permissions.enforced())
+        QSKIP("the permission bits cannot be made to apply to this process");
     makeTreeOfFiles(30);
-    // Clicked when the run first lets events through, before the tenth file: what came before,
-    // shown or not yet, goes.
-    QTimer::singleShot(
-            0, this, [&] { QTest::mouseClick(child<QPushButton>("pbClearLog"), Qt::LeftButton); });
+    // f09 cannot be read: its box holds the run while "Vider le journal" is clicked. What came
+    // before, shown or not yet, goes; f09's own record comes once its box is closed.
+    const QString unreadable = tree() + QStringLiteral("/f09.ini");
+    QVERIFY(QFile::setPermissions(unreadable, QFileDevice::Permissions()));
+    m_boxes->onBox = [&](const SeenMessageBox &box) {
+        if (box.icon == QMessageBox::Critical)
+            QTest::mouseClick(child<QPushButton>("pbClearLog"), Qt::LeftButton);
+    };
     click();
+    QVERIFY(QFile::setPermissions(unreadable, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
 
     const QStringList lines = journalLines();
-    QCOMPARE(lines.size(), 3 * 21);
-    QCOMPARE(lines.constFirst(),
-             QStringLiteral("Fichier modifié : ") + displayed(tree() + QStringLiteral("/f09.ini")));
+    QCOMPARE(lines.size(), 2 + 3 * 20);
+    QCOMPARE(lines.constFirst(), QStringLiteral("Fichier non modifié : ") + displayed(unreadable));
+    QCOMPARE(lines.at(2),
+             QStringLiteral("Fichier modifié : ") + displayed(tree() + QStringLiteral("/f10.ini")));
 }
 
 void tst_SwitchRun::failedReloadChangesNothing()
@@ -347,6 +357,9 @@ void tst_SwitchRun::configInWindows1252IsSwitched()
 
 void tst_SwitchRun::fileVanishedDuringRun()
 {
+    const PermissionsEnforced permissions;
+    if (!permissions.enforced())
+        QSKIP("the permission bits cannot be made to apply to this process");
     for (int i = 0; i < 12; ++i)
         writeBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0')),
                    "x=prod-host\n");
@@ -354,20 +367,29 @@ void tst_SwitchRun::fileVanishedDuringRun()
     m_settings->writeValues({ { QStringLiteral("prod-host"), QStringLiteral("dev-host") } });
     makeWindow();
 
-    // Deleted at the tenth file, after the collection listed it.
+    // Deleted while the box about f05 waits, after the collection listed it and, most likely, it
+    // was read and prepared ahead of its turn: its turn finds it gone.
+    const QString unreadable = tree() + QStringLiteral("/f05.ini");
+    QVERIFY(QFile::setPermissions(unreadable, QFileDevice::Permissions()));
     const QString vanished = tree() + QStringLiteral("/f11.ini");
-    QTimer::singleShot(0, this, [&] { QVERIFY(QFile::remove(vanished)); });
+    m_boxes->onBox = [&](const SeenMessageBox &) { QFile::remove(vanished); };
     click();
+    QVERIFY(QFile::setPermissions(unreadable, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
 
     QCOMPARE(m_boxes->summaries(),
-             (QStringList{ "Erreur | Impossible d'ouvrir le fichier " + vanished,
-                           "Fichier non trouvé | Le fichier " + vanished + " n'existe pas." }));
-    QCOMPARE(m_boxes->boxes().at(1).icon, QMessageBox::Warning);
+             (QStringList{ "Fichier illisible | impossible d'ouvrir le fichier " + unreadable + ".",
+                           "Erreur | Impossible d'ouvrir le fichier " + vanished,
+                           "Fichier non trouvé | Le fichier " + vanished + " n'existe pas.",
+                           leftBehindSummary(1, 0) }));
+    QCOMPARE(m_boxes->boxes().at(2).icon, QMessageBox::Warning);
     QVERIFY(!QFile::exists(vanished));
-    // The run went on: every other file was switched.
-    for (int i = 0; i < 11; ++i)
-        QCOMPARE(readBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0'))),
-                 asWritten("x=dev-host\n"));
+    // The run went on: every other file was switched, and nothing was left beside them.
+    for (int i = 0; i < 11; ++i) {
+        if (i != 5)
+            QCOMPARE(readBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0'))),
+                     asWritten("x=dev-host\n"));
+    }
+    QCOMPARE(QDir(tree()).entryList(QDir::Files | QDir::Hidden).size(), 11);
 }
 
 void tst_SwitchRun::filesThatWouldNotSurviveAreLeftIntactAndSaid()
