@@ -16,9 +16,12 @@
 //
 // Two peers: the case-sensitive pipeline, and for the runs with "Sensible à la case" unticked the
 // case-insensitive one (grep -i, sed's I flag, LC_ALL=C); each row's ratio is against the peer of
-// its mode. --desktop runs the window on the real X11 platform with accessibility on, as on a
-// desktop with assistive technology: start it inside bench/desktop-session.sh, which provides a
-// display, a session bus, the accessibility bus and a client that listens to the window.
+// its mode. Each Mirabex row also gives the window's waits: how long its thread went without
+// letting events through during the click, the longest of all runs ("wait ms") and the median of
+// the runs' 95th percentiles ("p95 ms"). --desktop runs the window on the real X11 platform with
+// accessibility on, as on a desktop with assistive technology: start it inside
+// bench/desktop-session.sh, which provides a display, a session bus, the accessibility bus and a
+// client that listens to the window.
 //
 // The other modes time the window alone, in a child process, over what the peer cases do not
 // cover: 10,000 pairs, settings files of 100 MB, a file of 1 GiB (with the memory that its switch
@@ -46,6 +49,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -60,11 +64,41 @@ double median(QList<double> values)
     return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
 }
 
+double longest(const QList<double> &values)
+{
+    return values.isEmpty() ? 0.0 : *std::max_element(values.begin(), values.end());
+}
+
 // A field of /proc/self/status in kB: "VmHWM:" the peak resident memory, "VmRSS:" the present.
 long statusKilobytes(const char *field = "VmHWM:");
 
+constexpr int probeIntervalMs = 10;
+
+struct WindowWaits
+{
+    double longestMs = 0;
+    double p95Ms = 0;
+};
+
+// The waits of the window from the gaps between the firings of a timer due every
+// probeIntervalMs (in ns): each gap less the interval, the longest and the 95th percentile.
+WindowWaits windowWaits(QList<qint64> gaps)
+{
+    WindowWaits waits;
+    for (qint64 &gap : gaps)
+        gap = qMax<qint64>(0, gap - qint64(probeIntervalMs) * 1000000);
+    if (gaps.isEmpty())
+        return waits;
+    std::sort(gaps.begin(), gaps.end());
+    waits.longestMs = double(gaps.last()) / 1e6;
+    const qsizetype rank = qsizetype(std::ceil(double(gaps.size()) * 0.95));
+    waits.p95Ms = double(gaps.at(qBound(qsizetype(0), rank - 1, gaps.size() - 1))) / 1e6;
+    return waits;
+}
+
 // In the child: the real window, a click on "Échanger les valeurs", the time until the progress
-// bar is hidden again, and the processor time the program took meanwhile (all its threads).
+// bar is hidden again, the processor time the program took meanwhile (all its threads), and how
+// long the window's thread went without answering (see WindowWaits).
 int runMirabex(int argc, char *argv[], bool caseSensitive)
 {
     if (!qEnvironmentVariableIsSet("MIRABEX_BENCH_DESKTOP"))
@@ -93,11 +127,32 @@ int runMirabex(int argc, char *argv[], bool caseSensitive)
         }
     });
     closer.start(1);
+    // The window's waits: a timer due every 10 ms fires only when the window's thread lets
+    // events through, so each firing comes as late as the window went without answering. The
+    // timer only reads the clock; the gaps are worked out once the run is over.
+    QList<qint64> gaps;
+    gaps.reserve(1 << 17);
+    QElapsedTimer sinceStart;
+    qint64 lastFired = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(probeIntervalMs);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = sinceStart.nsecsElapsed();
+        gaps.append(now - lastFired);
+        lastFired = now;
+    });
+    probe.start();
+    sinceStart.start();
     timer.start();
     const std::clock_t processor = std::clock();
     button->click();
     const qint64 elapsed = atBox >= 0 ? atBox : timer.nsecsElapsed();
     const double processorS = double(std::clock() - processor) / CLOCKS_PER_SEC;
+    // A run that ended while the timer was overdue waited at least that long.
+    gaps.append(sinceStart.nsecsElapsed() - lastFired);
+    probe.stop();
+    const WindowWaits waits = windowWaits(gaps);
     if (!bar->isHidden())
         return 3;
     const int blocks =
@@ -105,7 +160,8 @@ int runMirabex(int argc, char *argv[], bool caseSensitive)
     // The peak resident memory of this process since it started this program (ru_maxrss would
     // also count the memory of the benchmark that forked it).
     const long peakKb = statusKilobytes();
-    std::printf("%lld %ld %d %.3f\n", static_cast<long long>(elapsed), peakKb, blocks, processorS);
+    std::printf("%lld %ld %d %.3f %.1f %.1f\n", static_cast<long long>(elapsed), peakKb, blocks,
+                processorS, waits.longestMs, waits.p95Ms);
     return 0;
 }
 
@@ -394,6 +450,7 @@ struct DirectionResult
 {
     QList<double> mirabex, peer, insensitivePeer;
     QList<double> processor; // Mirabex's processor time, all threads
+    QList<double> waitLongest, waitP95; // the window's waits in each run (ms)
     long peakKb = 0;
     int journalBlocks = 0;
     int compared = 0, differing = 0;
@@ -435,7 +492,7 @@ bool runMirabexChild(bool caseSensitive, bool desktop, DirectionResult &result)
                   caseSensitive ? QStringLiteral("sensitive") : QStringLiteral("insensitive") });
     child.waitForFinished(-1);
     const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
-    if (child.exitCode() != 0 || fields.size() != 4) {
+    if (child.exitCode() != 0 || fields.size() != 6) {
         out << "Mirabex run failed (" << child.exitCode() << "): " << child.readAllStandardError()
             << Qt::endl;
         return false;
@@ -444,6 +501,8 @@ bool runMirabexChild(bool caseSensitive, bool desktop, DirectionResult &result)
     result.peakKb = qMax(result.peakKb, fields.at(1).toLong());
     result.journalBlocks = fields.at(2).toInt();
     result.processor.append(fields.at(3).toDouble());
+    result.waitLongest.append(fields.at(4).toDouble());
+    result.waitP95.append(fields.at(5).toDouble());
     return true;
 }
 
@@ -541,8 +600,8 @@ int main(int argc, char *argv[])
     }
 
     out << (desktop ? "On the X11 platform, accessibility on\n" : "On the offscreen platform\n")
-        << "case                        files      MB  Mirabex s  cpu s   peer s peer-i s   "
-           "floor s  Mirabex/peer  Mirabex/floor  peak MB  journal  compared/differing"
+        << "case                        files      MB  Mirabex s  cpu s  wait ms  p95 ms   peer s "
+           "peer-i s   floor s  Mirabex/peer  Mirabex/floor  peak MB  journal  compared/differing"
         << Qt::endl;
     if (parser.isSet("disk")) {
         for (qsizetype i = cases.size() - 1; i >= 0; --i)
@@ -675,7 +734,7 @@ int main(int argc, char *argv[])
             const DirectionResult &r = result.at(d);
             const double m = median(r.mirabex), p = median(r.peer);
             const double pi = c.caseSensitive ? 0.0 : median(r.insensitivePeer);
-            out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12 %13/%14")
+            out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12 %13 %14 %15/%16")
                             .arg(c.name
                                          + (c.caseSensitive ? QStringLiteral(" (case)")
                                                             : QStringLiteral(" (no case)"))
@@ -686,6 +745,8 @@ int main(int argc, char *argv[])
                             .arg(double(tree.bytes) / 1e6, 7, 'f', 1)
                             .arg(m, 10, 'f', 3)
                             .arg(median(r.processor), 6, 'f', 3)
+                            .arg(longest(r.waitLongest), 8, 'f', 1)
+                            .arg(median(r.waitP95), 7, 'f', 1)
                             .arg(p, 8, 'f', 3)
                             .arg(c.caseSensitive ? QStringLiteral("-")
                                                  : QString::number(pi, 'f', 3),
