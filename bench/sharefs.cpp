@@ -8,7 +8,8 @@
 //   delay_us=N  the delay added to every request that the kernel waits for (default 500)
 //   threads=N   requests served at once, each waiting its delay (default 64)
 //   stats       at unmount, print on standard error how many requests of each kind were served
-//               and how many waited at once at most
+//               and how many waited at once at most; SIGUSR1 prints the same so far (the most at
+//               once since the previous print), so that a part of a run can be told apart
 //
 // With -f it stays in the foreground and prints "ready" on standard output once mounted.
 // "fusermount3 -u MOUNTPOINT" (or umount) ends it. Files and folders it creates belong to the
@@ -21,6 +22,7 @@
 #include <fuse_lowlevel.h>
 
 #include <atomic>
+#include <csignal>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -30,11 +32,13 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -587,9 +591,9 @@ int takeSource(void *data, const char *argument, int key, fuse_args *)
     return 1;
 }
 
-void printStats()
+void printStats(const char *title)
 {
-    std::string line = "sharefs stats:";
+    std::string line = title;
     unsigned long long total = 0;
     for (int kind = 0; kind < KindCount; ++kind) {
         const unsigned long long count = share.counts[kind].load();
@@ -597,9 +601,22 @@ void printStats()
         if (count)
             line += std::string(" ") + kindNames[kind] + '=' + std::to_string(count);
     }
-    line += " total=" + std::to_string(total)
-            + " most-at-once=" + std::to_string(share.maxInFlight.load()) + '\n';
+    line += " total=" + std::to_string(total) + " most-at-once="
+            + std::to_string(share.maxInFlight.exchange(share.inFlight.load())) + '\n';
     std::fputs(line.c_str(), stderr);
+}
+
+// Prints the counts so far at each SIGUSR1, which every other thread blocks.
+void printStatsOnSignal()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGUSR1);
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) == 0)
+            printStats("sharefs stats so far:");
+    }
 }
 
 void usage(const char *program)
@@ -671,6 +688,14 @@ int main(int argc, char *argv[])
     ops.access = doAccess;
     ops.fallocate = doFallocate;
 
+    if (share.options.stats) {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        std::thread(printStatsOnSignal).detach();
+    }
+
     int status = 1;
     fuse_session *session = fuse_session_new(&args, &ops, sizeof ops, nullptr);
     if (session) {
@@ -698,7 +723,7 @@ int main(int argc, char *argv[])
         fuse_session_destroy(session);
     }
     if (share.options.stats)
-        printStats();
+        printStats("sharefs stats:");
     free(command.mountpoint);
     fuse_opt_free_args(&args);
     return status == 0 ? 0 : 1;
