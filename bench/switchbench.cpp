@@ -16,9 +16,12 @@
 //
 // Two peers: the case-sensitive pipeline, and for the runs with "Sensible à la case" unticked the
 // case-insensitive one (grep -i, sed's I flag, LC_ALL=C); each row's ratio is against the peer of
-// its mode. --desktop runs the window on the real X11 platform with accessibility on, as on a
-// desktop with assistive technology: start it inside bench/desktop-session.sh, which provides a
-// display, a session bus, the accessibility bus and a client that listens to the window.
+// its mode. Each Mirabex row also gives the window's waits: how long its thread went without
+// letting events through during the click, the longest of all runs ("wait ms") and the median of
+// the runs' 95th percentiles ("p95 ms"). --desktop runs the window on the real X11 platform with
+// accessibility on, as on a desktop with assistive technology: start it inside
+// bench/desktop-session.sh, which provides a display, a session bus, the accessibility bus and a
+// client that listens to the window.
 //
 // The other modes time the window alone, in a child process, over what the peer cases do not
 // cover: 10,000 pairs, settings files of 100 MB, a file of 1 GiB (with the memory that its switch
@@ -42,10 +45,13 @@
 #include <QProgressBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 #include <QTextStream>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -60,11 +66,41 @@ double median(QList<double> values)
     return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
 }
 
+double longest(const QList<double> &values)
+{
+    return values.isEmpty() ? 0.0 : *std::max_element(values.begin(), values.end());
+}
+
 // A field of /proc/self/status in kB: "VmHWM:" the peak resident memory, "VmRSS:" the present.
 long statusKilobytes(const char *field = "VmHWM:");
 
+constexpr int probeIntervalMs = 10;
+
+struct WindowWaits
+{
+    double longestMs = 0;
+    double p95Ms = 0;
+};
+
+// The waits of the window from the gaps between the firings of a timer due every
+// probeIntervalMs (in ns): each gap less the interval, the longest and the 95th percentile.
+WindowWaits windowWaits(QList<qint64> gaps)
+{
+    WindowWaits waits;
+    for (qint64 &gap : gaps)
+        gap = qMax<qint64>(0, gap - qint64(probeIntervalMs) * 1000000);
+    if (gaps.isEmpty())
+        return waits;
+    std::sort(gaps.begin(), gaps.end());
+    waits.longestMs = double(gaps.last()) / 1e6;
+    const qsizetype rank = qsizetype(std::ceil(double(gaps.size()) * 0.95));
+    waits.p95Ms = double(gaps.at(qBound(qsizetype(0), rank - 1, gaps.size() - 1))) / 1e6;
+    return waits;
+}
+
 // In the child: the real window, a click on "Échanger les valeurs", the time until the progress
-// bar is hidden again, and the processor time the program took meanwhile (all its threads).
+// bar is hidden again, the processor time the program took meanwhile (all its threads), and how
+// long the window's thread went without answering (see WindowWaits).
 int runMirabex(int argc, char *argv[], bool caseSensitive)
 {
     if (!qEnvironmentVariableIsSet("MIRABEX_BENCH_DESKTOP"))
@@ -93,11 +129,43 @@ int runMirabex(int argc, char *argv[], bool caseSensitive)
         }
     });
     closer.start(1);
+    // Under sharefs, the requests of the click are told from those of the start-up: sharefs
+    // prints its counts so far at each SIGUSR1, here just before the click and just after it.
+    const QString sharefs = qEnvironmentVariable("MIRABEX_BENCH_SHAREFS_PID");
+    const auto markRequests = [&] {
+        if (!sharefs.isEmpty()) {
+            QProcess::execute(QStringLiteral("kill"), { QStringLiteral("-USR1"), sharefs });
+            QThread::msleep(50);
+        }
+    };
+    markRequests();
+    // The window's waits: a timer due every 10 ms fires only when the window's thread lets
+    // events through, so each firing comes as late as the window went without answering. The
+    // timer only reads the clock; the gaps are worked out once the run is over.
+    QList<qint64> gaps;
+    gaps.reserve(1 << 17);
+    QElapsedTimer sinceStart;
+    qint64 lastFired = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(probeIntervalMs);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = sinceStart.nsecsElapsed();
+        gaps.append(now - lastFired);
+        lastFired = now;
+    });
+    probe.start();
+    sinceStart.start();
     timer.start();
     const std::clock_t processor = std::clock();
     button->click();
     const qint64 elapsed = atBox >= 0 ? atBox : timer.nsecsElapsed();
     const double processorS = double(std::clock() - processor) / CLOCKS_PER_SEC;
+    // A run that ended while the timer was overdue waited at least that long.
+    gaps.append(sinceStart.nsecsElapsed() - lastFired);
+    probe.stop();
+    const WindowWaits waits = windowWaits(gaps);
+    markRequests();
     if (!bar->isHidden())
         return 3;
     const int blocks =
@@ -105,7 +173,8 @@ int runMirabex(int argc, char *argv[], bool caseSensitive)
     // The peak resident memory of this process since it started this program (ru_maxrss would
     // also count the memory of the benchmark that forked it).
     const long peakKb = statusKilobytes();
-    std::printf("%lld %ld %d %.3f\n", static_cast<long long>(elapsed), peakKb, blocks, processorS);
+    std::printf("%lld %ld %d %.3f %.1f %.1f\n", static_cast<long long>(elapsed), peakKb, blocks,
+                processorS, waits.longestMs, waits.p95Ms);
     return 0;
 }
 
@@ -377,6 +446,48 @@ bool windowAlone(const QCommandLineParser &parser, const QString &base, double s
     return ok;
 }
 
+// Each direction's pipelines, with %3 for the tree: grep | sed, case-sensitive and
+// case-insensitive (grep -i, sed's I flag, LC_ALL=C), and the same with ripgrep's parallel walk
+// (16 threads) and 16 seds at once, 50 files each. Their patterns and scripts are written in base.
+struct Pipelines
+{
+    QStringList grep, grepInsensitive, rg, rgInsensitive;
+};
+
+Pipelines pipelinesFor(const QString &base, const QList<QList<QPair<QString, QString>>> &directions)
+{
+    Pipelines pipelines;
+    for (qsizetype d = 0; d < directions.size(); ++d) {
+        QStringList fromValues;
+        for (const auto &pair : std::as_const(directions.at(d)))
+            fromValues.append(pair.first);
+        const QString name = base + QStringLiteral("/direction%1").arg(d);
+        const QString patterns = quoted(name + QStringLiteral("-patterns.txt"));
+        const QString script = quoted(name + QStringLiteral(".sed"));
+        const QString insensitiveScript = quoted(name + QStringLiteral("-i.sed"));
+        writeFile(name + QStringLiteral("-patterns.txt"),
+                  (fromValues.join(u'\n') + u'\n').toUtf8());
+        QByteArray sed = sedScript(directions.at(d));
+        writeFile(name + QStringLiteral(".sed"), sed);
+        writeFile(name + QStringLiteral("-i.sed"), sed.replace("/g\n", "/gI\n"));
+        pipelines.grep.append(
+                QStringLiteral("LC_ALL=C.UTF-8 grep -rlZF -f %1 %3 | xargs -0 -r sed -i -f %2")
+                        .arg(patterns, script));
+        pipelines.grepInsensitive.append(
+                QStringLiteral("LC_ALL=C grep -rlZiF -f %1 %3 | xargs -0 -r sed -i -f %2")
+                        .arg(patterns, insensitiveScript));
+        // Hidden files, files that ignore lists name and binary files are searched, as grep -r
+        // searches them.
+        pipelines.rg.append(QStringLiteral("LC_ALL=C.UTF-8 rg -j16 -l0 -uuu -F -f %1 %3 "
+                                           "| xargs -0 -r -P16 -n 50 sed -i -f %2")
+                                    .arg(patterns, script));
+        pipelines.rgInsensitive.append(QStringLiteral("LC_ALL=C rg -j16 -l0 -uuu -iF -f %1 %3 "
+                                                      "| xargs -0 -r -P16 -n 50 sed -i -f %2")
+                                               .arg(patterns, insensitiveScript));
+    }
+    return pipelines;
+}
+
 // Whether a file's bytes are compared: LF line ends, no byte-order mark, valid UTF-8, no NUL.
 bool comparable(const QByteArray &bytes)
 {
@@ -394,6 +505,7 @@ struct DirectionResult
 {
     QList<double> mirabex, peer, insensitivePeer;
     QList<double> processor; // Mirabex's processor time, all threads
+    QList<double> waitLongest, waitP95; // the window's waits in each run (ms)
     long peakKb = 0;
     int journalBlocks = 0;
     int compared = 0, differing = 0;
@@ -420,22 +532,27 @@ void compareTrees(const QString &mirabexTree, const QString &peerTree, Direction
 }
 
 // One switch by the window in a child process, in the direction that config.ini names.
-bool runMirabexChild(bool caseSensitive, bool desktop, DirectionResult &result)
+// With sharefsPid, the child marks the requests of the click (see runMirabex).
+bool runMirabexChild(bool caseSensitive, bool desktop, DirectionResult &result,
+                     qint64 sharefsPid = 0)
 {
     QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (desktop) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("MIRABEX_BENCH_DESKTOP"), QStringLiteral("1"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         environment.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
-        child.setProcessEnvironment(environment);
     }
+    if (sharefsPid > 0)
+        environment.insert(QStringLiteral("MIRABEX_BENCH_SHAREFS_PID"),
+                           QString::number(sharefsPid));
+    child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(),
                 { QStringLiteral("--run-mirabex"),
                   caseSensitive ? QStringLiteral("sensitive") : QStringLiteral("insensitive") });
     child.waitForFinished(-1);
     const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
-    if (child.exitCode() != 0 || fields.size() != 4) {
+    if (child.exitCode() != 0 || fields.size() != 6) {
         out << "Mirabex run failed (" << child.exitCode() << "): " << child.readAllStandardError()
             << Qt::endl;
         return false;
@@ -444,6 +561,305 @@ bool runMirabexChild(bool caseSensitive, bool desktop, DirectionResult &result)
     result.peakKb = qMax(result.peakKb, fields.at(1).toLong());
     result.journalBlocks = fields.at(2).toInt();
     result.processor.append(fields.at(3).toDouble());
+    result.waitLongest.append(fields.at(4).toDouble());
+    result.waitP95.append(fields.at(5).toDouble());
+    return true;
+}
+
+#ifdef MIRABEX_BENCH_SHAREFS
+constexpr bool sharefsBuilt = true;
+#else
+constexpr bool sharefsBuilt = false;
+#endif
+
+// A sharefs mount of a folder for one run: mounted when made, gone when unmounted or destroyed.
+class ShareMount
+{
+public:
+    ShareMount(const QString &source, const QString &mountPoint, int delayUs)
+        : m_mountPoint(mountPoint)
+    {
+        m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/sharefs"),
+                        { source, mountPoint, QStringLiteral("-f"), QStringLiteral("-o"),
+                          QStringLiteral("delay_us=%1,stats").arg(delayUs) });
+        // "ready" once the mount is in place.
+        while (m_process.waitForReadyRead(10000)) {
+            if (m_process.readAllStandardOutput().contains("ready")) {
+                m_mounted = true;
+                return;
+            }
+        }
+        out << "sharefs did not mount " << mountPoint << ": " << m_process.readAllStandardError()
+            << Qt::endl;
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    ~ShareMount() { unmount(); }
+    ShareMount(const ShareMount &) = delete;
+    ShareMount &operator=(const ShareMount &) = delete;
+
+    bool mounted() const { return m_mounted; }
+    qint64 processId() const { return m_process.processId(); }
+
+    // Unmounts, waits for sharefs to end and returns its counts of requests by kind: those it
+    // printed on the way (on SIGUSR1), then those of the whole mount.
+    QStringList unmount()
+    {
+        if (!m_mounted)
+            return {};
+        m_mounted = false;
+        // The last program to use the mount may have just ended: its files close a moment later.
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            if (QProcess::execute(QStringLiteral("fusermount3"),
+                                  { QStringLiteral("-u"), QStringLiteral("-q"), m_mountPoint })
+                        == 0
+                || QProcess::execute(QStringLiteral("umount"), { m_mountPoint }) == 0)
+                break;
+            QThread::msleep(100);
+        }
+        if (!m_process.waitForFinished(60000)) {
+            out << "sharefs did not end after the unmount of " << m_mountPoint << Qt::endl;
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+        QStringList counts;
+        for (const QString &line :
+             QString::fromUtf8(m_process.readAllStandardError()).split(u'\n')) {
+            if (line.startsWith(QStringLiteral("sharefs stats")))
+                counts.append(line.section(u':', 1).trimmed());
+        }
+        return counts;
+    }
+
+    // A mount left by a benchmark that was stopped half-way.
+    static void clearStale(const QString &mountPoint)
+    {
+        QProcess process;
+        process.start(
+                QStringLiteral("fusermount3"),
+                { QStringLiteral("-u"), QStringLiteral("-z"), QStringLiteral("-q"), mountPoint });
+        process.waitForFinished();
+    }
+
+private:
+    QProcess m_process;
+    QString m_mountPoint;
+    bool m_mounted = false;
+};
+
+// Counts of requests by kind, as sharefs prints them ("lookup=12 getattr=30 ...").
+using RequestCounts = QList<QPair<QString, qint64>>;
+
+RequestCounts parseCounts(const QString &line)
+{
+    RequestCounts counts;
+    for (const QString &field : line.split(u' ', Qt::SkipEmptyParts))
+        counts.append({ field.section(u'=', 0, 0), field.section(u'=', 1).toLongLong() });
+    return counts;
+}
+
+QString countsText(const RequestCounts &counts)
+{
+    QStringList fields;
+    for (const auto &count : counts) {
+        if (count.second != 0)
+            fields.append(count.first + u'=' + QString::number(count.second));
+    }
+    return fields.join(u' ');
+}
+
+// The requests between two prints; the most at once is the later print's (since the earlier).
+RequestCounts countsBetween(const RequestCounts &before, const RequestCounts &after)
+{
+    RequestCounts between;
+    for (const auto &count : after) {
+        qint64 earlier = 0;
+        for (const auto &old : before) {
+            if (old.first == count.first)
+                earlier = old.second;
+        }
+        between.append({ count.first,
+                         count.first == QLatin1String("most-at-once") ? count.second
+                                                                      : count.second - earlier });
+    }
+    return between;
+}
+
+// What the requests of one side tell: for Mirabex, those of the click and those of its start-up
+// (the two prints around the click), for a pipeline, all.
+QString requestsText(const QStringList &printed)
+{
+    if (printed.size() >= 3)
+        return QStringLiteral("click: ")
+                + countsText(countsBetween(parseCounts(printed.at(0)), parseCounts(printed.at(1))))
+                + QStringLiteral("; start-up: ") + countsText(parseCounts(printed.at(0)));
+    return printed.isEmpty() ? QStringLiteral("(none printed)") : printed.last();
+}
+
+// What one direction of one side of the share case gives over its runs.
+struct ShareResult
+{
+    DirectionResult mirabex; // Mirabex, and in peer the grep pipeline of the mode
+    QList<double> rg;
+    int rgDiffering = 0;
+    QStringList requests; // what sharefs counted in the first run: Mirabex, grep, rg
+};
+
+// The share case: a tree of 4,000 files switched there and back through sharefs at each delay,
+// by Mirabex and by the grep and rg pipelines of each mode, each run on a fresh mount of a fresh
+// copy. Mirabex's config.ini names the mount point.
+bool shareCase(const QCommandLineParser &parser, const QString &base, double scale, quint32 seed,
+               int runs, bool desktop)
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    if (!sharefsBuilt || !QFileInfo::exists(appDir + QStringLiteral("/sharefs"))) {
+        out << "The share case needs sharefs, which was not built: libfuse3 was missing when the "
+               "benchmark was configured (Debian packages fuse3 and libfuse3-dev)."
+            << Qt::endl;
+        return false;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("rg")).isEmpty()) {
+        out << "The share case needs ripgrep (rg; Debian package ripgrep)." << Qt::endl;
+        return false;
+    }
+    if (!QFileInfo(QStringLiteral("/dev/fuse")).isWritable()) {
+        out << "The share case mounts sharefs: /dev/fuse must be usable (run as root)." << Qt::endl;
+        return false;
+    }
+    QList<int> delays;
+    for (const QString &delay : parser.value("share-delay-us").split(u',', Qt::SkipEmptyParts))
+        delays.append(delay.trimmed().toInt());
+    QList<bool> modes;
+    if (!parser.isSet("insensitive"))
+        modes.append(true);
+    if (!parser.isSet("sensitive"))
+        modes.append(false);
+
+    const QString master = base + QStringLiteral("/master");
+    const QString work = base + QStringLiteral("/work");
+    const QString mountPoint = base + QStringLiteral("/partage");
+    ShareMount::clearStale(mountPoint);
+    QDir(base).removeRecursively();
+    QDir().mkpath(master);
+    QDir().mkpath(mountPoint);
+    // The medium tree at a fifth of its size: 4,000 files of 8 KB, a tenth holding values.
+    TreeShape shape;
+    shape.seed = seed;
+    shape.files = qMax(1, int(4000 * scale));
+    shape.bytesPerFile = 8192;
+    shape.shareWithValues = 0.1;
+    const GeneratedTree tree = generateTree(master, shape);
+    QList<QList<QPair<QString, QString>>> directions{ tree.pairs, {} };
+    for (const auto &pair : std::as_const(tree.pairs))
+        directions[1].append({ pair.second, pair.first });
+    const Pipelines pipelines = pipelinesFor(base, directions);
+    QString values;
+    for (const auto &pair : std::as_const(tree.pairs))
+        values += QStringLiteral("prodVal=") + pair.first + QStringLiteral("\ndevVal=")
+                + pair.second + u'\n';
+    writeFile(appDir + QStringLiteral("/values.ini"), values.toUtf8());
+    const auto mirabexCopy = [&](qsizetype d) {
+        return base + QStringLiteral("/mirabex-out%1").arg(d);
+    };
+    const auto freshCopy = [&] {
+        QDir(work).removeRecursively();
+        return shell(QStringLiteral("cp -a %1 %2").arg(quoted(master), quoted(work)));
+    };
+
+    out << "Through sharefs (a FUSE passthrough that answers each request after the delay), "
+        << tree.files << " files, " << QString::number(double(tree.bytes) / 1e6, 'f', 1) << " MB, "
+        << tree.filesWithValues << " holding values\n"
+        << "case                            Mirabex s  cpu s  wait ms  p95 ms  grep s     rg s  "
+           "Mirabex/rg  Mirabex/grep  compared/differing grep/rg"
+        << Qt::endl;
+    for (const int delay : std::as_const(delays)) {
+        for (const bool caseSensitive : std::as_const(modes)) {
+            QList<ShareResult> result(directions.size());
+            const QStringList &grep = caseSensitive ? pipelines.grep : pipelines.grepInsensitive;
+            const QStringList &rg = caseSensitive ? pipelines.rg : pipelines.rgInsensitive;
+            for (int run = 0; run < runs; ++run) {
+                // Mirabex: the switch back finds config.ini as the switch there left it.
+                if (!freshCopy())
+                    return false;
+                writeFile(appDir + QStringLiteral("/config.ini"),
+                          (QStringLiteral("MainDir=") + mountPoint
+                           + QStringLiteral("\nEnvironnement=prod\n"))
+                                  .toUtf8());
+                for (qsizetype d = 0; d < directions.size(); ++d) {
+                    ShareMount mount(work, mountPoint, delay);
+                    if (!mount.mounted()
+                        || !runMirabexChild(caseSensitive, desktop, result[d].mirabex,
+                                            mount.processId()))
+                        return false;
+                    const QStringList requests = mount.unmount();
+                    if (run == 0) {
+                        result[d].requests.append(requestsText(requests));
+                        QDir(mirabexCopy(d)).removeRecursively();
+                        shell(QStringLiteral("cp -a %1 %2")
+                                      .arg(quoted(work), quoted(mirabexCopy(d))));
+                    }
+                }
+                // The pipelines, each on its fresh copy, compared with Mirabex's result.
+                for (const bool withRg : { false, true }) {
+                    if (!freshCopy())
+                        return false;
+                    for (qsizetype d = 0; d < directions.size(); ++d) {
+                        ShareMount mount(work, mountPoint, delay);
+                        double seconds = 0;
+                        if (!mount.mounted()
+                            || !shell((withRg ? rg : grep).at(d).arg(quoted(mountPoint)), &seconds))
+                            return false;
+                        const QStringList requests = mount.unmount();
+                        (withRg ? result[d].rg : result[d].mirabex.peer).append(seconds);
+                        if (run != 0)
+                            continue;
+                        result[d].requests.append(requestsText(requests));
+                        if (withRg) {
+                            DirectionResult compared;
+                            compareTrees(mirabexCopy(d), work, compared);
+                            result[d].rgDiffering = compared.differing;
+                        } else {
+                            compareTrees(mirabexCopy(d), work, result[d].mirabex);
+                        }
+                    }
+                }
+            }
+            QDir(work).removeRecursively();
+            for (qsizetype d = 0; d < directions.size(); ++d) {
+                const ShareResult &r = result.at(d);
+                const double m = median(r.mirabex.mirabex), g = median(r.mirabex.peer),
+                             rgSeconds = median(r.rg);
+                out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10/%11/%12")
+                                .arg(QStringLiteral("share %1 ms%2%3")
+                                             .arg(double(delay) / 1000)
+                                             .arg(caseSensitive ? QStringLiteral(" (case)")
+                                                                : QStringLiteral(" (no case)"))
+                                             .arg(d ? QStringLiteral(" back") : QString()),
+                                     -30)
+                                .arg(m, 10, 'f', 3)
+                                .arg(median(r.mirabex.processor), 6, 'f', 3)
+                                .arg(longest(r.mirabex.waitLongest), 8, 'f', 1)
+                                .arg(median(r.mirabex.waitP95), 7, 'f', 1)
+                                .arg(g, 7, 'f', 3)
+                                .arg(rgSeconds, 8, 'f', 3)
+                                .arg(m / rgSeconds, 11, 'f', 2)
+                                .arg(m / g, 13, 'f', 2)
+                                .arg(r.mirabex.compared, 10)
+                                .arg(r.mirabex.differing)
+                                .arg(r.rgDiffering)
+                    << Qt::endl;
+            }
+            if (parser.isSet("share-stats")) {
+                static const char *const sides[] = { "Mirabex", "grep", "rg" };
+                for (qsizetype d = 0; d < directions.size(); ++d) {
+                    for (qsizetype i = 0; i < result.at(d).requests.size() && i < 3; ++i)
+                        out << "  requests, " << sides[i] << (d ? " back: " : ": ")
+                            << result.at(d).requests.at(i) << Qt::endl;
+                }
+            }
+        }
+    }
+    QDir(base).removeRecursively();
     return true;
 }
 
@@ -463,7 +879,10 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    parser.addOption({ "case", "medium, large, bigfile, nothing or all.", "case", "all" });
+    parser.addOption({ "case",
+                       "medium, large, bigfile, nothing or all (those four); share (through "
+                       "sharefs, run on its own).",
+                       "case", "all" });
     parser.addOption({ "runs", "Runs of each side (at least 5).", "n", "5" });
     parser.addOption({ "dir", "Folder for the trees.", "folder", "/dev/shm/mirabex-bench" });
     parser.addOption({ "disk",
@@ -480,6 +899,11 @@ int main(int argc, char *argv[])
     parser.addOption({ "generate-only",
                        "Generate the first case's tree, name it in the settings and stop (for a "
                        "profiler)." });
+    parser.addOption({ "share-delay-us",
+                       "The share case's delays per request, in microseconds, separated by commas.",
+                       "list", "500,5000" });
+    parser.addOption({ "share-stats",
+                       "The share case: the requests of each kind that the first run made." });
     parser.addOption({ "many-pairs", "The window alone: start-up, switches, 10,000 pairs." });
     parser.addOption({ "huge-settings", "The window alone: config.ini, values.ini of 100 MB." });
     parser.addOption({ "peak-memory", "The window alone: memory of a switch of a 1 GiB file." });
@@ -506,6 +930,13 @@ int main(int argc, char *argv[])
     if (parser.isSet("many-pairs") || parser.isSet("huge-settings") || parser.isSet("peak-memory")
         || parser.isSet("deep-tree")) {
         const bool ok = windowAlone(parser, base, scale);
+        QFile::remove(appDir + QStringLiteral("/config.ini"));
+        QFile::remove(appDir + QStringLiteral("/values.ini"));
+        return ok ? 0 : 1;
+    }
+
+    if (which == QLatin1String("share")) {
+        const bool ok = shareCase(parser, base, scale, seed, runs, desktop);
         QFile::remove(appDir + QStringLiteral("/config.ini"));
         QFile::remove(appDir + QStringLiteral("/values.ini"));
         return ok ? 0 : 1;
@@ -541,8 +972,8 @@ int main(int argc, char *argv[])
     }
 
     out << (desktop ? "On the X11 platform, accessibility on\n" : "On the offscreen platform\n")
-        << "case                        files      MB  Mirabex s  cpu s   peer s peer-i s   "
-           "floor s  Mirabex/peer  Mirabex/floor  peak MB  journal  compared/differing"
+        << "case                        files      MB  Mirabex s  cpu s  wait ms  p95 ms   peer s "
+           "peer-i s   floor s  Mirabex/peer  Mirabex/floor  peak MB  journal  compared/differing"
         << Qt::endl;
     if (parser.isSet("disk")) {
         for (qsizetype i = cases.size() - 1; i >= 0; --i)
@@ -578,27 +1009,9 @@ int main(int argc, char *argv[])
                 reversed.append({ pair.second, pair.first });
             directions.append(reversed);
         }
-        // Each direction's pipelines, case-sensitive and case-insensitive, with %3 for the tree.
-        QStringList peerCommands, insensitivePeerCommands;
-        for (qsizetype d = 0; d < directions.size(); ++d) {
-            QStringList fromValues;
-            for (const auto &pair : std::as_const(directions.at(d)))
-                fromValues.append(pair.first);
-            const QString name = base + QStringLiteral("/direction%1").arg(d);
-            writeFile(name + QStringLiteral("-patterns.txt"),
-                      (fromValues.join(u'\n') + u'\n').toUtf8());
-            QByteArray script = sedScript(directions.at(d));
-            writeFile(name + QStringLiteral(".sed"), script);
-            writeFile(name + QStringLiteral("-i.sed"), script.replace("/g\n", "/gI\n"));
-            peerCommands.append(
-                    QStringLiteral("LC_ALL=C.UTF-8 grep -rlZF -f %1 %3 | xargs -0 -r sed -i -f %2")
-                            .arg(quoted(name + QStringLiteral("-patterns.txt")),
-                                 quoted(name + QStringLiteral(".sed"))));
-            insensitivePeerCommands.append(
-                    QStringLiteral("LC_ALL=C grep -rlZiF -f %1 %3 | xargs -0 -r sed -i -f %2")
-                            .arg(quoted(name + QStringLiteral("-patterns.txt")),
-                                 quoted(name + QStringLiteral("-i.sed"))));
-        }
+        const Pipelines pipelines = pipelinesFor(base, directions);
+        const QStringList &peerCommands = pipelines.grep;
+        const QStringList &insensitivePeerCommands = pipelines.grepInsensitive;
         QString values;
         for (const auto &pair : std::as_const(tree.pairs))
             values += QStringLiteral("prodVal=") + pair.first + QStringLiteral("\ndevVal=")
@@ -675,7 +1088,7 @@ int main(int argc, char *argv[])
             const DirectionResult &r = result.at(d);
             const double m = median(r.mirabex), p = median(r.peer);
             const double pi = c.caseSensitive ? 0.0 : median(r.insensitivePeer);
-            out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12 %13/%14")
+            out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11 %12 %13 %14 %15/%16")
                             .arg(c.name
                                          + (c.caseSensitive ? QStringLiteral(" (case)")
                                                             : QStringLiteral(" (no case)"))
@@ -686,6 +1099,8 @@ int main(int argc, char *argv[])
                             .arg(double(tree.bytes) / 1e6, 7, 'f', 1)
                             .arg(m, 10, 'f', 3)
                             .arg(median(r.processor), 6, 'f', 3)
+                            .arg(longest(r.waitLongest), 8, 'f', 1)
+                            .arg(median(r.waitP95), 7, 'f', 1)
                             .arg(p, 8, 'f', 3)
                             .arg(c.caseSensitive ? QStringLiteral("-")
                                                  : QString::number(pi, 'f', 3),
