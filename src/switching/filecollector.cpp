@@ -93,28 +93,19 @@ private:
     {
         Listing listing;
         {
-            PaceTimer timer(m_pace, 3);
-            if (checkIdentity) {
-                const QString identity = fileIdentity(directory);
-                if (!identity.isEmpty()) {
-                    if (ancestors.contains(identity))
-                        listing.backUp = true;
-                    ancestors.insert(identity);
-                }
+            PaceTimer timer(m_pace, 4);
+            FolderContents folder = readFolder(directory, m_unreadableAsked);
+            timer.setRequests(4 + int(folder.entries.size() / 64));
+            if (checkIdentity && !folder.identity.isEmpty()) {
+                if (ancestors.contains(folder.identity))
+                    listing.backUp = true;
+                ancestors.insert(folder.identity);
             }
-            QList<FolderEntry> listed;
-            if (listing.backUp) {
-            } else if (m_unreadableAsked && isUnreadableDirectory(directory)) {
-                listing.unreadable = true;
-            } else if (!listFolder(directory, listed) && m_unreadableAsked) {
-                // Opened a moment ago, its listing failed all the same (too many open files, an
-                // input/output error): said as a folder that could not be read, its files left as
-                // they are.
-                listing.unreadable = true;
-            }
-            timer.setRequests(3 + int(listed.size() / 64));
+            // A listing that failed part-way (too many open files, an input/output error) says
+            // the folder could not be read, its files left as they are.
+            listing.unreadable = !listing.backUp && folder.unreadable;
             if (!listing.backUp && !listing.unreadable)
-                takeEntries(listed, listing);
+                takeEntries(folder.entries, listing);
         }
         // The sub-folders listed in their turn, ahead of the walk.
         for (const FolderEntry &entry : std::as_const(listing.entries)) {

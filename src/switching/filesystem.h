@@ -82,6 +82,18 @@ struct FolderEntry
 // is not unreadable: it has nothing left to switch.
 bool isUnreadableDirectory(const QString &directory);
 
+// A folder read at once: its identity (see fileIdentity), whether it is unreadable (see
+// isUnreadableDirectory, asked only with checkReadable) and its entries (see listFolder), from one
+// opening of the folder where the system allows: on a file share each request is a round trip.
+struct FolderContents
+{
+    QString identity;
+    bool unreadable = false; // there, but its entries cannot be listed or reached
+    bool listed = true; // false: the listing failed part-way (entries then holds what came)
+    QList<FolderEntry> entries;
+};
+[[nodiscard]] FolderContents readFolder(const QString &directory, bool checkReadable);
+
 // The platform's line terminator ("\r\n" on Windows, "\n" elsewhere).
 QByteArray nativeLineTerminator();
 

@@ -88,11 +88,47 @@ bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qin
     return ok;
 }
 
+namespace {
+
+// The folder of the files a thread reads, kept at hand from one file to the next (the files of a
+// folder come one after the other): each file is then opened by its name in it, which on a file
+// share spares looking up every folder of its path again. Opened for that alone (O_PATH).
+struct ReadingFolder
+{
+    QByteArray path;
+    int fd = -1;
+    ~ReadingFolder()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+thread_local ReadingFolder readingFolder;
+
+int openToRead(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash <= 0)
+        return ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    const QByteArrayView folder(path.constData(), slash);
+    if (readingFolder.path != folder) {
+        if (readingFolder.fd >= 0)
+            ::close(readingFolder.fd);
+        readingFolder.path = folder.toByteArray();
+        readingFolder.fd = ::open(readingFolder.path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (readingFolder.fd < 0)
+        return ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    return ::openat(readingFolder.fd, path.constData() + slash + 1, O_RDONLY | O_CLOEXEC);
+}
+
+} // namespace
+
 bool readFileThenStamp(const QString &path, QByteArray &bytes, FileStamp &stamp, qint64 maxSize)
 {
     bytes.clear();
     stamp = {};
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = openToRead(QFile::encodeName(path));
     if (fd < 0)
         return false;
     // Most files of a tree come whole in one read: the stamp taken after it tells whether they
@@ -153,16 +189,18 @@ bool isPathTooLong(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &status) != 0 && errno == ENAMETOOLONG;
 }
 
-bool listFolder(const QString &directory, QList<FolderEntry> &entries)
+namespace {
+
+// Lists the folder open as fd, which the stream then owns. The listing says what most entries are;
+// only links (and entries of file systems that do not say) are asked for what they lead to.
+bool listOpenFolder(int fd, QList<FolderEntry> &entries)
 {
-    // The listing says what most entries are; only links (and entries of file systems that do
-    // not say) are asked for what they lead to.
     entries.clear();
-    const QByteArray folder = QFile::encodeName(directory);
-    DIR *stream = ::opendir(folder.constData());
-    if (!stream)
-        return errno == ENOENT || errno == ENOTDIR;
-    QByteArray path = folder;
+    DIR *stream = ::fdopendir(fd);
+    if (!stream) {
+        ::close(fd);
+        return false;
+    }
     for (;;) {
         errno = 0;
         const dirent *entry = ::readdir(stream);
@@ -173,10 +211,8 @@ bool listFolder(const QString &directory, QList<FolderEntry> &entries)
             continue;
         bool isFolder = entry->d_type == DT_DIR;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            path.truncate(folder.size());
-            path.append(name);
             struct stat status = {};
-            if (::stat(path.constData(), &status) != 0
+            if (::fstatat(fd, name, &status, 0) != 0
                 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)))
                 continue;
             isFolder = S_ISDIR(status.st_mode);
@@ -193,6 +229,44 @@ bool listFolder(const QString &directory, QList<FolderEntry> &entries)
     const bool listed = errno == 0;
     ::closedir(stream);
     return listed;
+}
+
+} // namespace
+
+bool listFolder(const QString &directory, QList<FolderEntry> &entries)
+{
+    entries.clear();
+    const int fd =
+            ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR;
+    return listOpenFolder(fd, entries);
+}
+
+FolderContents readFolder(const QString &directory, bool checkReadable)
+{
+    FolderContents contents;
+    const int fd =
+            ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        // A folder that is no longer there lists nothing; one that is there out of reach is said.
+        contents.unreadable = checkReadable && errno != ENOENT && errno != ENOTDIR;
+        if (errno == EACCES || errno == EPERM)
+            contents.identity = fileIdentity(directory);
+        return contents;
+    }
+    struct stat status = {};
+    if (::fstat(fd, &status) == 0)
+        contents.identity = QString::number(status.st_dev) + u':' + QString::number(status.st_ino);
+    // Going through it (to reach its files) needs a right of its own: "." is looked up in it.
+    if (checkReadable && ::fstatat(fd, ".", &status, 0) != 0) {
+        contents.unreadable = true;
+        ::close(fd);
+        return contents;
+    }
+    contents.listed = listOpenFolder(fd, contents.entries);
+    contents.unreadable = checkReadable && !contents.listed;
+    return contents;
 }
 
 bool isUnreadableDirectory(const QString &directory)

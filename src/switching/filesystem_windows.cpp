@@ -217,6 +217,16 @@ bool isUnreadableDirectory(const QString &directory)
             && error != ERROR_DIRECTORY && error != ERROR_NO_MORE_FILES;
 }
 
+FolderContents readFolder(const QString &directory, bool checkReadable)
+{
+    FolderContents contents;
+    contents.identity = fileIdentity(directory);
+    contents.unreadable = checkReadable && isUnreadableDirectory(directory);
+    if (!contents.unreadable)
+        contents.listed = listFolder(directory, contents.entries);
+    return contents;
+}
+
 QByteArray systemName(const QString &name)
 {
     return name.toUtf8();

@@ -380,7 +380,7 @@ int flushEach(const QList<const PreparedFile *> &files)
         }
     };
     std::vector<std::thread> threads;
-    for (qsizetype i = 1; i < std::min<qsizetype>(16, count); ++i)
+    for (qsizetype i = 1; i < std::min<qsizetype>(48, count); ++i)
         threads.emplace_back(flushSome);
     flushSome();
     for (std::thread &thread : threads)

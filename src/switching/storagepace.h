@@ -15,7 +15,7 @@ class StoragePace
 public:
     // Requests in flight on a storage that answers at once, and at most.
     static constexpr int fewest = 2;
-    static constexpr int most = 16;
+    static constexpr int most = 48;
 
     // A request, or a call that makes `requests` of them, took that long.
     void took(std::chrono::nanoseconds duration, int requests = 1)
@@ -31,14 +31,16 @@ public:
         return std::chrono::nanoseconds(m_meanNs.load(std::memory_order_relaxed));
     }
     // How many requests to keep in flight: as few as the processors need while a request takes
-    // less than a tenth of a millisecond, as many as `most` once it takes a millisecond.
+    // less than a tenth of a millisecond, and one more for each 20 µs above, up to `most` (a
+    // request of a millisecond): a file server serves dozens at once, and SMB grants a client
+    // hundreds of requests in flight.
     int inFlight() const
     {
         const qint64 mean = m_meanNs.load(std::memory_order_relaxed);
         constexpr qint64 quick = 100000; // 0.1 ms
         if (mean <= quick)
             return fewest;
-        return int(qMin<qint64>(most, fewest + (mean - quick) / 50000));
+        return int(qMin<qint64>(most, fewest + (mean - quick) / 20000));
     }
 
 private:
