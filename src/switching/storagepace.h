@@ -13,6 +13,13 @@
 class StoragePace
 {
 public:
+    // MIRABEX_REQUESTS_IN_FLIGHT, when set, fixes how many requests are kept in flight whatever
+    // the pace (for a measurement, or to try a run with many requests at once on a quick disk).
+    StoragePace()
+        : m_fixed(qBound(0, qEnvironmentVariableIntValue("MIRABEX_REQUESTS_IN_FLIGHT"), 256))
+    {
+    }
+
     // Requests in flight on a storage that answers at once, and at most.
     static constexpr int fewest = 2;
     static constexpr int most = 48;
@@ -36,6 +43,8 @@ public:
     // hundreds of requests in flight.
     int inFlight() const
     {
+        if (m_fixed > 0)
+            return m_fixed;
         const qint64 mean = m_meanNs.load(std::memory_order_relaxed);
         constexpr qint64 quick = 100000; // 0.1 ms
         if (mean <= quick)
@@ -44,6 +53,7 @@ public:
     }
 
 private:
+    const int m_fixed;
     std::atomic<qint64> m_meanNs{ 0 };
 };
 

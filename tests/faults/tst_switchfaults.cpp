@@ -129,6 +129,7 @@ private Q_SLOTS:
     void diskFullDuringWriteBack_fileKeepsItsBytesAndRunGoesOn();
     void flushOrPlacementFails_saidAndNothingLost_data();
     void flushOrPlacementFails_saidAndNothingLost();
+    void treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenReached_data();
     void treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenReached();
     void unreadableFilesAndFolders_leftIntactAndShown();
     void linkCycleAndLinkOutside_cycleNotWalkedOutsideFileSwitchedThroughLink();
@@ -350,8 +351,18 @@ void tst_SwitchFaults::flushOrPlacementFails_saidAndNothingLost()
     QVERIFY(!m_window->isProdActive());
 }
 
+void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenReached_data()
+{
+    // Requests in flight: as the disk's pace says (few on a local disk), or as many as on a file
+    // share, where later files are read and prepared, out of order, while the box waits.
+    QTest::addColumn<QByteArray>("inFlight");
+    QTest::newRow("at the disk's pace") << QByteArray();
+    QTest::newRow("48 requests in flight") << QByteArray("48");
+}
+
 void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenReached()
 {
+    QFETCH(QByteArray, inFlight);
     if (!PermissionsEnforced().enforced())
         QSKIP("the permission bits cannot be made to apply to this process");
     // The first file of the run cannot be read: its box holds the run while the tree changes.
@@ -399,7 +410,9 @@ void tst_SwitchFaults::treeChangesDuringRun_eachFileSwitchedFromWhatItHoldsWhenR
         PermissionsEnforced enforced;
         if (!enforced.enforced())
             QSKIP("the permission bits cannot be made to apply to this process");
+        qputenv("MIRABEX_REQUESTS_IN_FLIGHT", inFlight);
         click();
+        qunsetenv("MIRABEX_REQUESTS_IN_FLIGHT");
     }
 
     QCOMPARE(m_boxes->summaries(),
@@ -907,9 +920,16 @@ public:
         m_settings.writeConfig(m_root, QStringLiteral("*.ini"), QStringLiteral("prod"));
     }
     static void start(const QString &mode, QProcess &program,
-                      const QString &executable = QCoreApplication::applicationFilePath())
+                      const QString &executable = QCoreApplication::applicationFilePath(),
+                      const QByteArray &inFlight = QByteArray())
     {
         program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (!inFlight.isEmpty()) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("MIRABEX_REQUESTS_IN_FLIGHT"),
+                               QString::fromLatin1(inFlight));
+            program.setProcessEnvironment(environment);
+        }
         program.start(executable, { mode });
         QVERIFY(program.waitForStarted());
     }
@@ -976,8 +996,11 @@ void tst_SwitchFaults::programStoppedAtAnyInstant_treeInOneEnvironment()
     for (int stop = 0; stop < trials; ++stop) {
         trial.write();
         const bool hard = stop % 2 == 1;
+        // Half the stops come with as many requests in flight as on a file share.
         QProcess program;
-        TrialTree::start(QStringLiteral("--program-click"), program);
+        TrialTree::start(QStringLiteral("--program-click"), program,
+                         QCoreApplication::applicationFilePath(),
+                         stop % 4 >= 2 ? QByteArray("48") : QByteArray());
         QVERIFY(program.waitForReadyRead(60000)); // the click comes now
         std::this_thread::sleep_for(
                 std::chrono::nanoseconds(random.bounded(quint64(runNs * 11 / 10) + 1)));
