@@ -87,6 +87,7 @@ private:
     // At start-up, once the window can say so: what a switch stopped half-way left, settled
     // unless another window is switching the tree.
     void finishInterruptedRunAtStart();
+    void settleAtStart();
     // The box that says another window (here or on another machine) is switching the tree.
     void showSwitchElsewhere();
 

@@ -7,6 +7,7 @@
 #include "config/gui/presencechecks.h"
 #include "config/settingsload.h"
 #include "ui/mainwindowform.h"
+#include "ui/offthewindow.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -17,8 +18,12 @@ bool MainWindow::loadSettings()
 {
     using Fault = SettingsLoad::Fault;
     const QString folder = QCoreApplication::applicationDirPath();
-    SettingsLoad load =
-            loadSettingsFiles(folder, { mainDir, filesFilter, form->leFilterFiles->text() });
+    // Read off the window's thread once the window shows (config.ini and values.ini may lie on a
+    // file share); at start-up, before it shows, as it is built.
+    const SettingsInForce inForce{ mainDir, filesFilter, form->leFilterFiles->text() };
+    SettingsLoad load = isVisible()
+            ? offTheWindow([&] { return loadSettingsFiles(folder, inForce); })
+            : loadSettingsFiles(folder, inForce);
     switch (load.fault) {
     case Fault::ConfigMissing:
         showMissingFileBox(load.configPath);

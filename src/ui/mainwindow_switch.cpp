@@ -13,6 +13,7 @@
 #include "switching/runstop.h"
 #include "switching/switchrun.h"
 #include "ui/mainwindowform.h"
+#include "ui/offthewindow.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -564,8 +565,10 @@ void MainWindow::runSwitch()
         // One switch of a tree at a time: config.ini stays locked while this click acts on the
         // tree, and another window that holds it (or replaces it) is switching the tree now.
         FileLock configLock;
-        if (restoreSettingsFile(configPath) == SettingsRestore::HeldByRun
-            || configLock.lock(configPath) == FileLock::Outcome::Held)
+        if (offTheWindow([&] {
+                return restoreSettingsFile(configPath) == SettingsRestore::HeldByRun
+                        || configLock.lock(configPath) == FileLock::Outcome::Held;
+            }))
             showSwitchElsewhere();
         else if (loadSettings())
             switchSettledTree(configLock);
@@ -777,15 +780,30 @@ SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettl
 
 void MainWindow::finishInterruptedRunAtStart()
 {
+    {
+        // The window goes on answering meanwhile; a click waits for the end.
+        const RunGuard guard(this, m_switchRunning, form->pushButton);
+        settleAtStart();
+    }
+    // A stop asked for meanwhile: the program ends, as after a click.
+    if (RunStop::requested())
+        QCoreApplication::exit(RunStop::exitStatus());
+}
+
+void MainWindow::settleAtStart()
+{
     // Not while another window switches the tree: its contents are not leftovers, and its lock on
     // config.ini says so. Once that lock is taken, config.ini is read again: such a window may
     // have switched the tree since this one read it.
     const QString folder = QCoreApplication::applicationDirPath();
     FileLock configLock;
-    if (configLock.lock(folder + QStringLiteral("/config.ini")) == FileLock::Outcome::Held)
+    const SettingsInForce inForce{ mainDir, filesFilter, form->leFilterFiles->text() };
+    const bool elsewhere = offTheWindow([&] {
+        return configLock.lock(folder + QStringLiteral("/config.ini")) == FileLock::Outcome::Held;
+    });
+    if (elsewhere)
         return;
-    const SettingsLoad load =
-            loadSettingsFiles(folder, { mainDir, filesFilter, form->leFilterFiles->text() });
+    const SettingsLoad load = offTheWindow([&] { return loadSettingsFiles(folder, inForce); });
     if (load.fault != SettingsLoad::Fault::None)
         return;
     if (load.config.prodActive && *load.config.prodActive != prodActive) {
@@ -801,8 +819,9 @@ MainWindow::Settling MainWindow::finishInterruptedRun(FileLock &configLock, bool
     const QString tree = QFileInfo(mainDir).canonicalFilePath();
     if (tree.isEmpty() || (!always && m_settledFolders.contains(tree)))
         return Settling::Nothing;
-    const InterruptedRun run =
-            settleInterruptedRun(mainDir, { folder }, prodActive, m_installation);
+    const InterruptedRun run = offTheWindow([&, tree = mainDir, production = prodActive] {
+        return settleInterruptedRun(tree, { folder }, production, m_installation);
+    });
     if (run.busy)
         return Settling::Elsewhere;
     m_settledFolders.insert(tree);
