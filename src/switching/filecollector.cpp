@@ -327,8 +327,7 @@ void collectFiles(QString directory, QStringList &fileList, bool recurse, QStrin
     QList<NamePattern> namePatterns;
     for (const QStringView pattern : QStringView(filterText).split(u';', Qt::KeepEmptyParts))
         namePatterns.append(NamePattern(pattern));
-    QString top = directory;
-    top.replace(u'\\', u'/');
+    QString top = folderPathFromSettings(directory);
     if (!top.endsWith(u'/'))
         top.append(u'/');
     StoragePace ownPace;

@@ -248,7 +248,7 @@ InterruptedRun settleInterruptedRun(const QString &mainDir, const QStringList &o
                                     bool productionInForce, quint64 installation)
 {
     Scan scan;
-    const QString top = QDir::fromNativeSeparators(mainDir);
+    const QString top = folderPathFromSettings(mainDir);
     const QString topIdentity = fileIdentity(top);
     if (!topIdentity.isEmpty())
         scan.ancestors.insert(topIdentity);
