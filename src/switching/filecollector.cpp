@@ -87,8 +87,11 @@ private:
         {
             if (kind == Any)
                 return true;
+            // One character by its folded case (the Kelvin sign is a "k"), a range by any case.
             const char32_t variants[] = { c, folded(c), QChar::toUpper(c), QChar::toLower(c) };
             const bool inRanges = std::any_of(ranges.cbegin(), ranges.cend(), [&](const auto &r) {
+                if (r.first == r.second)
+                    return folded(c) == folded(r.first);
                 return std::any_of(std::begin(variants), std::end(variants),
                                    [&](char32_t v) { return v >= r.first && v <= r.second; });
             });
