@@ -23,6 +23,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     WINEDEBUG=-all wineboot --init >/dev/null 2>&1
     wineserver -w
 fi
+# The share that wine-run.sh gives the tests (\\serveur\partage), empty at the start of each run.
+rm -rf "$WINEPREFIX/partage"
+mkdir "$WINEPREFIX/partage"
 # The tests that show windows set the platform themselves; wine-run.sh puts it on the command
 # line, where the tests over QtCore alone would refuse it.
 unset QT_QPA_PLATFORM

@@ -9,6 +9,17 @@ windows_path() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 WINEPATH="$(windows_path "$qt/bin");$(windows_path "$gcc_dir");$(windows_path /usr/x86_64-w64-mingw32/lib)"
 WINEDEBUG=${WINEDEBUG:--all}
 export WINEPATH WINEDEBUG
+# A share for the tests that name a tree on one, \\serveur\partage: Wine reaches \\server\share
+# through dosdevices/unc/server/share, here the folder "partage" of the Wine prefix, which
+# windows-tests.sh empties before each run of the suite. Only in a prefix already made: Wine makes
+# its drive links only in a dosdevices folder that it makes itself.
+if [ -d "$WINEPREFIX/dosdevices" ]; then
+    mkdir -p "$WINEPREFIX/partage" "$WINEPREFIX/dosdevices/unc/serveur"
+    [ -L "$WINEPREFIX/dosdevices/unc/serveur/partage" ] \
+        || ln -s "$WINEPREFIX/partage" "$WINEPREFIX/dosdevices/unc/serveur/partage"
+    MIRABEX_TEST_SHARE=${MIRABEX_TEST_SHARE:-'\\serveur\partage'}
+    export MIRABEX_TEST_SHARE
+fi
 # Wine hands no QT_* variable to the Windows process: the platform goes on the command line.
 program=$1
 shift

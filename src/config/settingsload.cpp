@@ -1,5 +1,7 @@
 #include "config/settingsload.h"
 
+#include "switching/filesystem.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -46,7 +48,8 @@ SettingsLoad loadSettingsFiles(const QString &folder, const SettingsInForce &inF
         load.fault = Fault::BadEnvironment;
         return load;
     }
-    if (load.config.mainDir.isEmpty() || !QDir(load.config.mainDir).exists()) {
+    if (load.config.mainDir.isEmpty()
+        || !QDir(folderPathFromSettings(load.config.mainDir)).exists()) {
         load.mainDirMissing = !load.config.mainDir.isEmpty();
         load.fault = Fault::BadMainDir;
         return load;

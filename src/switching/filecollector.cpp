@@ -5,7 +5,6 @@
 #include "switching/storagepace.h"
 
 #include <QHash>
-#include <QRegularExpression>
 #include <QSet>
 #include <QThreadPool>
 
@@ -15,6 +14,129 @@
 #include <mutex>
 
 namespace {
+
+// A file-name pattern as the toolkit's folder listings read them: "*" any run of characters, "?"
+// any one character, "[...]" one character of a set ("[!...]" or "[^...]" one outside it, ranges
+// such as "a-z"), anything else itself; case ignored. A pattern whose set is not closed, or holds
+// a "/", matches nothing. Matched without a regular-expression engine: the listings match names on
+// pool threads, and Qt's engine keeps per-thread state whose clean-up at the end of such a thread
+// crashes with MinGW (its thread-local storage is freed first). Each "*" is tried further on only
+// when what follows it fails: many "*" cost no more than one.
+class NamePattern
+{
+public:
+    explicit NamePattern(QStringView pattern)
+    {
+        for (qsizetype i = 0; i < pattern.size();) {
+            Token token;
+            const char32_t c = next(pattern, i);
+            if (c == U'*') {
+                token.kind = Token::Star;
+            } else if (c == U'?') {
+                token.kind = Token::Any;
+            } else if (c == U'[') {
+                token.kind = Token::Set;
+                if (!readSet(pattern, i, token)) {
+                    m_valid = false;
+                    return;
+                }
+            } else {
+                token.ranges.append({ folded(c), folded(c) });
+            }
+            // A run of "*" is one "*".
+            if (token.kind != Token::Star || m_tokens.isEmpty()
+                || m_tokens.constLast().kind != Token::Star)
+                m_tokens.append(std::move(token));
+        }
+    }
+
+    bool matches(QStringView name) const
+    {
+        if (!m_valid)
+            return false;
+        const QList<uint> text = name.toUcs4();
+        qsizetype t = 0;
+        qsizetype n = 0;
+        qsizetype star = -1;
+        qsizetype resume = 0;
+        while (n < text.size()) {
+            if (t < m_tokens.size() && m_tokens.at(t).kind == Token::Star) {
+                star = t++;
+                resume = n;
+            } else if (t < m_tokens.size() && m_tokens.at(t).takes(char32_t(text.at(n)))) {
+                ++t;
+                ++n;
+            } else if (star >= 0) {
+                t = star + 1;
+                n = ++resume;
+            } else {
+                return false;
+            }
+        }
+        return t == m_tokens.size()
+                || (t + 1 == m_tokens.size() && m_tokens.at(t).kind == Token::Star);
+    }
+
+private:
+    struct Token
+    {
+        enum Kind { Char, Any, Star, Set } kind = Char;
+        bool negated = false;
+        QList<QPair<char32_t, char32_t>> ranges; // Char: one range of one character, folded
+        bool takes(char32_t c) const
+        {
+            if (kind == Any)
+                return true;
+            // One character by its folded case (the Kelvin sign is a "k"), a range by any case.
+            const char32_t variants[] = { c, folded(c), QChar::toUpper(c), QChar::toLower(c) };
+            const bool inRanges = std::any_of(ranges.cbegin(), ranges.cend(), [&](const auto &r) {
+                if (r.first == r.second)
+                    return folded(c) == folded(r.first);
+                return std::any_of(std::begin(variants), std::end(variants),
+                                   [&](char32_t v) { return v >= r.first && v <= r.second; });
+            });
+            return inRanges != negated;
+        }
+    };
+
+    static char32_t folded(char32_t c) { return QChar::toCaseFolded(c); }
+    static char32_t next(QStringView text, qsizetype &i)
+    {
+        const QChar first = text.at(i++);
+        if (first.isHighSurrogate() && i < text.size() && text.at(i).isLowSurrogate())
+            return QChar::surrogateToUcs4(first, text.at(i++));
+        return first.unicode();
+    }
+    // The set after "[", up to its "]": a "]" first is one of its characters.
+    static bool readSet(QStringView pattern, qsizetype &i, Token &token)
+    {
+        if (i < pattern.size() && (pattern.at(i) == u'!' || pattern.at(i) == u'^')) {
+            token.negated = true;
+            ++i;
+        }
+        bool first = true;
+        while (i < pattern.size()) {
+            const char32_t low = next(pattern, i);
+            if (low == U']' && !first)
+                return true;
+            if (low == U'/')
+                return false;
+            first = false;
+            char32_t high = low;
+            if (i + 1 < pattern.size() && pattern.at(i) == u'-' && pattern.at(i + 1) != u']') {
+                ++i;
+                high = next(pattern, i);
+                if (high < low)
+                    return false;
+            }
+            token.ranges.append({ low, high });
+        }
+        return false;
+    }
+
+    QList<Token> m_tokens;
+    bool m_valid = true;
+};
 
 // What the walk needs of one folder, listed ahead of its turn.
 struct Listing
@@ -38,7 +160,7 @@ struct Listing
 class Lister
 {
 public:
-    Lister(const QList<QRegularExpression> &namePatterns, bool recurse, bool unreadableAsked,
+    Lister(const QList<NamePattern> &namePatterns, bool recurse, bool unreadableAsked,
            StoragePace &pace)
         : m_namePatterns(namePatterns),
           m_recurse(recurse),
@@ -84,9 +206,8 @@ public:
 private:
     bool matchesName(const QString &name) const
     {
-        return std::any_of(
-                m_namePatterns.cbegin(), m_namePatterns.cend(),
-                [&](const QRegularExpression &pattern) { return pattern.match(name).hasMatch(); });
+        return std::any_of(m_namePatterns.cbegin(), m_namePatterns.cend(),
+                           [&](const NamePattern &pattern) { return pattern.matches(name); });
     }
 
     void list(const QString &directory, QSet<QString> ancestors, bool checkIdentity)
@@ -149,7 +270,7 @@ private:
             listing.entries.append(std::move(entry.entry));
     }
 
-    const QList<QRegularExpression> &m_namePatterns;
+    const QList<NamePattern> &m_namePatterns;
     const bool m_recurse;
     const bool m_unreadableAsked;
     StoragePace &m_pace;
@@ -206,20 +327,10 @@ void collectFiles(QString directory, QStringList &fileList, bool recurse, QStrin
                   const std::function<void(qsizetype first)> &listed, QStringList *preparedContents,
                   StoragePace *pace)
 {
-    // File name patterns as the toolkit's folder listings read them: "*" and "?" wildcards and
-    // "[...]" sets, case ignored. "**" matches what "*" matches: Qt's regular-expression engine
-    // gives up on a run of many "*" (it backtracks through every way of sharing the name among
-    // them) and then matches nothing: "*************c*" left out "config.ini".
-    QList<QRegularExpression> namePatterns;
-    for (QString pattern : filterText.split(u';', Qt::KeepEmptyParts)) {
-        while (pattern.contains(QLatin1String("**")))
-            pattern.replace(QLatin1String("**"), QLatin1String("*"));
-        namePatterns.append(QRegularExpression::fromWildcard(pattern, Qt::CaseInsensitive));
-        // Compiled here, once: the listings match names on several threads.
-        (void)namePatterns.constLast().match(QString());
-    }
-    QString top = directory;
-    top.replace(u'\\', u'/');
+    QList<NamePattern> namePatterns;
+    for (const QStringView pattern : QStringView(filterText).split(u';', Qt::KeepEmptyParts))
+        namePatterns.append(NamePattern(pattern));
+    QString top = folderPathFromSettings(directory);
     if (!top.endsWith(u'/'))
         top.append(u'/');
     StoragePace ownPace;

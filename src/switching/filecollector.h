@@ -12,7 +12,7 @@ class StoragePace;
 //
 // Order: inside each directory, the contents of its sub-directories first (walked in name order,
 // ignoring case), then its own files (same order). Paths use "/" and start with directory as
-// given, turned to "/" separators and ending with one "/"; relative stays relative.
+// folderPathFromSettings writes it, ending with one "/"; relative stays relative.
 // Temporary files of the program (see isTemporaryFileName) are left out.
 // Links are followed, but a link that leads back to a directory being walked is not entered
 // again. Unreadable or missing directories list as empty; the unreadable ones (not those that

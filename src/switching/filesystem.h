@@ -56,6 +56,12 @@ struct FileStamp
 // The time the system gives files, in nanoseconds.
 qint64 fileClockNow();
 
+// A folder named in the settings (MainDir=) written as the program writes paths: "/" between
+// names, a backslash taken for one; on Windows, the long forms "\\?\C:\..." and
+// "\\?\UNC\server\share\..." as "C:/..." and "//server/share/...", so that a tree on a share is
+// one path whichever way it was named. A relative path stays relative.
+QString folderPathFromSettings(const QString &path);
+
 // Whether the system refuses this path as too long to be opened at all (PATH_MAX).
 bool isPathTooLong(const QString &path);
 

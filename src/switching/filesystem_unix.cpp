@@ -183,6 +183,11 @@ bool readFileThenStamp(const QString &path, QByteArray &bytes, FileStamp &stamp,
     return true;
 }
 
+QString folderPathFromSettings(const QString &path)
+{
+    return QString(path).replace(u'\\', u'/');
+}
+
 bool isPathTooLong(const QString &path)
 {
     struct stat status = {};

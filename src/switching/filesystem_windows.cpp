@@ -83,11 +83,44 @@ bool isDirectory(HANDLE handle)
 
 } // namespace
 
+namespace {
+
+// Whether a path in backslashes is the root of a share, "\\server\share" with nothing after.
+bool isShareRoot(QStringView native)
+{
+    if (!native.startsWith(u"\\\\") || native.startsWith(u"\\\\?\\")
+        || native.startsWith(u"\\\\.\\"))
+        return false;
+    const QStringView rest = native.sliced(2);
+    const qsizetype separator = rest.indexOf(u'\\');
+    return separator > 0 && separator + 1 < rest.size() && rest.indexOf(u'\\', separator + 1) < 0;
+}
+
+} // namespace
+
+QString folderPathFromSettings(const QString &path)
+{
+    QString folder = QString(path).replace(u'\\', u'/');
+    // "//?/" lifts the limit of 260 characters; "//./" names a device, the same way here.
+    if (folder.startsWith(u"//?/") || folder.startsWith(u"//./")) {
+        const QStringView rest = QStringView(folder).sliced(4);
+        if (rest.startsWith(u"UNC/", Qt::CaseInsensitive))
+            return QStringLiteral("//") + rest.sliced(4).toString();
+        if (rest.size() >= 2 && rest.at(1) == u':' && rest.at(0).isLetter())
+            return rest.toString();
+    }
+    return folder;
+}
+
 std::wstring systemPath(const QString &path)
 {
     if (path.isEmpty())
         return {};
     QString native = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    // The root of a share is a folder with its final backslash, as the root of a drive is ("D:\",
+    // where "D:" names the drive's current folder).
+    if (isShareRoot(native))
+        native += u'\\';
     // Below MAX_PATH (less room for a file name in a folder) the path goes as it is.
     if (native.size() >= MAX_PATH - 12 && !native.startsWith(u"\\\\?\\")) {
         if (native.startsWith(u"\\\\"))

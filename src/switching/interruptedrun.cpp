@@ -248,7 +248,7 @@ InterruptedRun settleInterruptedRun(const QString &mainDir, const QStringList &o
                                     bool productionInForce, quint64 installation)
 {
     Scan scan;
-    const QString top = QDir::fromNativeSeparators(mainDir);
+    const QString top = folderPathFromSettings(mainDir);
     const QString topIdentity = fileIdentity(top);
     if (!topIdentity.isEmpty())
         scan.ancestors.insert(topIdentity);
@@ -285,9 +285,11 @@ InterruptedRun settleInterruptedRun(const QString &mainDir, const QStringList &o
 
 QStringList preparedContentsIn(const QString &folder)
 {
+    // Without a name filter, which Qt matches with its regular-expression engine: this runs on the
+    // run's own thread, and the engine's per-thread state crashes the end of a thread with MinGW.
     QStringList contents;
-    const QStringList names = QDir(folder).entryList({ QLatin1String(temporaryFilePrefix) + u'*' },
-                                                     QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System
+                                                     | QDir::NoDotAndDotDot);
     for (const QString &name : names) {
         if (PreparedName::parse(name))
             contents.append(folder + u'/' + name);
@@ -302,8 +304,7 @@ SettingsRestore restoreSettingsFile(const QString &path)
         return SettingsRestore::NotMissing;
     const QByteArray name = systemName(info.fileName());
     const QStringList backups =
-            info.dir().entryList({ QLatin1String(temporaryFilePrefix) + QStringLiteral("old-*") },
-                                 QDir::Files | QDir::Hidden | QDir::System);
+            info.dir().entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &backup : backups) {
         const std::optional<PreparedName> parsed = PreparedName::parse(backup);
         if (!parsed || !parsed->backup || parsed->nameHash != preparedNameHash(name))

@@ -375,7 +375,8 @@ int flushSystemFolder(const QByteArray &folder)
     // to be on disk now. Not every file system allows it (nothing is lost when it does not): only
     // a failure of the flush itself counts.
     QString path = nameFromSystem(folder);
-    // A drive alone ("D:", the folder of a file at its root) names the drive's current folder.
+    // A drive alone ("D:", the folder of a file at its root) names the drive's current folder;
+    // the root of a share ("//server/share") gets its final backslash from systemPath().
     if (path.size() == 2 && path.at(1) == u':')
         path += u'/';
     const HANDLE handle = ::CreateFileW(systemPath(path).c_str(), GENERIC_WRITE, shareAll, nullptr,

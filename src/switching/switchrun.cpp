@@ -324,7 +324,7 @@ bool Run::collect()
             return false;
         }
     }
-    m_mainDevices.insert(fileStamp(QString(m_request.mainDir).replace(u'\\', u'/')).device);
+    m_mainDevices.insert(fileStamp(folderPathFromSettings(m_request.mainDir)).device);
     return !m_run.leftoversFound;
 }
 
@@ -592,7 +592,7 @@ bool Run::switchAtTurn(Item &item, std::optional<ReadAhead::File> ahead)
         const bool missing = isMissingFile(item.path);
         // A tree that no longer answers (a share gone, a disk unplugged) would fail every file
         // in turn.
-        if (!fileStamp(QString(m_request.mainDir).replace(u'\\', u'/')).valid) {
+        if (!fileStamp(folderPathFromSettings(m_request.mainDir)).valid) {
             m_run.storageFault = StorageFault::Unreachable;
             m_run.storageFailurePath = m_request.mainDir;
             return false;

@@ -8,6 +8,7 @@
 #include "switching/gui/journal.h"
 #include "switching/gui/precheck.h"
 #include "switching/filelock.h"
+#include "switching/filesystem.h"
 #include "switching/gui/replacement.h"
 #include "switching/interruptedrun.h"
 #include "switching/runstop.h"
@@ -816,7 +817,7 @@ void MainWindow::settleAtStart()
 MainWindow::Settling MainWindow::finishInterruptedRun(FileLock &configLock, bool always)
 {
     const QString folder = QCoreApplication::applicationDirPath();
-    const QString tree = QFileInfo(mainDir).canonicalFilePath();
+    const QString tree = QFileInfo(folderPathFromSettings(mainDir)).canonicalFilePath();
     if (tree.isEmpty() || (!always && m_settledFolders.contains(tree)))
         return Settling::Nothing;
     const InterruptedRun run = offTheWindow([&, tree = mainDir, production = prodActive] {

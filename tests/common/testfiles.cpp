@@ -47,6 +47,17 @@ QString htmlLikeFileName()
     return QStringLiteral("a&b<c>.ini");
 }
 
+QString displayed(QString path)
+{
+    return path.replace(u'/', u'\\');
+}
+
+QStringList entriesOf(const QString &folder)
+{
+    return QDir(folder).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
 QMap<QString, QByteArray> snapshotTree(const QString &root)
 {
     QMap<QString, QByteArray> files;

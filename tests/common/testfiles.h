@@ -23,6 +23,11 @@ QString listedPath(QString path);
 // a name cannot hold "<" nor ">", "a&b&lt;c&gt;.ini" (read as markup, it would show "<c>").
 QString htmlLikeFileName();
 
+// A path as the journal shows it, with backslashes.
+QString displayed(QString path);
+// Every name in a folder, hidden ones included, by name: to see that no temporary file stays.
+QStringList entriesOf(const QString &folder);
+
 // Every regular file under root, by path relative to root, with its bytes.
 QMap<QString, QByteArray> snapshotTree(const QString &root);
 

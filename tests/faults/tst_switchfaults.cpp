@@ -34,11 +34,6 @@
 
 namespace {
 
-QString displayed(QString path)
-{
-    return path.replace(u'/', u'\\');
-}
-
 QString modifiedHeader(const QString &path)
 {
     return QStringLiteral("Fichier modifié : ") + displayed(path);
@@ -108,12 +103,6 @@ private:
     bool m_mounted = false;
     QString m_error;
 };
-
-QStringList entriesOf(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
 
 } // namespace
 

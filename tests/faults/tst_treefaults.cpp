@@ -69,11 +69,6 @@ const QByteArray withValue = "# réglages\nhote=hote.exemple.fr\nport=5432\n";
 const QByteArray switchedValue = "# réglages\nhote=hote.exemple.fr.recette\nport=5432\n";
 const QByteArray withoutValue = "# réglages\nport=5432\n";
 
-QString displayed(QString path)
-{
-    return path.replace(u'/', u'\\');
-}
-
 // The journal record of one switched file holding withValue.
 QStringList switchRecord(const QString &path)
 {

@@ -202,6 +202,13 @@ void tst_FileCollector::collectsMatchingFiles_data()
     QTest::newRow("question mark matches one character")
             << QStringList{ u"q/a1.ini"_s, u"q/a12.ini"_s } << u"<tmp>/q"_s << false << u"a?.ini"_s
             << QStringList() << QStringList{ u"<tmp>/q/a1.ini"_s };
+    QTest::newRow("sets, negated, with a range, by folded case; a run of stars; a set left open")
+            << QStringList{ u"s/a1.ini"_s, u"s/B2.ini"_s, u"s/c3.ini"_s,
+                            u"s/]x.ini"_s, u"s/d.xml"_s,  u"s/k.txt"_s }
+            << u"<tmp>/s"_s << false << u"[ab]*.ini;[!a-c]?.ini;****d.x*ml;c3[.ini;[\u212A].txt"_s
+            << QStringList()
+            << QStringList{ u"<tmp>/s/]x.ini"_s, u"<tmp>/s/a1.ini"_s, u"<tmp>/s/B2.ini"_s,
+                            u"<tmp>/s/d.xml"_s, u"<tmp>/s/k.txt"_s };
     QTest::newRow("directory matching the filter is walked, not listed")
             << QStringList{ u"m/conf.ini/inner.ini"_s, u"m/top.ini"_s } << u"<tmp>/m"_s << true
             << u"*.ini"_s << QStringList()

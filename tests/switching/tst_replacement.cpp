@@ -144,14 +144,6 @@ void verifyJournalLook(const QPlainTextEdit &journal, const QString &path)
     QCOMPARE(html.contains(red.name()), anyNotModified);
 }
 
-// Every name in a folder, hidden ones included, to see that no temporary file stays behind.
-QStringList entriesOf(const QString &folder)
-{
-    QStringList names = QDir(folder).entryList(
-            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    return names;
-}
-
 QByteArray encoded(QStringConverter::Encoding encoding, const QByteArray &mark, const QString &text)
 {
     QStringEncoder encoder(encoding);

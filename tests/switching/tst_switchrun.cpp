@@ -20,11 +20,6 @@
 
 namespace {
 
-QString displayed(QString path)
-{
-    return path.replace(u'/', u'\\');
-}
-
 QString configHeader()
 {
     return QStringLiteral("Fichier modifié : ") + displayed(SettingsFiles::configPath());

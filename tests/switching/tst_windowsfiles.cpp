@@ -1,16 +1,29 @@
 // What is Windows' own in the handling of files: what a file replaced in place keeps on NTFS, a
 // file that cannot be replaced, files known by their volume and index whatever the spelling of
-// their path, links, and paths longer than 260 characters. Runs under Wine as on Windows; a row
-// whose condition Wine cannot make skips and says so.
+// their path, links, paths longer than 260 characters, and a tree named in every form Windows
+// gives a folder, on a share too. Runs under Wine as on Windows; a row whose condition Wine cannot
+// make skips and says so.
+//
+// The share is the one that MIRABEX_TEST_SHARE names ("\\serveur\partage"), a share of the tests'
+// own, which they write at its root: scripts/wine-run.sh gives Wine one. Without it the rows on a
+// share skip.
 
 #include "windowfixture.h"
 
+#include "switching/rewrite.h"
+#include "switching/systempath_windows.h"
+
 #include <QDir>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <windows.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -62,6 +75,8 @@ private Q_SLOTS:
     void settingsFilesKnownWhateverTheSpelling();
     void linksSwitchedOnceAndNotWalkedInCircles();
     void pathLongerThan260Characters();
+    void treeNamedInEveryForm_data();
+    void treeNamedInEveryForm();
 
 private:
     QString file() const { return tree() + QStringLiteral("/app.ini"); }
@@ -201,6 +216,78 @@ void tst_WindowsFiles::pathLongerThan260Characters()
     click();
     QCOMPARE(readBytes(deep), QByteArray("hote=dev-host\r\n"));
     QVERIFY(m_boxes->boxes().isEmpty());
+}
+
+void tst_WindowsFiles::treeNamedInEveryForm_data()
+{
+    // Where the tree lies: in a folder of a drive, in a folder of a share, or at the share's root;
+    // and whether MainDir= names it in the long form ("\\?\C:\...", "\\?\UNC\server\share\...").
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<bool>("longForm");
+    QTest::newRow("drive path") << "drive" << false;
+    QTest::newRow("drive path, long form") << "drive" << true;
+    QTest::newRow("share") << "share" << false;
+    QTest::newRow("share, long form") << "share" << true;
+    QTest::newRow("file at the share's root") << "root" << false;
+    QTest::newRow("file at the share's root, long form") << "root" << true;
+}
+
+void tst_WindowsFiles::treeNamedInEveryForm()
+{
+    QFETCH(QString, where);
+    QFETCH(bool, longForm);
+    QString folder = tree();
+    std::unique_ptr<QTemporaryDir> onShare;
+    if (where != u"drive") {
+        folder = QDir::fromNativeSeparators(qEnvironmentVariable("MIRABEX_TEST_SHARE"));
+        if (folder.isEmpty())
+            QSKIP("No share of the tests': MIRABEX_TEST_SHARE names none.");
+        if (!QFileInfo(folder).isDir())
+            QSKIP(qPrintable(u"The share "_s + folder + u" cannot be reached."_s));
+        if (where == u"share") {
+            onShare = std::make_unique<QTemporaryDir>(folder + u"/dossier-XXXXXX"_s);
+            QVERIFY(onShare->isValid());
+            folder = onShare->path();
+        }
+    }
+    const QString app = folder + u"/app.ini"_s;
+    const QString db = folder + u"/sous/db.ini"_s;
+    const auto removeTree = qScopeGuard([&] {
+        QFile::remove(app);
+        QDir(folder + u"/sous"_s).removeRecursively();
+    });
+    writeBytes(app, "hote=prod-host\n");
+    writeBytes(db, "url=prod-host/db\n");
+    QString mainDir = QDir::toNativeSeparators(folder);
+    if (longForm)
+        mainDir = mainDir.startsWith(u"\\\\"_s) ? u"\\\\?\\UNC"_s + mainDir.sliced(1)
+                                                : u"\\\\?\\"_s + mainDir;
+    settle(mainDir);
+    // What a run stopped half-way left beside app.ini, found and removed at the start.
+    PreparedFile left;
+    QVERIFY(Rewrite(app, false, fileStamp(app)).prepare(left));
+    makeWindow();
+    QCoreApplication::processEvents();
+    QCOMPARE(m_boxes->summaries().size(), 1);
+    QVERIFY(m_boxes->summaries().constFirst().contains(u"Versions préparées supprimées : 1"_s));
+    m_boxes->clear();
+    // Windows opens the root of a share only with its final backslash (Wine either way).
+    if (where == u"root")
+        QCOMPARE(systemPath(folder).back(), L'\\');
+    // There and back: the files, the journal's paths (the short form) and nothing left beside.
+    for (const QByteArray host : { "dev-host", "prod-host" }) {
+        journal()->clear();
+        click();
+        QVERIFY2(m_boxes->boxes().isEmpty(), qPrintable(m_boxes->summaries().join(u'\n')));
+        QCOMPARE(readBytes(app), "hote=" + host + "\r\n");
+        QCOMPARE(readBytes(db), "url=" + host + "/db\r\n");
+        QCOMPARE(journalLines().filter(u"Fichier modifié : "_s),
+                 (QStringList{ u"Fichier modifié : "_s + displayed(SettingsFiles::configPath()),
+                               u"Fichier modifié : "_s + displayed(db),
+                               u"Fichier modifié : "_s + displayed(app) }));
+        QCOMPARE(entriesOf(folder), (QStringList{ u"app.ini"_s, u"sous"_s }));
+        QCOMPARE(entriesOf(folder + u"/sous"_s), QStringList{ u"db.ini"_s });
+    }
 }
 
 QTEST_MAIN(tst_WindowsFiles)
