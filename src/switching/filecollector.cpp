@@ -141,6 +141,10 @@ private:
 // What the walk needs of one folder, listed ahead of its turn.
 struct Listing
 {
+    // Taken up by a thread of the pool, or by the walk itself when its turn came first.
+    bool started = false;
+    QSet<QString> ancestors;
+    bool checkIdentity = false;
     bool done = false;
     // A link back up the tree (or a folder mounted again below itself): not walked again.
     bool backUp = false;
@@ -186,16 +190,19 @@ public:
             const std::lock_guard<std::mutex> lock(m_mutex);
             if (m_stopping || m_listings.contains(directory))
                 return;
-            m_listings.insert(directory, std::make_shared<Listing>());
+            auto listing = std::make_shared<Listing>();
+            listing->ancestors = ancestors;
+            listing->checkIdentity = checkIdentity;
+            m_listings.insert(directory, std::move(listing));
         }
         m_pool.setMaxThreadCount(m_pace.inFlight());
-        m_pool.start([this, directory, ancestors, checkIdentity] {
-            list(directory, ancestors, checkIdentity);
-        });
+        m_pool.start([this, directory] { startListing(directory); });
     }
-    // The folder's listing, once it is made.
+    // The folder's listing, once it is made: by the walk itself when no thread of the pool has
+    // taken it up yet (on a local disk, that spares handing it from one thread to another).
     std::shared_ptr<Listing> take(const QString &directory)
     {
+        startListing(directory);
         std::unique_lock<std::mutex> lock(m_mutex);
         std::shared_ptr<Listing> listing = m_listings.value(directory);
         m_listed.wait(lock, [&] { return listing->done; });
@@ -210,9 +217,26 @@ private:
                            [&](const NamePattern &pattern) { return pattern.matches(name); });
     }
 
+    void startListing(const QString &directory)
+    {
+        QSet<QString> ancestors;
+        bool checkIdentity;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            const std::shared_ptr<Listing> listing = m_listings.value(directory);
+            if (!listing || listing->started)
+                return;
+            listing->started = true;
+            ancestors = std::move(listing->ancestors);
+            checkIdentity = listing->checkIdentity;
+        }
+        list(directory, std::move(ancestors), checkIdentity);
+    }
+
     void list(const QString &directory, QSet<QString> ancestors, bool checkIdentity)
     {
         Listing listing;
+        listing.started = true;
         {
             PaceTimer timer(m_pace, 4);
             FolderContents folder = readFolder(directory, m_unreadableAsked);

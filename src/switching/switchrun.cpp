@@ -201,7 +201,8 @@ private:
         FileStamp basis; // what the file was when read
         Clock::time_point readEnd;
         qint64 readAt = 0;
-        // Prepare: what the pool made of it.
+        // Prepare: what the pool made of it (started, done: under the pool's mutex).
+        bool started = false;
         bool done = false;
         QList<LineRecord> records;
         FileSwitch switched;
@@ -235,6 +236,7 @@ private:
     // the pool (prepareOnPool), then handed on at its turn (handOn).
     void decide(Item &item);
     void prepareOnPool(std::shared_ptr<Item> item);
+    void prepareAhead(Item &item);
     bool handOn(Item &item);
     bool switchAtTurn(Item &item, std::optional<ReadAhead::File> ahead);
     bool prepareNow(Item &item, const QByteArray &bytes, const FileStamp &basis, bool caseSensitive,
@@ -466,44 +468,51 @@ void Run::decide(Item &item)
 void Run::prepareOnPool(std::shared_ptr<Item> item)
 {
     m_pool.setMaxThreadCount(m_pace.inFlight());
-    m_pool.start([this, item] {
-        {
-            const std::lock_guard<std::mutex> lock(m_poolMutex);
-            if (m_stopping) {
-                item->done = true;
-                m_poolDone.notify_all();
-                return;
-            }
+    m_pool.start([this, item] { prepareAhead(*item); });
+}
+
+// Prepares a file read ahead, on the pool or at its turn when no thread of the pool has taken it
+// up yet (on a local disk, that spares handing it from one thread to another).
+void Run::prepareAhead(Item &item)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_poolMutex);
+        if (item.started)
+            return;
+        item.started = true;
+        if (m_stopping) {
+            item.done = true;
+            m_poolDone.notify_all();
+            return;
         }
-        const ReadAhead::File &read = *item->read;
-        Rewrite &rewrite = *read.rewrite;
-        item->folder = rewrite.folder();
-        item->device = rewrite.device();
-        const bool locks = !item->folder.isEmpty() && m_folderLocks.claim(item->folder);
-        if (locks)
-            rewrite.lockContent();
-        {
-            PaceTimer timer(m_pace,
-                            6); // the check, the file made, written, given its rights, closed
-            item->switched =
-                    switchFileInto(read.bytes, values(item->caseSensitive), rewrite,
-                                   [&](const LineRecord &record) { item->records.append(record); });
-            if (item->switched.outcome == FileOutcome::Switched) {
-                item->switched.write = rewrite.prepare(item->prepared);
-                item->lockOutcome = rewrite.lockOutcome();
-            }
+    }
+    const ReadAhead::File &read = *item.read;
+    Rewrite &rewrite = *read.rewrite;
+    item.folder = rewrite.folder();
+    item.device = rewrite.device();
+    const bool locks = !item.folder.isEmpty() && m_folderLocks.claim(item.folder);
+    if (locks)
+        rewrite.lockContent();
+    {
+        PaceTimer timer(m_pace, 6); // the check, the file made, written, given its rights, closed
+        item.switched =
+                switchFileInto(read.bytes, values(item.caseSensitive), rewrite,
+                               [&](const LineRecord &record) { item.records.append(record); });
+        if (item.switched.outcome == FileOutcome::Switched) {
+            item.switched.write = rewrite.prepare(item.prepared);
+            item.lockOutcome = rewrite.lockOutcome();
         }
-        if (locks)
-            m_folderLocks.settle(item->folder, item->prepared, item->lockOutcome);
-        if (item->switched.outcome == FileOutcome::Switched && item->switched.write)
-            m_contents.add(item->prepared);
-        item->read.reset(); // its bytes are written
-        {
-            const std::lock_guard<std::mutex> lock(m_poolMutex);
-            item->done = true;
-        }
-        m_poolDone.notify_all();
-    });
+    }
+    if (locks)
+        m_folderLocks.settle(item.folder, item.prepared, item.lockOutcome);
+    if (item.switched.outcome == FileOutcome::Switched && item.switched.write)
+        m_contents.add(item.prepared);
+    item.read.reset(); // its bytes are written
+    {
+        const std::lock_guard<std::mutex> lock(m_poolMutex);
+        item.done = true;
+    }
+    m_poolDone.notify_all();
 }
 
 void Run::stopPool()
@@ -534,6 +543,7 @@ bool Run::handOn(Item &item)
     case Item::Kind::Prepare:
         break;
     }
+    prepareAhead(item);
     {
         std::unique_lock<std::mutex> lock(m_poolMutex);
         m_poolDone.wait(lock, [&] { return item.done; });
