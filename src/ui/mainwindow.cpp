@@ -96,6 +96,10 @@ void MainWindow::stopRequested()
 
 void MainWindow::on_pushButton_clicked()
 {
+    if (m_settlingAtStart) {
+        m_clickWaiting = true;
+        return;
+    }
     runSwitch();
 }
 

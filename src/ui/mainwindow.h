@@ -105,6 +105,9 @@ private:
 
     bool m_startupFailed = false;
     bool m_switchRunning = false;
+    // What a run stopped half-way left is being looked for at start-up; a click meanwhile waits.
+    bool m_settlingAtStart = false;
+    bool m_clickWaiting = false;
     QSet<QString> m_settledFolders; // the trees looked at whole for what interrupted runs left
     quint64 m_installation = 0; // see installationHash
     // Drops what the journal of the run going on has not shown yet.

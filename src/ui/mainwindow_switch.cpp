@@ -34,6 +34,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -43,17 +44,20 @@ namespace {
 class RunGuard
 {
 public:
+    // button: disabled meanwhile, unless null.
     RunGuard(MainWindow *window, bool &running, QPushButton *button)
         : m_window(window), m_running(running), m_button(button)
     {
         m_running = true;
         RunStop::setRunning(true);
-        m_button->setEnabled(false);
+        if (m_button)
+            m_button->setEnabled(false);
         Q_EMIT m_window->switchRunningChanged(true);
     }
     ~RunGuard()
     {
-        m_button->setEnabled(true);
+        if (m_button)
+            m_button->setEnabled(true);
         m_running = false;
         RunStop::setRunning(false);
         Q_EMIT m_window->switchRunningChanged(false);
@@ -782,13 +786,18 @@ SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettl
 void MainWindow::finishInterruptedRunAtStart()
 {
     {
-        // The window goes on answering meanwhile; a click waits for the end.
-        const RunGuard guard(this, m_switchRunning, form->pushButton);
+        // The window goes on answering meanwhile. « Échanger les valeurs » stays as it shows: a
+        // click there, as the window appears, is kept and runs once this is done.
+        const RunGuard guard(this, m_switchRunning, nullptr);
+        m_settlingAtStart = true;
         settleAtStart();
+        m_settlingAtStart = false;
     }
     // A stop asked for meanwhile: the program ends, as after a click.
     if (RunStop::requested())
         QCoreApplication::exit(RunStop::exitStatus());
+    else if (std::exchange(m_clickWaiting, false))
+        runSwitch();
 }
 
 void MainWindow::settleAtStart()

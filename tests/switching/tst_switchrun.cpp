@@ -41,6 +41,7 @@ private Q_SLOTS:
     void progressBarSteps_data();
     void progressBarSteps();
     void clickDuringRunStartsNoSecondRun();
+    void clickAsWindowStartsIsKept();
     void journalClearedDuringRunGoesOnFromEmpty();
     void failedReloadChangesNothing();
     void configInWindows1252IsSwitched();
@@ -286,6 +287,22 @@ void tst_SwitchRun::clickDuringRunStartsNoSecondRun()
     for (int i = 0; i < 30; ++i)
         QCOMPARE(readBytes(tree() + QStringLiteral("/f%1.ini").arg(i, 2, 10, QLatin1Char('0'))),
                  asWritten("x=dev-host\n"));
+}
+
+void tst_SwitchRun::clickAsWindowStartsIsKept()
+{
+    // The window first looks, off its thread, for what a stopped run left; a click meanwhile (the
+    // user's first, as the window appears) switches the tree once that is done.
+    makeTreeOfFiles(3);
+    bool enabled = false;
+    QTimer::singleShot(0, this, [&] {
+        enabled = switchButton()->isEnabled();
+        click();
+    });
+    QTRY_VERIFY(!m_window->isProdActive() && !m_window->isSwitchRunning());
+    QVERIFY(enabled);
+    QCOMPARE(journalLines().count(configHeader()), 1);
+    QCOMPARE(readBytes(tree() + QStringLiteral("/f02.ini")), asWritten("x=dev-host\n"));
 }
 
 void tst_SwitchRun::journalClearedDuringRunGoesOnFromEmpty()
