@@ -299,7 +299,8 @@ void tst_SwitchRun::clickAsWindowStartsIsKept()
         enabled = switchButton()->isEnabled();
         click();
     });
-    QVERIFY(QTest::qWaitFor([&] { return !m_window->isProdActive() && !m_window->isSwitchRunning(); }));
+    QVERIFY(QTest::qWaitFor(
+            [&] { return !m_window->isProdActive() && !m_window->isSwitchRunning(); }));
     QVERIFY(enabled);
     QCOMPARE(journalLines().count(configHeader()), 1);
     QCOMPARE(readBytes(tree() + QStringLiteral("/f02.ini")), asWritten("x=dev-host\n"));
