@@ -21,7 +21,8 @@
 // the runs' 95th percentiles ("p95 ms"). --desktop runs the window on the real X11 platform with
 // accessibility on, as on a desktop with assistive technology: start it inside
 // bench/desktop-session.sh, which provides a display, a session bus, the accessibility bus and a
-// client that listens to the window.
+// client that listens to the window. MIRABEX_BENCH_GAPS=1 prints each wait over 60 ms, and when
+// it ended after the click.
 //
 // The other modes time the window alone, in a child process, over what the peer cases do not
 // cover: 10,000 pairs, settings files of 100 MB, a file of 1 GiB (with the memory that its switch
@@ -151,6 +152,9 @@ int runMirabex(int argc, char *argv[], bool caseSensitive)
     probe.setInterval(probeIntervalMs);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = sinceStart.nsecsElapsed();
+        if (now - lastFired > 60000000 && qEnvironmentVariableIsSet("MIRABEX_BENCH_GAPS"))
+            std::fprintf(stderr, "gap %.1f ms ending at %.1f ms\n", double(now - lastFired) / 1e6,
+                         double(now) / 1e6);
         gaps.append(now - lastFired);
         lastFired = now;
     });
@@ -547,6 +551,8 @@ bool runMirabexChild(bool caseSensitive, bool desktop, DirectionResult &result,
         environment.insert(QStringLiteral("MIRABEX_BENCH_SHAREFS_PID"),
                            QString::number(sharefsPid));
     child.setProcessEnvironment(environment);
+    if (qEnvironmentVariableIsSet("MIRABEX_BENCH_GAPS"))
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(),
                 { QStringLiteral("--run-mirabex"),
                   caseSensitive ? QStringLiteral("sensitive") : QStringLiteral("insensitive") });

@@ -669,7 +669,7 @@ SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettl
         runner.join();
     }
     // The run is over: another window may switch the tree while this one shows its boxes.
-    configLock.release();
+    offTheWindow([&] { configLock.release(); }); // a request when config.ini is on a share
     foundFiles = run.files;
 
     if (!run.recorded()) {
@@ -826,7 +826,9 @@ void MainWindow::settleAtStart()
 MainWindow::Settling MainWindow::finishInterruptedRun(FileLock &configLock, bool always)
 {
     const QString folder = QCoreApplication::applicationDirPath();
-    const QString tree = QFileInfo(folderPathFromSettings(mainDir)).canonicalFilePath();
+    const QString tree = offTheWindow([path = folderPathFromSettings(mainDir)] {
+        return QFileInfo(path).canonicalFilePath(); // a request per folder of the path
+    });
     if (tree.isEmpty() || (!always && m_settledFolders.contains(tree)))
         return Settling::Nothing;
     const InterruptedRun run = offTheWindow([&, tree = mainDir, production = prodActive] {
@@ -838,7 +840,7 @@ MainWindow::Settling MainWindow::finishInterruptedRun(FileLock &configLock, bool
     if (run.isEmpty())
         return Settling::Nothing;
     // Settled: another window may switch the tree while this one says what was done.
-    configLock.release();
+    offTheWindow([&] { configLock.release(); });
     {
         Journal journal(form->teJournal);
         for (const InterruptedRun::File &file : run.files)
