@@ -12,6 +12,7 @@
 #include "switching/gui/replacement.h"
 #include "switching/interruptedrun.h"
 #include "switching/runstop.h"
+#include "switching/threadpriority.h"
 #include "switching/switchrun.h"
 #include "ui/mainwindowform.h"
 #include "ui/offthewindow.h"
@@ -661,6 +662,7 @@ SwitchRun MainWindow::switchLoadedTree(FileLock &configLock, bool leftoversSettl
         const ProgressHeardByHundredths progressHeard(form->progressBar);
         const BarUpdatesOnAfterRun barUpdates(form->progressBar);
         std::thread runner([&] {
+            lowerThreadPriority();
             run = switchTree(request, relay);
             relay.finished();
         });
