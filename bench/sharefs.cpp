@@ -22,6 +22,7 @@
 #include <fuse_lowlevel.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cerrno>
 #include <cstddef>
@@ -133,13 +134,8 @@ public:
         while (now > seen && !share.maxInFlight.compare_exchange_weak(seen, now)) { }
         if (share.options.delayUs == 0)
             return;
-        timespec until;
-        clock_gettime(CLOCK_MONOTONIC, &until);
-        const long long nanoseconds =
-                until.tv_nsec + static_cast<long long>(share.options.delayUs) * 1000;
-        until.tv_sec += static_cast<time_t>(nanoseconds / 1000000000);
-        until.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) { }
+        std::this_thread::sleep_until(std::chrono::steady_clock::now()
+                                      + std::chrono::microseconds(share.options.delayUs));
     }
     ~Request() { share.inFlight.fetch_sub(1); }
     Request(const Request &) = delete;
@@ -297,7 +293,7 @@ void doSetattr(fuse_req_t req, fuse_ino_t ino, struct stat *attr, int valid, fus
     if (result == 0 && (valid & FUSE_SET_ATTR_SIZE))
         result = fd >= 0 ? ftruncate(fd, attr->st_size) : truncate(path.c_str(), attr->st_size);
     if (result == 0 && (valid & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME))) {
-        timespec times[2];
+        decltype(attr->st_atim) times[2];
         times[0].tv_sec = times[1].tv_sec = 0;
         times[0].tv_nsec = times[1].tv_nsec = UTIME_OMIT;
         if (valid & FUSE_SET_ATTR_ATIME_NOW)
