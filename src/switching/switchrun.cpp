@@ -236,6 +236,7 @@ private:
     // the pool (prepareOnPool), then handed on at its turn (handOn).
     void decide(Item &item);
     void prepareOnPool(std::shared_ptr<Item> item);
+    void prepareQueued();
     void prepareAhead(Item &item);
     bool handOn(Item &item);
     bool switchAtTurn(Item &item, std::optional<ReadAhead::File> ahead);
@@ -278,6 +279,8 @@ private:
     std::mutex m_poolMutex;
     std::condition_variable m_poolDone;
     bool m_stopping = false;
+    std::deque<std::shared_ptr<Item>> m_toPrepare;
+    int m_preparing = 0; // threads taking from m_toPrepare
 };
 
 SwitchRun Run::go()
@@ -465,10 +468,46 @@ void Run::decide(Item &item)
     item.read = std::move(ahead);
 }
 
+// The files to prepare wait in a queue that as many threads take from as the storage's pace
+// asks for: a thread goes on with the next file rather than being handed each one.
 void Run::prepareOnPool(std::shared_ptr<Item> item)
 {
-    m_pool.setMaxThreadCount(m_pace.inFlight());
-    m_pool.start([this, item] { prepareAhead(*item); });
+    const int inFlight = m_pace.inFlight();
+    bool more;
+    {
+        const std::lock_guard<std::mutex> lock(m_poolMutex);
+        // Those prepared at their turn meanwhile are done with.
+        while (!m_toPrepare.empty() && m_toPrepare.front()->started)
+            m_toPrepare.pop_front();
+        m_toPrepare.push_back(std::move(item));
+        // On a storage that answers at once, a thread is woken for a few files at a time, not
+        // for each.
+        const qsizetype wakeFor = inFlight <= StoragePace::fewest ? 8 : 1;
+        more = m_preparing < inFlight && qsizetype(m_toPrepare.size()) >= wakeFor;
+        if (more)
+            ++m_preparing;
+    }
+    if (more) {
+        m_pool.setMaxThreadCount(qMax(m_pool.maxThreadCount(), inFlight));
+        m_pool.start([this] { prepareQueued(); });
+    }
+}
+
+void Run::prepareQueued()
+{
+    for (;;) {
+        std::shared_ptr<Item> item;
+        {
+            const std::lock_guard<std::mutex> lock(m_poolMutex);
+            if (m_toPrepare.empty()) {
+                --m_preparing;
+                return;
+            }
+            item = std::move(m_toPrepare.front());
+            m_toPrepare.pop_front();
+        }
+        prepareAhead(*item);
+    }
 }
 
 // Prepares a file read ahead, on the pool or at its turn when no thread of the pool has taken it

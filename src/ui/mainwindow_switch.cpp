@@ -27,11 +27,13 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -319,10 +321,13 @@ class RunRelay : public SwitchObserver
 {
 public:
     RunRelay(RunShown &shown, QObject *window, QCheckBox *caseBox)
-        : m_shown(shown), m_window(window), m_caseSensitive(caseBox->isChecked())
+        : m_shown(shown), m_caseSensitive(caseBox->isChecked())
     {
         m_caseConnection = QObject::connect(caseBox, &QCheckBox::toggled, window,
                                             [this](bool checked) { m_caseSensitive = checked; });
+        m_handOnTimer.setInterval(handOnEveryMs);
+        QObject::connect(&m_handOnTimer, &QTimer::timeout, &m_handOnTimer, [this] { handOn(); });
+        m_handOnTimer.start();
     }
     ~RunRelay() override { QObject::disconnect(m_caseConnection); }
     Q_DISABLE_COPY_MOVE(RunRelay)
@@ -373,7 +378,7 @@ public:
     }
     bool stopRequested() const override { return RunStop::requested(); }
     // The run is over: nothing more comes.
-    void finished() { post(Report(Kind::Finished)); }
+    void finished() { post(Report(Kind::Finished), true); }
 
     // On the window's thread: whether the run is over and all it said is shown.
     bool isFinished() const { return m_finished; }
@@ -414,29 +419,33 @@ private:
     static constexpr qsizetype mostWaiting = 16384;
     // How long the window's thread hands reports on before it lets its events through again.
     static constexpr qint64 sliceMs = 20;
+    // How often the window's thread takes what the run reported: the window is not woken for
+    // each record, only for the reports the run waits on and for the end of the run.
+    static constexpr int handOnEveryMs = 10;
 
-    quint64 post(Report &&report)
+    quint64 post(Report &&report, bool wakeWindow = false)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_changed.wait(lock, [&] { return m_waiting.size() < mostWaiting; });
         report.sequence = ++m_posted;
         const quint64 sequence = report.sequence;
         m_waiting.push_back(std::move(report));
-        if (!m_handOnPosted) {
+        if (wakeWindow && !m_handOnPosted) {
             m_handOnPosted = true;
             QMetaObject::invokeMethod(
-                    m_window, [this] { handOn(); }, Qt::QueuedConnection);
+                    &m_handOnTimer, [this] { handOn(); }, Qt::QueuedConnection);
         }
         return sequence;
     }
     void postAndWait(Report &&report)
     {
-        const quint64 sequence = post(std::move(report));
+        const quint64 sequence = post(std::move(report), true);
         std::unique_lock<std::mutex> lock(m_mutex);
         m_changed.wait(lock, [&] { return m_handedOn >= sequence; });
     }
 
-    // On the window's thread.
+    // On the window's thread. The reports are taken from the run's queue all at once, as many
+    // as wait, and shown one after the other until the slice is over; those left go back first.
     void handOn()
     {
         if (m_handingOn)
@@ -444,29 +453,37 @@ private:
         m_handingOn = true;
         QElapsedTimer slice;
         slice.start();
+        std::deque<Report> taken;
+        quint64 shownUpTo = m_handedOn;
         for (;;) {
-            Report report;
-            bool dropped;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                if (m_waiting.empty() || slice.elapsed() >= sliceMs) {
-                    m_handOnPosted = !m_waiting.empty();
-                    if (m_handOnPosted)
-                        QMetaObject::invokeMethod(
-                                m_window, [this] { handOn(); }, Qt::QueuedConnection);
+            if (taken.empty() || slice.elapsed() >= sliceMs) {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                // A report that the run waits for is the last it posted: the run hears of it
+                // here, once the reports before it are shown.
+                if (m_handedOn != shownUpTo) {
+                    m_handedOn = shownUpTo;
+                    m_changed.notify_all();
+                }
+                if (!taken.empty()) {
+                    std::move(m_waiting.begin(), m_waiting.end(), std::back_inserter(taken));
+                    m_waiting.swap(taken);
+                    m_handOnPosted = true;
+                    QMetaObject::invokeMethod(
+                            &m_handOnTimer, [this] { handOn(); }, Qt::QueuedConnection);
                     break;
                 }
-                report = std::move(m_waiting.front());
-                m_waiting.pop_front();
-                dropped = report.sequence <= m_droppedUpTo;
+                if (m_waiting.empty()) {
+                    m_handOnPosted = false;
+                    break;
+                }
+                taken.swap(m_waiting);
+                m_changed.notify_all();
             }
-            m_changed.notify_all();
-            show(report, dropped);
-            {
-                const std::lock_guard<std::mutex> lock(m_mutex);
-                m_handedOn = report.sequence;
-            }
-            m_changed.notify_all();
+            const Report report = std::move(taken.front());
+            taken.pop_front();
+            // A box shown here lets events through: the journal may be cleared meanwhile.
+            show(report, report.sequence <= m_droppedUpTo);
+            shownUpTo = report.sequence;
         }
         m_shown.showJournal();
         m_handingOn = false;
@@ -504,8 +521,10 @@ private:
     }
 
     RunShown &m_shown;
-    QObject *m_window;
     QMetaObject::Connection m_caseConnection;
+    // Also what the window's thread is asked to hand on through: once the relay is gone, what
+    // was asked of it is dropped with it.
+    QTimer m_handOnTimer;
     std::atomic<bool> m_caseSensitive;
     std::mutex m_mutex;
     std::condition_variable m_changed;
