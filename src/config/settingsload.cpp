@@ -1,6 +1,6 @@
 #include "config/settingsload.h"
 
-#include "switching/filesystem.h"
+#include "files/filesystem.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config/settingsgrammar.h"
-#include "switching/textformat.h"
+#include "text/textformat.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #include "switching/environmentswitch.h"
 
 #include "config/settingsgrammar.h"
-#include "switching/filesystem.h"
-#include "switching/textformat.h"
+#include "files/filesystem.h"
+#include "text/textformat.h"
 
 namespace {
 

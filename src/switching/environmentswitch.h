@@ -1,7 +1,7 @@
 #pragma once
 
-#include "switching/linereplacer.h"
-#include "switching/rewrite.h"
+#include "text/linereplacer.h"
+#include "files/rewrite.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
 #include "switching/fileswitch.h"
 
-#include "switching/filesystem.h"
+#include "files/filesystem.h"
 
 #include <condition_variable>
 #include <cstring>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "switching/linereplacer.h"
-#include "switching/rewrite.h"
-#include "switching/textformat.h"
-#include "switching/valuefinder.h"
+#include "text/linereplacer.h"
+#include "files/rewrite.h"
+#include "text/textformat.h"
+#include "text/valuefinder.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "switching/interruptedrun.h"
 
-#include "switching/filesystem.h"
+#include "files/filesystem.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "switching/rewrite.h"
+#include "files/rewrite.h"
 
 #include <QList>
 #include <QString>

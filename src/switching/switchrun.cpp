@@ -1,10 +1,10 @@
 #include "switching/switchrun.h"
 
-#include "switching/filecollector.h"
-#include "switching/filesystem.h"
+#include "files/filecollector.h"
+#include "files/filesystem.h"
 #include "switching/interruptedrun.h"
-#include "switching/readahead.h"
-#include "switching/storagepace.h"
+#include "files/readahead.h"
+#include "files/storagepace.h"
 
 #include <QFileInfo>
 #include <QHash>

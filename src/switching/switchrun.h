@@ -2,7 +2,7 @@
 
 #include "config/settingsgrammar.h"
 #include "switching/environmentswitch.h"
-#include "switching/filelock.h"
+#include "files/filelock.h"
 #include "switching/fileswitch.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #include "ui/mainwindow.h"
 
-#include "switching/filelock.h"
+#include "files/filelock.h"
 #include "switching/gui/journal.h"
 #include "switching/interruptedrun.h"
 #include "switching/runstop.h"

@@ -1,6 +1,7 @@
 #include "testfiles.h"
 
-#include "switching/filesystem.h"
+#include "files/filesystem.h"
+#include "text/textformat.h"
 
 #include <QCoreApplication>
 #include <QDir>

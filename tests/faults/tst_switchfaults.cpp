@@ -5,7 +5,7 @@
 #include "windowfixture.h"
 
 #include "startup.h"
-#include "switching/rewrite.h"
+#include "files/rewrite.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,12 +2,12 @@
 // copied as they are, journal paragraphs added in batches) gives exactly what the plain path
 // gives: decoding the whole file, replacing line by line, appending paragraph by paragraph.
 
-#include "switching/valuefinder.h"
+#include "text/valuefinder.h"
 #include "switching/fileswitch.h"
 #include "switching/gui/journal.h"
-#include "switching/linereplacer.h"
-#include "switching/filesystem.h"
-#include "switching/textformat.h"
+#include "text/linereplacer.h"
+#include "files/filesystem.h"
+#include "text/textformat.h"
 
 #include <QPlainTextEdit>
 #include <QRandomGenerator>

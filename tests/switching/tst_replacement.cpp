@@ -6,8 +6,8 @@
 
 #include "switching/gui/precheck.h"
 #include "switching/gui/replacement.h"
-#include "switching/filesystem.h"
-#include "switching/textformat.h"
+#include "files/filesystem.h"
+#include "text/textformat.h"
 
 #include <QColor>
 #include <QDir>

@@ -3,7 +3,7 @@
 
 #include "windowfixture.h"
 
-#include "switching/textformat.h"
+#include "text/textformat.h"
 
 #include <QCheckBox>
 #include <QDir>

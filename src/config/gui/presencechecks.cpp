@@ -1,7 +1,7 @@
 #include "config/gui/presencechecks.h"
 
 #include "config/gui/messageboxes.h"
-#include "switching/textformat.h"
+#include "text/textformat.h"
 
 #include <QCoreApplication>
 #include <QDir>

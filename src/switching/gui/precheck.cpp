@@ -2,7 +2,7 @@
 
 #include "config/gui/messageboxes.h"
 #include "config/gui/presencechecks.h"
-#include "switching/filesystem.h"
+#include "files/filesystem.h"
 #include "switching/fileswitch.h"
 #include "switching/gui/journal.h"
 

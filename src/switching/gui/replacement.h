@@ -1,9 +1,9 @@
 #pragma once
 
 #include "switching/interruptedrun.h"
-#include "switching/linereplacer.h"
-#include "switching/rewrite.h"
-#include "switching/textformat.h"
+#include "text/linereplacer.h"
+#include "files/rewrite.h"
+#include "text/textformat.h"
 
 #include <QString>
 #include <QStringList>

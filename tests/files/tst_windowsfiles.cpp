@@ -10,8 +10,8 @@
 
 #include "windowfixture.h"
 
-#include "switching/rewrite.h"
-#include "switching/systempath_windows.h"
+#include "files/rewrite.h"
+#include "files/systempath_windows.h"
 
 #include <QDir>
 #include <QFile>

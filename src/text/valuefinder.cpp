@@ -1,4 +1,4 @@
-#include "switching/valuefinder.h"
+#include "text/valuefinder.h"
 
 #include <QChar>
 #include <QStringView>

@@ -1,7 +1,7 @@
 // Replacing the values of one environment by those of the other in a single line, and the
 // records made for the journal.
 
-#include "switching/linereplacer.h"
+#include "text/linereplacer.h"
 
 #include <QRandomGenerator>
 #include <QSet>

@@ -4,7 +4,7 @@
 // passes it to the server's lock manager, and the Linux SMB client to the server as a byte-range
 // lock.
 
-#include "switching/filelock.h"
+#include "files/filelock.h"
 
 #include <QFile>
 

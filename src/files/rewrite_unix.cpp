@@ -4,7 +4,7 @@
 // a file whose name is already 255 bytes long, or whose path is close to PATH_MAX, can be
 // rewritten as well as any other.
 
-#include "switching/rewrite_system.h"
+#include "files/rewrite_system.h"
 
 #include <QFile>
 #include <QHash>

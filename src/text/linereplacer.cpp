@@ -1,4 +1,4 @@
-#include "switching/linereplacer.h"
+#include "text/linereplacer.h"
 
 QString replaceValuesInLine(const QString &lineAsRead, const QStringList &fromValues,
                             const QStringList &toValues, bool caseSensitive,

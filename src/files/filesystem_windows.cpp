@@ -1,7 +1,7 @@
 // The file system as Windows offers it: the Win32 calls themselves, with paths of any length.
 
-#include "switching/filesystem.h"
-#include "switching/systempath_windows.h"
+#include "files/filesystem.h"
+#include "files/systempath_windows.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -268,9 +268,4 @@ QByteArray systemName(const QString &name)
 QString nameFromSystem(const QByteArray &name)
 {
     return QString::fromUtf8(name);
-}
-
-QByteArray nativeLineTerminator()
-{
-    return QByteArrayLiteral("\r\n");
 }

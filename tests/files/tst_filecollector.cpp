@@ -1,7 +1,7 @@
 // Collecting the files to switch from a real directory tree: order, filters, path forms, links
 // and entries that are not regular files.
 
-#include "switching/filecollector.h"
+#include "files/filecollector.h"
 
 #include "testfiles.h"
 

@@ -1,8 +1,8 @@
 // How file bytes become text and lines, and back: byte-order marks, the safety verdict that
 // decides whether a file may be rewritten, line splitting and the bytes written back.
 
-#include "switching/filesystem.h"
-#include "switching/textformat.h"
+#include "files/filesystem.h"
+#include "text/textformat.h"
 
 #include <QRandomGenerator>
 #include <QStringDecoder>

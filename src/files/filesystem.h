@@ -100,16 +100,7 @@ struct FolderContents
 };
 [[nodiscard]] FolderContents readFolder(const QString &directory, bool checkReadable);
 
-// The platform's line terminator ("\r\n" on Windows, "\n" elsewhere).
-QByteArray nativeLineTerminator();
-
 // A name (of a file, of a folder) as the system takes it in its calls: its bytes on Unix, UTF-8
 // on Windows.
 QByteArray systemName(const QString &name);
 QString nameFromSystem(const QByteArray &name);
-
-// The start of the names of the temporary files that the program writes beside a file it
-// rewrites: ".mirabex-" and six letters or digits, or for a switch run the names of PreparedName.
-// One left by a program that was killed half-way is no file of the tree: the walk leaves it out.
-inline constexpr char temporaryFilePrefix[] = ".mirabex-";
-bool isTemporaryFileName(const QString &name);

@@ -1,7 +1,6 @@
-#include "switching/textformat.h"
+#include "text/textformat.h"
 
-#include "switching/filesystem.h"
-#include "switching/valuefinder.h"
+#include "text/valuefinder.h"
 
 #include <QCoreApplication>
 #include <QStringDecoder>

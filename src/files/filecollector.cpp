@@ -1,8 +1,8 @@
-#include "switching/filecollector.h"
+#include "files/filecollector.h"
 
-#include "switching/filesystem.h"
-#include "switching/rewrite.h"
-#include "switching/storagepace.h"
+#include "files/filesystem.h"
+#include "files/rewrite.h"
+#include "files/storagepace.h"
 
 #include <QHash>
 #include <QSet>

@@ -6,9 +6,9 @@
 // file as it was is kept under a second temporary name until the new one is in place, so that no
 // failure half-way leaves the path without a file.
 
-#include "switching/rewrite_system.h"
+#include "files/rewrite_system.h"
 
-#include "switching/systempath_windows.h"
+#include "files/systempath_windows.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 // The file system as Unix offers it: the system calls themselves.
 
-#include "switching/filesystem.h"
+#include "files/filesystem.h"
 
 #include <QFile>
 
@@ -294,9 +294,4 @@ QByteArray systemName(const QString &name)
 QString nameFromSystem(const QByteArray &name)
 {
     return QFile::decodeName(name);
-}
-
-QByteArray nativeLineTerminator()
-{
-    return QByteArrayLiteral("\n");
 }

@@ -2,9 +2,9 @@
 // the server, so that other machines see it too. A file that another program keeps open without
 // sharing it (an antivirus that looks at it) cannot be locked, and is not taken for held.
 
-#include "switching/filelock.h"
+#include "files/filelock.h"
 
-#include "switching/systempath_windows.h"
+#include "files/systempath_windows.h"
 
 #include <windows.h>
 

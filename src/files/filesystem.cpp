@@ -1,6 +1,4 @@
-#include "switching/filesystem.h"
-
-#include "switching/rewrite.h"
+#include "files/filesystem.h"
 
 #include <QFile>
 
@@ -27,23 +25,6 @@ bool FileStamp::changedRecently(qint64 when) const
 QString fileIdentity(const QString &path)
 {
     return fileStamp(path).identity();
-}
-
-bool isTemporaryFileName(const QString &name)
-{
-    constexpr qsizetype prefixLength = sizeof(temporaryFilePrefix) - 1;
-    if (!name.startsWith(QLatin1String(temporaryFilePrefix)))
-        return false;
-    if (PreparedName::parse(name))
-        return true;
-    if (name.size() != prefixLength + 6)
-        return false;
-    for (qsizetype i = prefixLength; i < name.size(); ++i) {
-        const char16_t c = name.at(i).unicode();
-        if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')))
-            return false;
-    }
-    return true;
 }
 
 bool isMissingFile(const QString &path)

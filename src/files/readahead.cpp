@@ -1,4 +1,4 @@
-#include "switching/readahead.h"
+#include "files/readahead.h"
 
 ReadAhead::ReadAhead(Search search, Locate locate, bool caseSensitive, StoragePace &pace,
                      qsizetype budget)

@@ -105,6 +105,9 @@ QStringList splitLines(const QString &text);
 // The bytes written back for these lines.
 QByteArray encodeLines(const QStringList &lines);
 
+// The platform's line terminator ("\r\n" on Windows, "\n" elsewhere).
+QByteArray nativeLineTerminator();
+
 // What must stand before bytes written as UTF-8 that start like the byte-order mark of UTF-16 or
 // UTF-32 (FF FE, FE FF, 00 00 FE FF: bytes kept from a file that had a UTF-8 mark before them):
 // the UTF-8 mark, or they would be read in another encoding the next time. Nothing otherwise.

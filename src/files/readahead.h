@@ -1,8 +1,8 @@
 #pragma once
 
-#include "switching/filesystem.h"
-#include "switching/rewrite.h"
-#include "switching/storagepace.h"
+#include "files/filesystem.h"
+#include "files/rewrite.h"
+#include "files/storagepace.h"
 
 #include <QByteArray>
 #include <QStringList>

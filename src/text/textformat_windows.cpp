@@ -1,0 +1,6 @@
+#include "text/textformat.h"
+
+QByteArray nativeLineTerminator()
+{
+    return QByteArrayLiteral("\r\n");
+}
