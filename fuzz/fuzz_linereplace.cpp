@@ -12,7 +12,7 @@
 
 #include "fuzzcheck.h"
 
-#include "switching/linereplacer.h"
+#include "text/linereplacer.h"
 
 namespace {
 

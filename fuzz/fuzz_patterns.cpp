@@ -14,7 +14,7 @@
 
 #include "fuzzcheck.h"
 
-#include "switching/filecollector.h"
+#include "files/filecollector.h"
 
 #include <QDir>
 #include <QFile>

@@ -17,7 +17,7 @@
 
 #include "config/settingsgrammar.h"
 #include "switching/environmentswitch.h"
-#include "switching/textformat.h"
+#include "text/textformat.h"
 
 #include <QStringEncoder>
 

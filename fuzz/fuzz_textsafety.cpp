@@ -21,8 +21,8 @@
 #include "fuzzcheck.h"
 
 #include "switching/fileswitch.h"
-#include "switching/linereplacer.h"
-#include "switching/textformat.h"
+#include "text/linereplacer.h"
+#include "text/textformat.h"
 
 #include <iterator>
 #include <optional>
