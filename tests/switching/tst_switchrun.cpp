@@ -3,6 +3,7 @@
 
 #include "windowfixture.h"
 
+#include "switching/switchrun.h"
 #include "text/textformat.h"
 
 #include <QCheckBox>
@@ -25,6 +26,40 @@ QString configHeader()
     return QStringLiteral("Fichier modifié : ") + displayed(SettingsFiles::configPath());
 }
 
+// What a run tells, in its order, each event a line: the run's stages without a window.
+class RecordingObserver : public SwitchObserver
+{
+public:
+    QStringList events;
+
+    void lineRecorded(const QString &path, const LineRecord &record) override
+    {
+        events << QStringLiteral("line ") + QFileInfo(path).fileName() + u' ' + record.after;
+    }
+    void pairLeftAside(const QString &prodValue, const QString &) override
+    {
+        events << QStringLiteral("aside ") + prodValue;
+    }
+    void folderNotRead(const QString &directory) override
+    {
+        events << QStringLiteral("folder ") + QFileInfo(directory).fileName();
+    }
+    void filesStarting(qsizetype count) override
+    {
+        events << QStringLiteral("files ") + QString::number(count);
+    }
+    void progress(qsizetype) override { }
+    bool caseSensitive() const override { return true; }
+    void fileNotRead(const QString &path, bool) override
+    {
+        events << QStringLiteral("unread ") + QFileInfo(path).fileName();
+    }
+    void fileLeftBehind(const QString &path, const FileSwitch &) override
+    {
+        events << QStringLiteral("behind ") + QFileInfo(path).fileName();
+    }
+};
+
 } // namespace
 
 class tst_SwitchRun : public WindowFixture
@@ -36,6 +71,7 @@ private Q_SLOTS:
     void cleanup();
 
     void switchAndSwitchBack();
+    void stagesInOrder();
     void environmentLine_data();
     void environmentLine();
     void progressBarSteps_data();
@@ -135,6 +171,40 @@ void tst_SwitchRun::switchAndSwitchBack()
     QCOMPARE(child<QLabel>("labelLogo")->pixmap().toImage(), prodPicture);
     QCOMPARE(m_window->collectedFiles().size(), 4);
     QVERIFY(m_boxes->boxes().isEmpty());
+}
+
+// The stages of a run, with no window: config.ini's records first, then the pairs left aside,
+// then the files in the order of the walk; the bytes on disk once it is over.
+void tst_SwitchRun::stagesInOrder()
+{
+    writeBytes(tree() + QStringLiteral("/a/1.ini"), "x=prod-host\n");
+    writeBytes(tree() + QStringLiteral("/a/2.ini"), "y=other\n");
+    writeBytes(tree() + QStringLiteral("/b/3.ini"), "z=prod-host\n");
+    writeBytes(tree() + QStringLiteral("/b/4.ini"), "v=prod-host\n");
+    m_settings->writeConfig(tree(), QStringLiteral("*.ini"), QStringLiteral("prod"));
+    SwitchRequest request;
+    request.mainDir = tree();
+    request.filterText = QStringLiteral("*.ini");
+    request.pairs.prodValues = QStringList{ QStringLiteral("prod-host"), QStringLiteral("gone") };
+    request.pairs.devValues = QStringList{ QStringLiteral("dev-host"), QString() };
+    request.configPath = SettingsFiles::configPath();
+    request.valuesPath = SettingsFiles::valuesPath();
+    request.installation = installationHash(QCoreApplication::applicationDirPath());
+    RecordingObserver observer;
+    const SwitchRun run = switchTree(request, observer);
+
+    QVERIFY(run.recorded());
+    QCOMPARE(run.files.size(), 4);
+    QCOMPARE(observer.events,
+             QStringList({ QStringLiteral("line config.ini Environnement=dev"),
+                           QStringLiteral("aside gone"), QStringLiteral("files 4"),
+                           QStringLiteral("line 1.ini x=dev-host"),
+                           QStringLiteral("line 3.ini z=dev-host"),
+                           QStringLiteral("line 4.ini v=dev-host") }));
+    QCOMPARE(readBytes(tree() + QStringLiteral("/a/1.ini")), QByteArray("x=dev-host\n"));
+    QCOMPARE(readBytes(tree() + QStringLiteral("/a/2.ini")), QByteArray("y=other\n"));
+    QCOMPARE(readBytes(tree() + QStringLiteral("/b/3.ini")), QByteArray("z=dev-host\n"));
+    QVERIFY(readBytes(SettingsFiles::configPath()).contains("Environnement=dev"));
 }
 
 void tst_SwitchRun::environmentLine_data()
