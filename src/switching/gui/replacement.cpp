@@ -54,6 +54,20 @@ void recordLeftIntact(const QString &filePath, TextSafety safety, Journal &journ
     recordNotModified(filePath, textSafetyReason(safety), journal);
 }
 
+void showReadFailure(const QString &filePath, bool missing)
+{
+    if (missing) {
+        showMissingFileBox(filePath);
+        showWarningBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier non trouvé"),
+                       QCoreApplication::translate("MainWindow", "Le fichier ") + filePath
+                               + QCoreApplication::translate("MainWindow", " n'existe pas."));
+    } else {
+        showCriticalBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier illisible"),
+                        QCoreApplication::translate("MainWindow", "impossible d'ouvrir le fichier ")
+                                + filePath + u'.');
+    }
+}
+
 void showWriteFailure(const QString &filePath, const WriteResult &write)
 {
     qWarning().noquote() << "Rewrite of" << filePath << "failed:" << write.reason();

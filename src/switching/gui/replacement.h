@@ -26,6 +26,9 @@ bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toVal
 // failure the file keeps its previous bytes and a message box says so.
 bool writeLinesToFile(const QString &filePath, const QStringList &lines);
 
+// The boxes of a file that could not be read: gone (missing), or there but out of reach.
+void showReadFailure(const QString &filePath, bool missing);
+
 // The box that says a rewrite failed: the file keeps its previous bytes. The system's reason
 // goes to the debug output.
 void showWriteFailure(const QString &filePath, const WriteResult &write);
