@@ -267,16 +267,3 @@ FileSwitch switchFileInto(const QByteArray &bytes, const SwitchValues &values, R
         result.outcome = switched.holdsValue ? FileOutcome::LeftIntact : FileOutcome::NoValue;
     return result;
 }
-
-FileSwitch switchFileInPlace(const QByteArray &bytes, const SwitchValues &values,
-                             const QString &filePath,
-                             const std::function<void(const LineRecord &)> &onRecord)
-{
-    Rewrite rewrite(filePath);
-    FileSwitch result = switchFileInto(bytes, values, rewrite, onRecord);
-    if (result.outcome != FileOutcome::Switched)
-        return result;
-    result.write = rewrite.commit();
-    result.outcome = result.write ? FileOutcome::Switched : FileOutcome::NotWritten;
-    return result;
-}
