@@ -30,7 +30,7 @@ private:
 
 // Whether a line of the file whose bytes these are holds one of the values (exact case, or any
 // case when case is ignored): the answer of decoding the file and testing each line.
-[[nodiscard]] bool bytesHoldAnyValue(const QByteArray &bytes, const SwitchValues &values);
+[[nodiscard]] bool fileHoldsAnyValue(const QByteArray &bytes, const SwitchValues &values);
 
 struct SwitchedFile
 {
@@ -75,6 +75,6 @@ struct FileSwitch
 // to onRecord, in order, on the calling thread. A large file is switched on another core while
 // this thread hands its records on. A file whose text would not survive the rewrite (NUL bytes,
 // bytes that are not valid in its encoding) is never written.
-[[nodiscard]] FileSwitch switchFileInto(const QByteArray &bytes, const SwitchValues &values,
-                                        Rewrite &rewrite,
-                                        const std::function<void(const LineRecord &)> &onRecord);
+[[nodiscard]] FileSwitch
+replaceValuesInFile(const QByteArray &bytes, const SwitchValues &values, Rewrite &rewrite,
+                    const std::function<void(const LineRecord &)> &onRecord);

@@ -206,8 +206,8 @@ Identity identityOf(const QString &path)
 #endif
 
 // A file switched as a run switches it (see switchTree): read with its stamp, its new content made
-// by switchFileInto beside it, then put in place, its records in the journal as the window gives
-// them. NotWritten when it cannot be read, or its new content cannot be made.
+// by replaceValuesInFile beside it, then put in place, its records in the journal as the window
+// gives them. NotWritten when it cannot be read, or its new content cannot be made.
 FileSwitch switchFile(const QString &path, const QStringList &fromValues,
                       const QStringList &toValues, bool caseSensitive, QPlainTextEdit &edit)
 {
@@ -220,8 +220,9 @@ FileSwitch switchFile(const QString &path, const QStringList &fromValues,
     }
     Journal journal(&edit);
     Rewrite rewrite(path, false, basis);
-    switched = switchFileInto(bytes, SwitchValues(fromValues, toValues, caseSensitive), rewrite,
-                              [&](const LineRecord &record) { recordLine(path, record, journal); });
+    switched = replaceValuesInFile(
+            bytes, SwitchValues(fromValues, toValues, caseSensitive), rewrite,
+            [&](const LineRecord &record) { recordLine(path, record, journal); });
     if (switched.outcome == FileOutcome::LeftIntact)
         recordLeftIntact(path, switched.safety, journal);
     if (switched.outcome != FileOutcome::Switched)
@@ -328,7 +329,7 @@ private Q_SLOTS:
     void linkedFiles();
 };
 
-// ---- bytesHoldAnyValue, and the boxes of a file that cannot be read ---------------------------
+// ---- fileHoldsAnyValue, and the boxes of a file that cannot be read ---------------------------
 
 void tst_Replacement::findsValues_data()
 {
@@ -395,7 +396,7 @@ void tst_Replacement::findsValues()
     QFETCH(bool, caseSensitive);
     QFETCH(bool, expected);
 
-    QCOMPARE(bytesHoldAnyValue(content, SwitchValues(fromValues, {}, caseSensitive)), expected);
+    QCOMPARE(fileHoldsAnyValue(content, SwitchValues(fromValues, {}, caseSensitive)), expected);
 }
 
 void tst_Replacement::readFailureBoxes_data()
@@ -473,7 +474,7 @@ void tst_Replacement::readFailureBoxes()
         QCOMPARE(readBytes(path), content);
 }
 
-// ---- switchFileInto: journal -------------------------------------------------------------------
+// ---- replaceValuesInFile: journal -------------------------------------------------------------
 
 void tst_Replacement::journalRecords_data()
 {
@@ -664,7 +665,7 @@ void tst_Replacement::journalRecords()
     QCOMPARE(entriesOf(QFileInfo(path).absolutePath()), QStringList{ QFileInfo(path).fileName() });
 }
 
-// ---- switchFileInto: bytes written back --------------------------------------------------------
+// ---- replaceValuesInFile: bytes written back --------------------------------------------------
 
 void tst_Replacement::writeBack_data()
 {
@@ -765,7 +766,7 @@ void tst_Replacement::writeBack()
     QCOMPARE(entriesOf(dir.path()), QStringList{ u8("app.ini") });
 }
 
-// ---- switchFileInto: files that would not survive a rewrite ------------------------------------
+// ---- replaceValuesInFile: files that would not survive a rewrite ------------------------------
 
 void tst_Replacement::unsafeFilesLeftIntact_data()
 {
@@ -829,7 +830,7 @@ void tst_Replacement::unsafeFilesLeftIntact()
     QCOMPARE(entriesOf(dir.path()), QStringList{ u8("app.ini") });
 }
 
-// ---- switchFileInto: failures ------------------------------------------------------------------
+// ---- replaceValuesInFile: failures ------------------------------------------------------------
 
 void tst_Replacement::readThenStamp_data()
 {
@@ -962,7 +963,7 @@ void tst_Replacement::writeFailures()
     QCOMPARE(readBytes(folder + QStringLiteral("/other.ini")), QByteArray("other=1\n"));
 }
 
-// ---- switchFileInto: what the file is beyond its bytes -----------------------------------------
+// ---- replaceValuesInFile: what the file is beyond its bytes -----------------------------------
 
 void tst_Replacement::permissionsKept_data()
 {
