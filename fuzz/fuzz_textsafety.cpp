@@ -242,7 +242,7 @@ void checkSwitch(const QByteArray &bytes, const QStringList &from, const QString
     }
 
     const SwitchValues values(from, to, caseSensitive);
-    FUZZ_CHECK(bytesHoldAnyValue(bytes, values) == holds, "the pre-check answers wrongly");
+    FUZZ_CHECK(fileHoldsAnyValue(bytes, values) == holds, "the pre-check answers wrongly");
 
     QList<LineRecord> records;
     const SwitchedFile whole =

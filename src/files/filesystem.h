@@ -23,10 +23,6 @@ struct FileStamp;
 // read, which stamp.changedRecently(a moment before the call) tells.
 [[nodiscard]] bool readFileThenStamp(const QString &path, QByteArray &bytes, FileStamp &stamp,
                                      qint64 maxSize);
-[[nodiscard]] inline bool readWholeFile(const QString &path, QByteArray &bytes)
-{
-    return readFileBytes(path, bytes);
-}
 
 // What tells one file from another whatever the path that leads to it (a link, a hard link, a
 // folder reached twice): device and inode (volume serial number and file index on Windows). Empty

@@ -10,8 +10,9 @@
 struct FileStamp;
 
 // The start of the names of the temporary files that the program writes beside a file it
-// rewrites: ".mirabex-" and six letters or digits, or for a switch run the names of PreparedName.
-// One left by a program that was killed half-way is no file of the tree: the walk leaves it out.
+// rewrites: the names of PreparedName, and ".mirabex-" and six letters or digits, the name that a
+// rewrite of one file alone gave its temporary file before. One left by a program that was killed
+// half-way is no file of the tree: the walk leaves it out.
 inline constexpr char temporaryFilePrefix[] = ".mirabex-";
 
 // The name of a new content prepared by a switch run beside the file it is to replace, until the

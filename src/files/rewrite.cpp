@@ -9,7 +9,7 @@
 struct Rewrite::Private
 {
     QString path;
-    std::optional<PreparedName> naming; // a switch run's, or a name of its own
+    PreparedName naming; // of the temporary file
     SystemRewrite system;
     PreparedFile prepared;
     QString entryKey;
@@ -42,39 +42,31 @@ struct Rewrite::Private
         if (created || failed)
             return;
         created = true;
-        if (naming) {
-            naming->nameHash = preparedNameHash(prepared.name);
-            naming->name = prepared.name;
-            prepared.temporaryName = naming->fileName();
-        }
+        naming.nameHash = preparedNameHash(prepared.name);
+        naming.name = prepared.name;
+        prepared.temporaryName = naming.fileName();
         if (const int failure = system.create(prepared, lockContent, lockOutcome))
             fail(failure);
     }
-    WriteResult finish(bool flush)
+    WriteResult finish()
     {
         create();
         if (!failed) {
-            if (const int failure = system.finish(prepared, flush))
+            if (const int failure = system.finish(prepared))
                 fail(failure);
         }
         return failed ? WriteResult{ false, error } : WriteResult{};
     }
 };
 
-Rewrite::Rewrite(const QString &filePath) : d(std::make_unique<Private>())
-{
-    d->path = filePath;
-}
-
 Rewrite::Rewrite(const QString &filePath, bool toProduction, const FileStamp &basis,
                  quint64 installation)
-    : Rewrite(filePath)
+    : d(std::make_unique<Private>())
 {
-    PreparedName naming;
-    naming.toProduction = toProduction;
-    naming.installation = installation;
-    naming.stampHash = preparedStampHash(basis);
-    d->naming = naming;
+    d->path = filePath;
+    d->naming.toProduction = toProduction;
+    d->naming.installation = installation;
+    d->naming.stampHash = preparedStampHash(basis);
     d->prepared.basis = basis;
 }
 
@@ -119,33 +111,10 @@ void Rewrite::write(QByteArrayView bytes)
 
 WriteResult Rewrite::prepare(PreparedFile &prepared)
 {
-    const WriteResult result = d->finish(false);
+    const WriteResult result = d->finish();
     if (result)
         prepared = d->prepared;
     return result;
-}
-
-WriteResult Rewrite::commit()
-{
-    WriteResult result = d->finish(true);
-    if (!result)
-        return result;
-    int error = 0;
-    if (placeSystemFile(d->prepared, false, error) != PlaceOutcome::Placed) {
-        (void)removeSystemFile(d->prepared);
-        return { false, error };
-    }
-    // The new name in the folder reaches the disk too. The file is in place whatever this says:
-    // a failure here is no failure of the rewrite.
-    (void)flushSystemFolder(d->prepared.folder);
-    return result;
-}
-
-WriteResult rewriteFile(const QString &filePath, QByteArrayView bytes)
-{
-    Rewrite rewrite(filePath);
-    rewrite.write(bytes);
-    return rewrite.commit();
 }
 
 WriteResult flushPreparedFiles(const QList<PreparedFile> &files)
@@ -157,7 +126,7 @@ WriteResult flushPreparedFiles(const QList<PreparedFile> &files)
 PlaceOutcome putInPlace(const PreparedFile &file, WriteResult *result, bool onlyCopy)
 {
     int error = 0;
-    PlaceOutcome outcome = placeSystemFile(file, true, error);
+    PlaceOutcome outcome = placeSystemFile(file, error);
     const WriteResult write =
             outcome == PlaceOutcome::Failed ? WriteResult{ false, error } : WriteResult{};
     // A refusal that will last (no right to replace the file) takes the prepared content away: it

@@ -69,13 +69,12 @@ struct PreparedFile
 // bytes. What the system is asked for lives in one file per platform (rewrite_unix.cpp,
 // rewrite_windows.cpp).
 //
-// A lone rewrite is committed at once (commit()). A switch run prepares every file first
-// (prepare(), under a PreparedName), makes them all durable together, records the new environment,
-// then puts them in place (see flushPreparedFiles, putInPlace, flushFolders).
+// A switch run prepares every file first (prepare(), under a PreparedName), makes them all durable
+// together, records the new environment, then puts them in place (see flushPreparedFiles,
+// putInPlace, flushFolders).
 class Rewrite
 {
 public:
-    explicit Rewrite(const QString &filePath);
     // A rewrite whose temporary file is named for a switch run towards that environment, recorded
     // in the installation's config.ini (see PreparedName); basis is what the file was when its
     // content was read.
@@ -105,9 +104,6 @@ public:
     // could lock it.
     FileLock::Outcome lockOutcome() const;
 
-    // Puts the new content in place of the file. On failure the file keeps its previous bytes.
-    [[nodiscard]] WriteResult commit();
-
     // Leaves the new content beside the file, closed, for a run to put in place later. On failure
     // nothing is left.
     [[nodiscard]] WriteResult prepare(PreparedFile &prepared);
@@ -116,9 +112,6 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
 };
-
-// Writes bytes in place of a file's content, as a Rewrite.
-[[nodiscard]] WriteResult rewriteFile(const QString &filePath, QByteArrayView bytes);
 
 // Makes the prepared files durable, their names in their folders included, in as few flushes as
 // the system allows. On failure none of them may be counted on.

@@ -21,15 +21,15 @@ public:
     // device of prepared, and the key of the entry that names it in its folder.
     int locate(const QString &path, PreparedFile &prepared, QString &entryKey);
     // Checks that the file may be written, then creates the temporary file beside it under
-    // prepared.temporaryName, or under a name of its own (".mirabex-" and six letters or digits)
-    // when that is empty, which it then fills in. With lock, the new file is locked at once and
-    // the lock is kept in prepared.lock; lockOutcome says how that went (a lock that cannot be
-    // held fails the creation when another holds it).
+    // prepared.temporaryName. With lock, the new file is locked at once and the lock is kept in
+    // prepared.lock; lockOutcome says how that went (a lock that cannot be held fails the creation
+    // when another holds it).
     int create(PreparedFile &prepared, bool lock, FileLock::Outcome &lockOutcome);
     int write(QByteArrayView bytes);
-    // Gives the new file what it must keep of the file it replaces, makes its content durable
-    // when flush is set, and closes it. The temporary file then stays when this object goes.
-    int finish(const PreparedFile &prepared, bool flush);
+    // Gives the new file what it must keep of the file it replaces, and closes it (see
+    // flushSystemFiles for its content's durability). The temporary file then stays when this
+    // object goes.
+    int finish(const PreparedFile &prepared);
 
 private:
     struct Private;
@@ -38,11 +38,11 @@ private:
 
 // Makes the content of the prepared files, and their names in their folders, durable.
 int flushSystemFiles(const QList<PreparedFile> &files);
-// Puts a prepared file in place of its file: when checkBasis is set, only if the file is still
-// what prepared.basis says (Changed otherwise, and the prepared file is removed). error gets the
+// Puts a prepared file in place of its file: when its basis is known, only if the file is still
+// what file.basis says (Changed otherwise, and the prepared file is removed). error gets the
 // system's code of a failure; the prepared file then stays, for the caller to keep or remove. A
 // lock held on the prepared file is held on the file in place afterwards.
-PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error);
+PlaceOutcome placeSystemFile(const PreparedFile &file, int &error);
 // Makes the entries of a folder durable; the system's code of a failure, 0 also where the file
 // system does not flush folders.
 int flushSystemFolder(const QByteArray &folder);

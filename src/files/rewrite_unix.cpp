@@ -1,14 +1,13 @@
 // The rewrite on Unix, through the system calls.
 //
-// The temporary file has a short name of its own and is reached through the folder's descriptor:
-// a file whose name is already 255 bytes long, or whose path is close to PATH_MAX, can be
-// rewritten as well as any other.
+// The temporary file has a name of its own (see PreparedName), never longer than a folder takes,
+// and is reached through the folder's descriptor: a file whose name is already 255 bytes long, or
+// whose path is close to PATH_MAX, can be rewritten as well as any other.
 
 #include "files/rewrite_system.h"
 
 #include <QFile>
 #include <QHash>
-#include <QRandomGenerator>
 #include <QSet>
 
 #include <algorithm>
@@ -222,41 +221,25 @@ int SystemRewrite::create(PreparedFile &prepared, bool lock, FileLock::Outcome &
     // default ACL); one that replaces a file gets that file's rights before it is in place.
     const mode_t mode = d->hadFile ? S_IRUSR | S_IWUSR : 0666;
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
-    if (!prepared.temporaryName.isEmpty()) {
-        d->fd = ::openat(d->folder, prepared.temporaryName.constData(), flags, mode);
-        if (d->fd < 0)
-            return errno;
-        d->temporaryName = prepared.temporaryName;
-        if (!lock)
-            return 0;
-        // Locked before a byte is written, through a descriptor of its own that stays open once
-        // the content is written and closed.
-        allowManyOpenFiles();
-        const int locking = ::fcntl(d->fd, F_DUPFD_CLOEXEC, 0);
-        if (locking < 0)
-            return errno;
-        auto held = std::make_shared<FileLock>();
-        lockOutcome = held->adopt(locking);
-        if (lockOutcome == FileLock::Outcome::Held)
-            return EAGAIN;
-        if (lockOutcome == FileLock::Outcome::Locked)
-            prepared.lock = std::move(held);
+    d->fd = ::openat(d->folder, prepared.temporaryName.constData(), flags, mode);
+    if (d->fd < 0)
+        return errno;
+    d->temporaryName = prepared.temporaryName;
+    if (!lock)
         return 0;
-    }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        QByteArray temporary = temporaryFilePrefix;
-        for (int i = 0; i < 6; ++i)
-            temporary.append(letters[QRandomGenerator::global()->bounded(36)]);
-        d->fd = ::openat(d->folder, temporary.constData(), flags, mode);
-        if (d->fd >= 0) {
-            d->temporaryName = prepared.temporaryName = temporary;
-            return 0;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    return errno;
+    // Locked before a byte is written, through a descriptor of its own that stays open once the
+    // content is written and closed.
+    allowManyOpenFiles();
+    const int locking = ::fcntl(d->fd, F_DUPFD_CLOEXEC, 0);
+    if (locking < 0)
+        return errno;
+    auto held = std::make_shared<FileLock>();
+    lockOutcome = held->adopt(locking);
+    if (lockOutcome == FileLock::Outcome::Held)
+        return EAGAIN;
+    if (lockOutcome == FileLock::Outcome::Locked)
+        prepared.lock = std::move(held);
+    return 0;
 }
 
 int SystemRewrite::write(QByteArrayView bytes)
@@ -298,7 +281,7 @@ int SystemRewrite::Private::keepOwnerAndMode()
     return ::fchmod(fd, mode) == 0 ? 0 : errno;
 }
 
-int SystemRewrite::finish(const PreparedFile &prepared, bool flush)
+int SystemRewrite::finish(const PreparedFile &prepared)
 {
     Q_UNUSED(prepared);
     // Rights and owner first, so that they are on disk with the content.
@@ -306,8 +289,6 @@ int SystemRewrite::finish(const PreparedFile &prepared, bool flush)
         if (const int error = d->keepOwnerAndMode())
             return error;
     }
-    if (flush && ::fsync(d->fd) != 0)
-        return errno;
     const int closed = ::close(d->fd);
     d->fd = -1;
     if (closed != 0)
@@ -445,7 +426,7 @@ thread_local PlacingFolder placingFolder;
 
 } // namespace
 
-PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error)
+PlaceOutcome placeSystemFile(const PreparedFile &file, int &error)
 {
     error = 0;
     const int folder = placingFolder.open(file.folder);
@@ -453,7 +434,7 @@ PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &err
         error = errno;
         return PlaceOutcome::Failed;
     }
-    if (checkBasis && file.basis.valid) {
+    if (file.basis.valid) {
         struct stat now = {};
         const bool same = ::fstatat(folder, file.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
                 && S_ISREG(now.st_mode) && quint64(now.st_dev) == file.basis.device

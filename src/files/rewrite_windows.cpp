@@ -12,7 +12,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <atomic>
@@ -122,25 +121,15 @@ QString temporaryOf(const PreparedFile &file)
     return pathIn(file.folder, file.temporaryName);
 }
 
-QByteArray randomTemporaryName()
-{
-    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray name = temporaryFilePrefix;
-    for (int i = 0; i < 6; ++i)
-        name.append(letters[QRandomGenerator::global()->bounded(36)]);
-    return name;
-}
-
 // The name of the file as it was while a prepared content takes its place: recognisable, with the
-// prepared content's hashes and the file's name, if the program stops between the two steps of
-// the replacement.
+// prepared content's hashes and the file's name (every prepared content is named as PreparedName
+// says), if the program stops between the two steps of the replacement.
 QByteArray backupNameFor(const PreparedFile &file)
 {
-    std::optional<PreparedName> name = PreparedName::parse(QString::fromUtf8(file.temporaryName));
-    if (!name)
-        return randomTemporaryName();
-    name->backup = true;
-    return name->fileName();
+    PreparedName name =
+            PreparedName::parse(QString::fromUtf8(file.temporaryName)).value_or(PreparedName());
+    name.backup = true;
+    return name.fileName();
 }
 
 // Gives the file at to the creation time of the file at from.
@@ -236,36 +225,28 @@ int SystemRewrite::create(PreparedFile &prepared, bool lock, FileLock::Outcome &
             return int(::GetLastError());
         ::CloseHandle(probe);
     }
-    const bool named = !prepared.temporaryName.isEmpty();
-    for (int attempt = 0; attempt < 100 && d->file == INVALID_HANDLE_VALUE; ++attempt) {
-        const QByteArray name = named ? prepared.temporaryName : randomTemporaryName();
-        const QString candidate = pathIn(prepared.folder, name);
-        // Shared, so that it can be flushed and put in place while its lock is held.
-        d->file = ::CreateFileW(systemPath(candidate).c_str(), GENERIC_WRITE, shareAll, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (d->file != INVALID_HANDLE_VALUE) {
-            d->temporary = candidate;
-            prepared.temporaryName = name;
-            if (!lock)
-                return 0;
-            // Locked before a byte is written, through a handle of its own that stays open once
-            // the content is written and closed.
-            HANDLE locking = INVALID_HANDLE_VALUE;
-            if (!::DuplicateHandle(::GetCurrentProcess(), d->file, ::GetCurrentProcess(), &locking,
-                                   0, FALSE, DUPLICATE_SAME_ACCESS))
-                return int(::GetLastError());
-            auto held = std::make_shared<FileLock>();
-            lockOutcome = held->adopt(reinterpret_cast<qintptr>(locking));
-            if (lockOutcome == FileLock::Outcome::Held)
-                return ERROR_LOCK_VIOLATION;
-            if (lockOutcome == FileLock::Outcome::Locked)
-                prepared.lock = std::move(held);
-            return 0;
-        }
-        if (named || ::GetLastError() != ERROR_FILE_EXISTS)
-            break;
-    }
-    return int(::GetLastError());
+    const QString temporary = temporaryOf(prepared);
+    // Shared, so that it can be flushed and put in place while its lock is held.
+    d->file = ::CreateFileW(systemPath(temporary).c_str(), GENERIC_WRITE, shareAll, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (d->file == INVALID_HANDLE_VALUE)
+        return int(::GetLastError());
+    d->temporary = temporary;
+    if (!lock)
+        return 0;
+    // Locked before a byte is written, through a handle of its own that stays open once the
+    // content is written and closed.
+    HANDLE locking = INVALID_HANDLE_VALUE;
+    if (!::DuplicateHandle(::GetCurrentProcess(), d->file, ::GetCurrentProcess(), &locking, 0,
+                           FALSE, DUPLICATE_SAME_ACCESS))
+        return int(::GetLastError());
+    auto held = std::make_shared<FileLock>();
+    lockOutcome = held->adopt(reinterpret_cast<qintptr>(locking));
+    if (lockOutcome == FileLock::Outcome::Held)
+        return ERROR_LOCK_VIOLATION;
+    if (lockOutcome == FileLock::Outcome::Locked)
+        prepared.lock = std::move(held);
+    return 0;
 }
 
 int SystemRewrite::write(QByteArrayView bytes)
@@ -283,11 +264,9 @@ int SystemRewrite::write(QByteArrayView bytes)
     return 0;
 }
 
-int SystemRewrite::finish(const PreparedFile &prepared, bool flush)
+int SystemRewrite::finish(const PreparedFile &prepared)
 {
     Q_UNUSED(prepared);
-    if (flush && !::FlushFileBuffers(d->file))
-        return int(::GetLastError());
     d->close();
     d->temporary.clear(); // the caller's now
     return 0;
@@ -351,10 +330,10 @@ PlaceOutcome replaceFile(const PreparedFile &file, int &error)
 
 } // namespace
 
-PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error)
+PlaceOutcome placeSystemFile(const PreparedFile &file, int &error)
 {
     error = 0;
-    if (checkBasis && file.basis.valid && !isAsRead(file)) {
+    if (file.basis.valid && !isAsRead(file)) {
         ::DeleteFileW(systemPath(temporaryOf(file)).c_str());
         return PlaceOutcome::Changed;
     }

@@ -228,7 +228,7 @@ SwitchValues::SwitchValues(const QStringList &fromValues, const QStringList &toV
 {
 }
 
-bool bytesHoldAnyValue(const QByteArray &bytes, const SwitchValues &values)
+bool fileHoldsAnyValue(const QByteArray &bytes, const SwitchValues &values)
 {
     if (!byteSearchApplies(bytes, values))
         return linesHoldAnyValue(splitLines(decodeText(bytes).text), values);
@@ -253,8 +253,9 @@ SwitchedFile switchFileBytes(const QByteArray &bytes, const SwitchValues &values
     return result;
 }
 
-FileSwitch switchFileInto(const QByteArray &bytes, const SwitchValues &values, Rewrite &rewrite,
-                          const std::function<void(const LineRecord &)> &onRecord)
+FileSwitch replaceValuesInFile(const QByteArray &bytes, const SwitchValues &values,
+                               Rewrite &rewrite,
+                               const std::function<void(const LineRecord &)> &onRecord)
 {
     // The new content is written as it is made, so that a large file is not held twice.
     const auto writer = [&](QByteArrayView piece) { rewrite.write(piece); };
@@ -265,18 +266,5 @@ FileSwitch switchFileInto(const QByteArray &bytes, const SwitchValues &values, R
     result.safety = switched.safety;
     if (switched.safety != TextSafety::Rewritable)
         result.outcome = switched.holdsValue ? FileOutcome::LeftIntact : FileOutcome::NoValue;
-    return result;
-}
-
-FileSwitch switchFileInPlace(const QByteArray &bytes, const SwitchValues &values,
-                             const QString &filePath,
-                             const std::function<void(const LineRecord &)> &onRecord)
-{
-    Rewrite rewrite(filePath);
-    FileSwitch result = switchFileInto(bytes, values, rewrite, onRecord);
-    if (result.outcome != FileOutcome::Switched)
-        return result;
-    result.write = rewrite.commit();
-    result.outcome = result.write ? FileOutcome::Switched : FileOutcome::NotWritten;
     return result;
 }

@@ -30,7 +30,7 @@ private:
 
 // Whether a line of the file whose bytes these are holds one of the values (exact case, or any
 // case when case is ignored): the answer of decoding the file and testing each line.
-[[nodiscard]] bool bytesHoldAnyValue(const QByteArray &bytes, const SwitchValues &values);
+[[nodiscard]] bool fileHoldsAnyValue(const QByteArray &bytes, const SwitchValues &values);
 
 struct SwitchedFile
 {
@@ -49,16 +49,16 @@ struct SwitchedFile
                                            const std::function<void(const LineRecord &)> &onRecord,
                                            const std::function<void(QByteArrayView)> &writer = {});
 
-// What became of a file switched in place.
+// What became of a file of a switch run.
 enum class FileOutcome {
-    Switched, // written back (or, for a run, prepared to be put in place)
+    Switched, // its new content prepared, to be put in place
     LeftIntact, // holds a value, but its text would not survive a rewrite (see safety)
     NoValue, // its text would not survive a rewrite, and it holds no value: nothing to do
     NotWritten, // the rewrite failed (see write): the file keeps its bytes
     Changed, // the file changed between its reading and the end of the run: it keeps what it holds
-    // For a run: the system refused to put the new content in place (see write). The file keeps
-    // its bytes; the new content stays beside it when the refusal may pass (waits), for the next
-    // run or start to put in place.
+    // The system refused to put the new content in place (see write). The file keeps its bytes;
+    // the new content stays beside it when the refusal may pass (waits), for the next run or
+    // start to put in place.
     NotPlaced,
 };
 
@@ -71,16 +71,10 @@ struct FileSwitch
 };
 
 // Switches a file already read into bytes, its new content going to rewrite, which the caller
-// then commits or prepares (unless the outcome is LeftIntact or NoValue: nothing to write). The
-// records go to onRecord, in order, on the calling thread.
-[[nodiscard]] FileSwitch switchFileInto(const QByteArray &bytes, const SwitchValues &values,
-                                        Rewrite &rewrite,
-                                        const std::function<void(const LineRecord &)> &onRecord);
-
-// Switches a file already read into bytes and writes it back in place (see Rewrite): the records
-// go to onRecord, in order, on the calling thread. A large file is switched on another core
-// while this thread hands its records on. A file whose text would not survive the rewrite (NUL
-// bytes, bytes that are not valid in its encoding) is never written.
-[[nodiscard]] FileSwitch switchFileInPlace(const QByteArray &bytes, const SwitchValues &values,
-                                           const QString &filePath,
-                                           const std::function<void(const LineRecord &)> &onRecord);
+// then prepares (unless the outcome is LeftIntact or NoValue: nothing to write). The records go
+// to onRecord, in order, on the calling thread. A large file is switched on another core while
+// this thread hands its records on. A file whose text would not survive the rewrite (NUL bytes,
+// bytes that are not valid in its encoding) is never written.
+[[nodiscard]] FileSwitch
+replaceValuesInFile(const QByteArray &bytes, const SwitchValues &values, Rewrite &rewrite,
+                    const std::function<void(const LineRecord &)> &onRecord);

@@ -300,7 +300,7 @@ bool Run::collect()
 {
     m_readAhead = std::make_unique<ReadAhead>(
             [this](const QByteArray &bytes, bool caseSensitive) {
-                return bytesHoldAnyValue(bytes, values(caseSensitive));
+                return fileHoldsAnyValue(bytes, values(caseSensitive));
             },
             [this](const QString &path, const FileStamp &stamp) {
                 auto rewrite = std::make_shared<Rewrite>(path, m_toProduction, stamp,
@@ -535,8 +535,8 @@ void Run::prepareAhead(Item &item)
     {
         PaceTimer timer(m_pace, 6); // the check, the file made, written, given its rights, closed
         item.switched =
-                switchFileInto(read.bytes, values(item.caseSensitive), rewrite,
-                               [&](const LineRecord &record) { item.records.append(record); });
+                replaceValuesInFile(read.bytes, values(item.caseSensitive), rewrite,
+                                    [&](const LineRecord &record) { item.records.append(record); });
         if (item.switched.outcome == FileOutcome::Switched) {
             item.switched.write = rewrite.prepare(item.prepared);
             item.lockOutcome = rewrite.lockOutcome();
@@ -634,9 +634,9 @@ bool Run::switchAtTurn(Item &item, std::optional<ReadAhead::File> ahead)
         bytes = std::move(ahead->bytes);
         holdsValue = ahead->caseSensitive == caseSensitive
                 ? ahead->holdsValue
-                : bytesHoldAnyValue(bytes, values(caseSensitive));
+                : fileHoldsAnyValue(bytes, values(caseSensitive));
     } else if (readFileBytes(item.path, bytes, &basis)) {
-        holdsValue = bytesHoldAnyValue(bytes, values(caseSensitive));
+        holdsValue = fileHoldsAnyValue(bytes, values(caseSensitive));
     } else {
         const bool missing = isMissingFile(item.path);
         // A tree that no longer answers (a share gone, a disk unplugged) would fail every file
@@ -679,11 +679,11 @@ bool Run::prepareNow(Item &item, const QByteArray &bytes, const FileStamp &basis
         rewrite.lockContent();
     item.records.clear();
     item.prepared = PreparedFile();
-    item.switched =
-            switchFileInto(bytes, values(caseSensitive), rewrite, [&](const LineRecord &record) {
-                if (streamRecords)
-                    m_observer.lineRecorded(item.path, record);
-            });
+    item.switched = replaceValuesInFile(bytes, values(caseSensitive), rewrite,
+                                        [&](const LineRecord &record) {
+                                            if (streamRecords)
+                                                m_observer.lineRecorded(item.path, record);
+                                        });
     if (item.switched.outcome == FileOutcome::Switched) {
         item.switched.write = rewrite.prepare(item.prepared);
         item.lockOutcome = rewrite.lockOutcome();

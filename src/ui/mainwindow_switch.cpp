@@ -6,7 +6,6 @@
 #include "config/gui/messageboxes.h"
 #include "config/settingsload.h"
 #include "switching/gui/journal.h"
-#include "switching/gui/precheck.h"
 #include "files/filelock.h"
 #include "files/filesystem.h"
 #include "switching/gui/replacement.h"

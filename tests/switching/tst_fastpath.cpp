@@ -216,8 +216,8 @@ QString switchMismatch(const QByteArray &bytes, const QStringList &fromValues,
             shown(bytes), shown(fromValues), shown(toValues),
             caseSensitive ? u"sensitive"_s : u"ignored"_s);
     const bool holds = plainHolds(bytes, fromValues, caseSensitive);
-    if (bytesHoldAnyValue(bytes, values) != holds)
-        return input + u"bytesHoldAnyValue is %1"_s.arg(!holds);
+    if (fileHoldsAnyValue(bytes, values) != holds)
+        return input + u"fileHoldsAnyValue is %1"_s.arg(!holds);
 
     QStringList fastRecords;
     const SwitchedFile fast = switchFileBytes(
@@ -592,7 +592,7 @@ void tst_FastPath::holdsValueAsLines()
         }
         for (const bool caseSensitive : { true, false }) {
             const bool holds = plainHolds(bytes, fromValues, caseSensitive);
-            QVERIFY2(bytesHoldAnyValue(bytes, SwitchValues(fromValues, {}, caseSensitive)) == holds,
+            QVERIFY2(fileHoldsAnyValue(bytes, SwitchValues(fromValues, {}, caseSensitive)) == holds,
                      qPrintable(u"file %1, values %2, case %3, held %4"_s.arg(
                              shown(bytes), shown(fromValues),
                              caseSensitive ? u"sensitive"_s : u"ignored"_s,

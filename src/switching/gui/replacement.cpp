@@ -2,8 +2,6 @@
 
 #include "config/gui/messageboxes.h"
 #include "config/gui/presencechecks.h"
-#include "files/filesystem.h"
-#include "switching/fileswitch.h"
 #include "switching/gui/journal.h"
 
 #include <QCoreApplication>
@@ -54,6 +52,20 @@ void recordLeftIntact(const QString &filePath, TextSafety safety, Journal &journ
     recordNotModified(filePath, textSafetyReason(safety), journal);
 }
 
+void showReadFailure(const QString &filePath, bool missing)
+{
+    if (missing) {
+        showMissingFileBox(filePath);
+        showWarningBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier non trouvé"),
+                       QCoreApplication::translate("MainWindow", "Le fichier ") + filePath
+                               + QCoreApplication::translate("MainWindow", " n'existe pas."));
+    } else {
+        showCriticalBox(nullptr, QCoreApplication::translate("MainWindow", "Fichier illisible"),
+                        QCoreApplication::translate("MainWindow", "impossible d'ouvrir le fichier ")
+                                + filePath + u'.');
+    }
+}
+
 void showWriteFailure(const QString &filePath, const WriteResult &write)
 {
     qWarning().noquote() << "Rewrite of" << filePath << "failed:" << write.reason();
@@ -62,47 +74,6 @@ void showWriteFailure(const QString &filePath, const WriteResult &write)
             QCoreApplication::translate(
                     "MainWindow", "Modification non prise en compte, vérifier l'accès au fichier ")
                     + filePath);
-}
-
-bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toValues,
-                         const QString &filePath, bool caseSensitive, QPlainTextEdit *journal)
-{
-    // A read that stopped half-way must not be written back as if it were the whole file.
-    QByteArray bytes;
-    if (!readWholeFile(filePath, bytes)) {
-        showMissingFileBox(filePath);
-        return false;
-    }
-
-    Journal records(journal);
-    const FileSwitch switched = switchFileInPlace(
-            bytes, SwitchValues(fromValues, toValues, caseSensitive), filePath,
-            [&](const LineRecord &record) { recordLine(filePath, record, records); });
-    switch (switched.outcome) {
-    case FileOutcome::Switched:
-        return true;
-    case FileOutcome::LeftIntact:
-        recordLeftIntact(filePath, switched.safety, records);
-        break;
-    case FileOutcome::NotWritten:
-        records.flush();
-        showWriteFailure(filePath, switched.write);
-        break;
-    case FileOutcome::NoValue:
-    case FileOutcome::Changed: // only a run's files, put in place at its end, may have changed
-    case FileOutcome::NotPlaced:
-        break;
-    }
-    return false;
-}
-
-bool writeLinesToFile(const QString &filePath, const QStringList &lines)
-{
-    const WriteResult write = rewriteFile(filePath, encodeLines(lines));
-    if (write)
-        return true;
-    showWriteFailure(filePath, write);
-    return false;
 }
 
 void recordUnreadableDirectory(const QString &directory, Journal &journal)

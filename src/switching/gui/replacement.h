@@ -9,22 +9,11 @@
 #include <QStringList>
 
 class Journal;
-class QPlainTextEdit;
 
-// The file operations that tell the user what they did: records in the journal, message boxes.
+// What a switch tells the user of its files: records in the journal, message boxes.
 
-// Replaces, line by line, each value of fromValues by the value of the same index in toValues,
-// records every replacement in the journal ("Avant :" / "Après :") and writes the file back.
-// A file whose text would not survive the rewrite (NUL bytes, bytes that are not valid in its
-// encoding) is never written: when it holds a value the journal says why it was left intact.
-// Returns whether the file was read and written back; failures are reported in message boxes.
-bool replaceValuesInFile(const QStringList &fromValues, const QStringList &toValues,
-                         const QString &filePath, bool caseSensitive, QPlainTextEdit *journal);
-
-// Writes lines, as UTF-8, each followed by the platform's line terminator. The new content goes to
-// a temporary file beside the original, which is replaced only once every byte is on disk: on any
-// failure the file keeps its previous bytes and a message box says so.
-bool writeLinesToFile(const QString &filePath, const QStringList &lines);
+// The boxes of a file that could not be read: gone (missing), or there but out of reach.
+void showReadFailure(const QString &filePath, bool missing);
 
 // The box that says a rewrite failed: the file keeps its previous bytes. The system's reason
 // goes to the debug output.
