@@ -47,6 +47,10 @@ struct FileStamp
     qint64 changed = 0; // nanoseconds
 
     QString identity() const;
+    // Whether the file holds what other says it held: the same file, of the same size, written
+    // last at the same time. Its change time is left out: a change of its rights or owner leaves
+    // its content as it was.
+    bool sameContent(const FileStamp &other) const;
     bool operator==(const FileStamp &other) const;
     bool operator!=(const FileStamp &other) const { return !(*this == other); }
     // Whether the file was changed within a clock tick or so of when (nanoseconds, as now()).

@@ -2,6 +2,8 @@
 
 #include "files/filesystem.h"
 
+#include "files/filestamp_unix.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -10,8 +12,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
 
 FileStamp stampOf(const struct stat &status)
 {
@@ -24,8 +24,6 @@ FileStamp stampOf(const struct stat &status)
     stamp.changed = qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
     return stamp;
 }
-
-} // namespace
 
 qint64 fileClockNow()
 {

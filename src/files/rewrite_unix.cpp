@@ -6,6 +6,8 @@
 
 #include "files/rewrite_system.h"
 
+#include "files/filestamp_unix.h"
+
 #include <QFile>
 #include <QHash>
 #include <QRandomGenerator>
@@ -455,19 +457,17 @@ PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &err
     }
     if (checkBasis && file.basis.valid) {
         struct stat now = {};
-        const bool same = ::fstatat(folder, file.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
-                && S_ISREG(now.st_mode) && quint64(now.st_dev) == file.basis.device
-                && quint64(now.st_ino) == file.basis.inode && qint64(now.st_size) == file.basis.size
-                && qint64(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec
-                        == file.basis.modified;
-        if (!same) {
+        const bool there = ::fstatat(folder, file.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISREG(now.st_mode);
+        const FileStamp current = there ? stampOf(now) : FileStamp();
+        if (!current.sameContent(file.basis)) {
             ::unlinkat(folder, file.temporaryName.constData(), 0);
             return PlaceOutcome::Changed;
         }
         // Rights or owner given to the file since its content was prepared go with the content
         // (a change of them changes the file's change time).
         struct stat prepared = {};
-        if (qint64(now.st_ctim.tv_sec) * 1000000000 + now.st_ctim.tv_nsec != file.basis.changed
+        if (current.changed != file.basis.changed
             && ::fstatat(folder, file.temporaryName.constData(), &prepared, AT_SYMLINK_NOFOLLOW)
                     == 0
             && (prepared.st_mode != now.st_mode || prepared.st_uid != now.st_uid

@@ -163,14 +163,6 @@ void keepCreationTime(const std::wstring &from, const std::wstring &to)
     ::CloseHandle(destination);
 }
 
-// Whether the file is still what it was when its content was read.
-bool isAsRead(const PreparedFile &file)
-{
-    const FileStamp now = fileStamp(targetOf(file));
-    return now.valid && now.device == file.basis.device && now.inode == file.basis.inode
-            && now.size == file.basis.size && now.modified == file.basis.modified;
-}
-
 // Makes one file's content durable; the system's error code, 0 when done.
 int flushFile(const QString &path)
 {
@@ -354,7 +346,8 @@ PlaceOutcome replaceFile(const PreparedFile &file, int &error)
 PlaceOutcome placeSystemFile(const PreparedFile &file, bool checkBasis, int &error)
 {
     error = 0;
-    if (checkBasis && file.basis.valid && !isAsRead(file)) {
+    // The file must still be what it was when its content was read.
+    if (checkBasis && file.basis.valid && !fileStamp(targetOf(file)).sameContent(file.basis)) {
         ::DeleteFileW(systemPath(temporaryOf(file)).c_str());
         return PlaceOutcome::Changed;
     }
