@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 namespace {
 
@@ -122,6 +123,15 @@ std::optional<PreparedName> PreparedName::parse(QStringView fileName)
         if (rest.size() > 52)
             name.name = fileNameFrom(52);
     }
+    return name;
+}
+
+QByteArray randomTemporaryName()
+{
+    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray name = temporaryFilePrefix;
+    for (int i = 0; i < 6; ++i)
+        name.append(letters[QRandomGenerator::global()->bounded(36)]);
     return name;
 }
 

@@ -43,4 +43,6 @@ quint64 preparedStampHash(const FileStamp &stamp);
 // it: never 0.
 quint64 installationHash(const QString &folder);
 
+// A name of its own for a temporary file: ".mirabex-" and six letters or digits drawn at random.
+QByteArray randomTemporaryName();
 bool isTemporaryFileName(const QString &name);

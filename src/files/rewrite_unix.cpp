@@ -10,7 +10,6 @@
 
 #include <QFile>
 #include <QHash>
-#include <QRandomGenerator>
 #include <QSet>
 
 #include <algorithm>
@@ -246,10 +245,7 @@ int SystemRewrite::create(PreparedFile &prepared, bool lock, FileLock::Outcome &
         return 0;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        QByteArray temporary = temporaryFilePrefix;
-        for (int i = 0; i < 6; ++i)
-            temporary.append(letters[QRandomGenerator::global()->bounded(36)]);
+        const QByteArray temporary = randomTemporaryName();
         d->fd = ::openat(d->folder, temporary.constData(), flags, mode);
         if (d->fd >= 0) {
             d->temporaryName = prepared.temporaryName = temporary;

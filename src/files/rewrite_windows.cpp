@@ -12,7 +12,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <atomic>
@@ -120,15 +119,6 @@ QString targetOf(const PreparedFile &file)
 QString temporaryOf(const PreparedFile &file)
 {
     return pathIn(file.folder, file.temporaryName);
-}
-
-QByteArray randomTemporaryName()
-{
-    static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray name = temporaryFilePrefix;
-    for (int i = 0; i < 6; ++i)
-        name.append(letters[QRandomGenerator::global()->bounded(36)]);
-    return name;
 }
 
 // The name of the file as it was while a prepared content takes its place: recognisable, with the
