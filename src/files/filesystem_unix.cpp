@@ -10,6 +10,7 @@
 #include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,44 @@ qint64 fileClockNow()
                    std::chrono::system_clock::now().time_since_epoch())
             .count();
 }
+
+namespace {
+
+// Reads the open file on to its end after the bytes already read, which bytes holds, with room
+// for the size the file is expected to have and one byte more, to see a file that grew since.
+// With stopAt, the reading stops once it has that many bytes; past maxSize, it fails. False when
+// reading fails; bytes then hold nothing.
+bool readToEnd(int fd, QByteArray &bytes, qint64 expected, qint64 stopAt, qint64 maxSize)
+{
+    qsizetype size = bytes.size();
+    qsizetype capacity = qMax<qsizetype>(qsizetype(expected), size) + 1;
+    bytes.resize(capacity);
+    bool ok = true;
+    for (;;) {
+        if (size == capacity) {
+            capacity *= 2;
+            bytes.resize(capacity);
+        }
+        const ssize_t got = ::read(fd, bytes.data() + size, size_t(capacity - size));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        size += got;
+        if (size > maxSize) {
+            ok = false;
+            break;
+        }
+        if (size == stopAt && size > 0)
+            break;
+    }
+    bytes.resize(ok ? size : 0);
+    return ok;
+}
+
+} // namespace
 
 FileStamp fileStamp(const QString &path)
 {
@@ -56,33 +95,11 @@ bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qin
     }
     if (stamp)
         *stamp = stampOf(status);
-    // One byte more than the size, to see a file that grew since.
-    qsizetype capacity = qsizetype(status.st_size) + 1;
-    bytes.resize(capacity);
-    qsizetype size = 0;
-    bool ok = true;
-    for (;;) {
-        if (size == capacity) {
-            capacity *= 2;
-            bytes.resize(capacity);
-        }
-        const ssize_t got = ::read(fd, bytes.data() + size, size_t(capacity - size));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            ok = false;
-            break;
-        }
-        if (got == 0)
-            break;
-        size += got;
-        // A stamped read is checked against the file's stamp before its bytes are used: a file
-        // that grew since is read again then.
-        if (stamp && size == status.st_size && size > 0)
-            break;
-    }
+    // A stamped read is checked against the file's stamp before its bytes are used: a file that
+    // grew since is read again then.
+    const bool ok = readToEnd(fd, bytes, status.st_size, stamp ? status.st_size : -1,
+                              std::numeric_limits<qint64>::max());
     ::close(fd);
-    bytes.resize(ok ? size : 0);
     return ok;
 }
 
@@ -142,35 +159,12 @@ bool readFileThenStamp(const QString &path, QByteArray &bytes, FileStamp &stamp,
         return false;
     }
     bool ok = true;
-    if (size_t(got) < sizeof chunk && got == status.st_size) {
-        bytes = QByteArray(chunk, qsizetype(got));
-    } else {
-        // Read on to the end, then stamp again.
-        bytes = QByteArray(chunk, qsizetype(got));
-        qsizetype size = bytes.size();
-        qsizetype capacity = qMax<qsizetype>(qsizetype(status.st_size), size) + 1;
-        bytes.resize(capacity);
-        for (;;) {
-            if (size == capacity) {
-                capacity *= 2;
-                bytes.resize(capacity);
-            }
-            const ssize_t more = ::read(fd, bytes.data() + size, size_t(capacity - size));
-            if (more < 0 && errno == EINTR)
-                continue;
-            if (more <= 0) {
-                ok = more == 0;
-                break;
-            }
-            size += more;
-            if (size > maxSize) {
-                ok = false;
-                break;
-            }
-        }
-        bytes.resize(ok ? size : 0);
-        // The stamp must say these bytes: a file still being written has grown since.
-        ok = ok && ::fstat(fd, &status) == 0 && status.st_size == size;
+    bytes = QByteArray(chunk, qsizetype(got));
+    if (size_t(got) == sizeof chunk || got != status.st_size) {
+        // Read on to the end, then stamp again: the stamp must say these bytes, and a file still
+        // being written has grown since.
+        ok = readToEnd(fd, bytes, status.st_size, -1, maxSize) && ::fstat(fd, &status) == 0
+                && status.st_size == bytes.size();
     }
     ::close(fd);
     if (!ok) {
