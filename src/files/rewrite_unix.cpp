@@ -12,8 +12,6 @@
 #include <QHash>
 #include <QSet>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,9 +21,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/utsname.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 QString WriteResult::reason() const
 {
@@ -356,34 +352,18 @@ int flushEach(const QList<const PreparedFile *> &files)
             folders.append(file->folder);
         }
     }
-    const qsizetype count = files.size() + folders.size();
-    std::atomic<qsizetype> next{ 0 };
-    std::atomic<int> error{ 0 };
-    const auto flushSome = [&] {
-        for (qsizetype i = next++; i < count && error == 0; i = next++) {
-            if (i >= files.size()) {
-                const Descriptor folder(openFolder(folders.at(i - files.size())));
-                if (const int failed = folder.get() < 0 ? errno : flushFolder(folder.get()))
-                    error = failed;
-                continue;
-            }
-            const Descriptor folder(openFolder(files.at(i)->folder));
-            const Descriptor file(folder.get() < 0
-                                          ? -1
-                                          : ::openat(folder.get(),
-                                                     files.at(i)->temporaryName.constData(),
-                                                     O_RDONLY | O_CLOEXEC));
-            if (file.get() < 0 || ::fsync(file.get()) != 0)
-                error = errno;
+    return runFlushes(files.size() + folders.size(), 48, [&](qsizetype i) {
+        if (i >= files.size()) {
+            const Descriptor folder(openFolder(folders.at(i - files.size())));
+            return folder.get() < 0 ? errno : flushFolder(folder.get());
         }
-    };
-    std::vector<std::thread> threads;
-    for (qsizetype i = 1; i < std::min<qsizetype>(48, count); ++i)
-        threads.emplace_back(flushSome);
-    flushSome();
-    for (std::thread &thread : threads)
-        thread.join();
-    return error;
+        const Descriptor folder(openFolder(files.at(i)->folder));
+        const Descriptor file(folder.get() < 0 ? -1
+                                               : ::openat(folder.get(),
+                                                          files.at(i)->temporaryName.constData(),
+                                                          O_RDONLY | O_CLOEXEC));
+        return file.get() < 0 || ::fsync(file.get()) != 0 ? errno : 0;
+    });
 }
 
 } // namespace

@@ -14,9 +14,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <atomic>
-#include <thread>
-#include <vector>
 
 #include <windows.h>
 
@@ -279,22 +276,8 @@ int flushSystemFiles(const QList<PreparedFile> &files)
 {
     // FlushFileBuffers takes one file at a time and waits for the disk: the flushes go on several
     // threads at once, so that the disk gets many of them together.
-    std::atomic<qsizetype> next{ 0 };
-    std::atomic<int> error{ 0 };
-    const auto flushSome = [&] {
-        for (qsizetype i = next++; i < files.size() && error == 0; i = next++) {
-            if (const int failed = flushFile(temporaryOf(files.at(i))))
-                error = failed;
-        }
-    };
-    std::vector<std::thread> threads;
-    const qsizetype count = std::min<qsizetype>(16, files.size());
-    for (qsizetype i = 1; i < count; ++i)
-        threads.emplace_back(flushSome);
-    flushSome();
-    for (std::thread &thread : threads)
-        thread.join();
-    return error;
+    return runFlushes(files.size(), 16,
+                      [&](qsizetype i) { return flushFile(temporaryOf(files.at(i))); });
 }
 
 namespace {
