@@ -190,7 +190,7 @@ namespace {
 
 // Lists the folder open as fd, which the stream then owns. The listing says what most entries are;
 // only links (and entries of file systems that do not say) are asked for what they lead to.
-bool listOpenFolder(int fd, QList<FolderEntry> &entries)
+bool listOpenFolder(int fd, QList<FolderEntry> &entries, bool everyEntry)
 {
     entries.clear();
     DIR *stream = ::fdopendir(fd);
@@ -206,22 +206,32 @@ bool listOpenFolder(int fd, QList<FolderEntry> &entries)
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+        FolderEntry::Kind kind = FolderEntry::Other;
+        bool isLink = entry->d_type == DT_LNK;
+        if (entry->d_type == DT_DIR) {
+            kind = FolderEntry::Folder;
+        } else if (entry->d_type == DT_REG) {
+            kind = FolderEntry::File;
+        } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat status = {};
-            if (::fstatat(fd, name, &status, 0) != 0
-                || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)))
-                continue;
-            isFolder = S_ISDIR(status.st_mode);
-        } else if (!isFolder && entry->d_type != DT_REG) {
-            continue;
+            if (everyEntry && entry->d_type == DT_UNKNOWN
+                && ::fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) == 0)
+                isLink = S_ISLNK(status.st_mode);
+            if (::fstatat(fd, name, &status, 0) == 0) {
+                if (S_ISREG(status.st_mode))
+                    kind = FolderEntry::File;
+                else if (S_ISDIR(status.st_mode))
+                    kind = FolderEntry::Folder;
+            }
         }
+        if (kind == FolderEntry::Other && !everyEntry)
+            continue;
         // A name that is not text in the system's encoding could not be opened again from its
         // decoded form: left out, as the toolkit's listings leave it out.
         QString decoded = QFile::decodeName(name);
         if (QFile::encodeName(decoded) != name)
             continue;
-        entries.append({ std::move(decoded), isFolder });
+        entries.append({ std::move(decoded), kind, everyEntry && isLink });
     }
     const bool listed = errno == 0;
     ::closedir(stream);
@@ -230,17 +240,7 @@ bool listOpenFolder(int fd, QList<FolderEntry> &entries)
 
 } // namespace
 
-bool listFolder(const QString &directory, QList<FolderEntry> &entries)
-{
-    entries.clear();
-    const int fd =
-            ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR;
-    return listOpenFolder(fd, entries);
-}
-
-FolderContents readFolder(const QString &directory, bool checkReadable)
+FolderContents readFolder(const QString &directory, bool checkReadable, bool everyEntry)
 {
     FolderContents contents;
     const int fd =
@@ -261,21 +261,9 @@ FolderContents readFolder(const QString &directory, bool checkReadable)
         ::close(fd);
         return contents;
     }
-    contents.listed = listOpenFolder(fd, contents.entries);
+    contents.listed = listOpenFolder(fd, contents.entries, everyEntry);
     contents.unreadable = checkReadable && !contents.listed;
     return contents;
-}
-
-bool isUnreadableDirectory(const QString &directory)
-{
-    // Opening "<directory>/." needs both the right to list and the right to go through.
-    const int fd = ::open(QFile::encodeName(directory + u'.').constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::close(fd);
-        return false;
-    }
-    return errno != ENOENT && errno != ENOTDIR;
 }
 
 QByteArray systemName(const QString &name)
