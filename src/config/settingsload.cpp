@@ -12,11 +12,8 @@ bool readSettingsLines(const QString &path, TextLines &lines)
     // The file is read in binary: a line ends at a line feed only, a lone carriage return is text.
     if (!QFileInfo(path).isFile())
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    QByteArray bytes;
+    if (!readFileBytes(path, bytes))
         return false;
     lines = decodeLines(bytes);
     return true;

@@ -148,12 +148,8 @@ struct Listing
     bool done = false;
     // A link back up the tree (or a folder mounted again below itself): not walked again.
     bool backUp = false;
-    // The folder is there but cannot be listed or gone through, or its listing failed part-way.
-    bool unreadable = false;
-    // Its entries, sub-folders and files that the name patterns take, in name order ignoring
-    // case.
-    QList<FolderEntry> entries;
-    QStringList prepared; // the names of the prepared contents it holds
+    QString identity;
+    WalkedFolder folder;
 };
 
 // Lists the folders of a tree on several threads at once, ahead of the walk: a folder's
@@ -164,13 +160,11 @@ struct Listing
 class Lister
 {
 public:
-    Lister(const QList<NamePattern> &namePatterns, bool recurse, bool unreadableAsked,
-           StoragePace &pace)
-        : m_namePatterns(namePatterns),
-          m_recurse(recurse),
-          m_unreadableAsked(unreadableAsked),
-          m_pace(pace)
+    Lister(const FolderWalk &walk, StoragePace &pace) : m_walk(walk), m_pace(pace)
     {
+        for (const QStringView pattern :
+             QStringView(walk.filterText).split(u';', Qt::KeepEmptyParts))
+            m_namePatterns.append(NamePattern(pattern));
     }
     ~Lister()
     {
@@ -178,6 +172,8 @@ public:
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_stopping = true;
         }
+        // What the walk passed over (a folder walked already) is not listed any further.
+        m_pool.clear();
         m_pool.waitForDone();
     }
     Q_DISABLE_COPY_MOVE(Lister)
@@ -237,10 +233,12 @@ private:
     {
         Listing listing;
         listing.started = true;
+        listing.folder.path = directory;
         {
             PaceTimer timer(m_pace, 4);
-            FolderContents folder = readFolder(directory, m_unreadableAsked);
+            FolderContents folder = readFolder(directory, m_walk.checkReadable, m_walk.everyEntry);
             timer.setRequests(4 + int(folder.entries.size() / 64));
+            listing.identity = folder.identity;
             if (checkIdentity && !folder.identity.isEmpty()) {
                 if (ancestors.contains(folder.identity))
                     listing.backUp = true;
@@ -248,13 +246,13 @@ private:
             }
             // A listing that failed part-way (too many open files, an input/output error) says
             // the folder could not be read, its files left as they are.
-            listing.unreadable = !listing.backUp && folder.unreadable;
-            if (!listing.backUp && !listing.unreadable)
-                takeEntries(folder.entries, listing);
+            listing.folder.unreadable = !listing.backUp && folder.unreadable;
+            if (!listing.backUp && !listing.folder.unreadable)
+                takeEntries(folder.entries, listing.folder);
         }
         // The sub-folders listed in their turn, ahead of the walk.
-        for (const FolderEntry &entry : std::as_const(listing.entries)) {
-            if (entry.isFolder)
+        for (const FolderEntry &entry : std::as_const(listing.folder.entries)) {
+            if (entry.kind == FolderEntry::Folder)
                 request(directory + entry.name + u'/', ancestors, true);
         }
         {
@@ -268,8 +266,8 @@ private:
     }
 
     // One listing gives both the sub-folders (which the name patterns do not filter) and the
-    // files, in name order ignoring case; each keeps that order.
-    void takeEntries(QList<FolderEntry> &listed, Listing &listing) const
+    // files, in name order ignoring case (when the walk asks for it); each keeps that order.
+    void takeEntries(QList<FolderEntry> &listed, WalkedFolder &folder) const
     {
         struct Entry
         {
@@ -278,25 +276,33 @@ private:
         };
         QList<Entry> entries;
         for (FolderEntry &entry : listed) {
-            if (!entry.isFolder && PreparedName::parse(entry.name))
-                listing.prepared.append(entry.name);
-            if (entry.isFolder ? !m_recurse : !matchesName(entry.name))
+            if ((m_walk.everyEntry || entry.kind != FolderEntry::Folder)
+                && PreparedName::parse(entry.name)) {
+                folder.prepared.append(entry.name);
+                if (m_walk.everyEntry)
+                    continue;
+            }
+            const bool taken = entry.kind == FolderEntry::Folder
+                    ? m_walk.recurse
+                    : entry.kind == FolderEntry::File && matchesName(entry.name);
+            if (!taken)
                 continue;
-            QString sortKey = entry.name.toLower();
+            QString sortKey = m_walk.inNameOrder ? entry.name.toLower() : QString();
             entries.append({ std::move(sortKey), std::move(entry) });
         }
-        std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-            const int byKey = a.sortKey.compare(b.sortKey);
-            return byKey != 0 ? byKey < 0 : a.entry.name < b.entry.name;
-        });
-        listing.entries.reserve(entries.size());
+        if (m_walk.inNameOrder) {
+            std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+                const int byKey = a.sortKey.compare(b.sortKey);
+                return byKey != 0 ? byKey < 0 : a.entry.name < b.entry.name;
+            });
+        }
+        folder.entries.reserve(entries.size());
         for (Entry &entry : entries)
-            listing.entries.append(std::move(entry.entry));
+            folder.entries.append(std::move(entry.entry));
     }
 
-    const QList<NamePattern> &m_namePatterns;
-    const bool m_recurse;
-    const bool m_unreadableAsked;
+    const FolderWalk &m_walk;
+    QList<NamePattern> m_namePatterns;
     StoragePace &m_pace;
     std::mutex m_mutex;
     std::condition_variable m_listed;
@@ -305,73 +311,79 @@ private:
     QThreadPool m_pool; // last: its threads stop before what they use goes
 };
 
-struct Walk
+// directory ends with a slash.
+void walkFolder(const QString &directory, const FolderWalk &walk, Lister &lister)
 {
-    Lister *lister = nullptr;
-    QStringList *fileList = nullptr;
-    QStringList *unreadableDirectories = nullptr;
-    std::function<void(qsizetype first)> listed;
-    QStringList *preparedContents = nullptr;
-};
-
-// directory ends with a slash. Only the top folder's path is read with backslashes as
-// separators: below it, a backslash is part of a name (on Unix, where a folder may hold one).
-void collectFilesIn(const QString &directory, Walk &walk)
-{
-    const std::shared_ptr<Listing> listing = walk.lister->take(directory);
+    const std::shared_ptr<Listing> listing = lister.take(directory);
     if (listing->backUp)
         return; // a link back up the tree: walking it would never end
-    if (listing->unreadable) {
-        walk.unreadableDirectories->append(directory);
+    if (walk.walked) {
+        if (listing->identity.isEmpty() || walk.walked->contains(listing->identity))
+            return;
+        walk.walked->insert(listing->identity);
+    }
+    const WalkedFolder &folder = listing->folder;
+    if (walk.entering)
+        walk.entering(folder);
+    if (folder.unreadable)
         return;
+    for (const FolderEntry &entry : folder.entries) {
+        if (entry.kind == FolderEntry::Folder)
+            walkFolder(directory + entry.name + u'/', walk, lister);
+        else if (walk.file)
+            walk.file(folder, entry);
     }
-    if (walk.preparedContents) {
-        for (const QString &name : std::as_const(listing->prepared))
-            walk.preparedContents->append(directory + name);
-    }
-    for (const FolderEntry &entry : std::as_const(listing->entries)) {
-        if (entry.isFolder)
-            collectFilesIn(directory + entry.name + u'/', walk);
-    }
-
-    const qsizetype first = walk.fileList->size();
-    for (const FolderEntry &entry : std::as_const(listing->entries)) {
-        // Only regular files are listed: reading a FIFO or a device may never end.
-        if (!entry.isFolder && !isTemporaryFileName(entry.name))
-            walk.fileList->append(directory + entry.name);
-    }
-    if (walk.listed && walk.fileList->size() > first)
-        walk.listed(first);
+    if (walk.leaving)
+        walk.leaving(folder);
 }
 
 } // namespace
+
+void walkFolders(const QString &top, const FolderWalk &walk)
+{
+    QString directory = top;
+    if (!directory.endsWith(u'/'))
+        directory.append(u'/');
+    StoragePace ownPace;
+    Lister lister(walk, walk.pace ? *walk.pace : ownPace);
+    // The identities (see fileIdentity) of the directories on the way down to the one being
+    // walked, that one included, so that a link back to any of them (or a folder mounted again
+    // below itself) is not walked again.
+    QSet<QString> ancestors;
+    const QString topIdentity = fileIdentity(directory);
+    if (!topIdentity.isEmpty())
+        ancestors.insert(topIdentity);
+    lister.request(directory, ancestors, false);
+    walkFolder(directory, walk, lister);
+}
 
 void collectFiles(QString directory, QStringList &fileList, bool recurse, QString filterText,
                   QStringList *unreadableDirectories,
                   const std::function<void(qsizetype first)> &listed, QStringList *preparedContents,
                   StoragePace *pace)
 {
-    QList<NamePattern> namePatterns;
-    for (const QStringView pattern : QStringView(filterText).split(u';', Qt::KeepEmptyParts))
-        namePatterns.append(NamePattern(pattern));
-    QString top = folderPathFromSettings(directory);
-    if (!top.endsWith(u'/'))
-        top.append(u'/');
-    StoragePace ownPace;
-    Lister lister(namePatterns, recurse, unreadableDirectories != nullptr, pace ? *pace : ownPace);
-    // The identities (see fileIdentity) of the directories on the way down to the one being
-    // walked, that one included, so that a link back to any of them (or a folder mounted again
-    // below itself) is not walked again.
-    QSet<QString> ancestors;
-    const QString topIdentity = fileIdentity(top);
-    if (!topIdentity.isEmpty())
-        ancestors.insert(topIdentity);
-    lister.request(top, ancestors, false);
-    Walk walk;
-    walk.lister = &lister;
-    walk.fileList = &fileList;
-    walk.unreadableDirectories = unreadableDirectories;
-    walk.listed = listed;
-    walk.preparedContents = preparedContents;
-    collectFilesIn(top, walk);
+    FolderWalk walk;
+    walk.recurse = recurse;
+    walk.filterText = filterText;
+    walk.checkReadable = unreadableDirectories != nullptr;
+    walk.pace = pace;
+    walk.entering = [&](const WalkedFolder &folder) {
+        if (folder.unreadable)
+            unreadableDirectories->append(folder.path);
+        if (preparedContents) {
+            for (const QString &name : folder.prepared)
+                preparedContents->append(folder.path + name);
+        }
+    };
+    walk.leaving = [&](const WalkedFolder &folder) {
+        const qsizetype first = fileList.size();
+        for (const FolderEntry &entry : folder.entries) {
+            // Only regular files are listed: reading a FIFO or a device may never end.
+            if (entry.kind == FolderEntry::File && !isTemporaryFileName(entry.name))
+                fileList.append(folder.path + entry.name);
+        }
+        if (listed && fileList.size() > first)
+            listed(first);
+    };
+    walkFolders(folderPathFromSettings(directory), walk);
 }

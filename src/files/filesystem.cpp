@@ -9,10 +9,15 @@ QString FileStamp::identity() const
     return QString::number(device) + u':' + QString::number(inode);
 }
 
-bool FileStamp::operator==(const FileStamp &other) const
+bool FileStamp::sameContent(const FileStamp &other) const
 {
     return valid == other.valid && device == other.device && inode == other.inode
-            && size == other.size && modified == other.modified && changed == other.changed;
+            && size == other.size && modified == other.modified;
+}
+
+bool FileStamp::operator==(const FileStamp &other) const
+{
+    return sameContent(other) && changed == other.changed;
 }
 
 bool FileStamp::changedRecently(qint64 when) const

@@ -6,8 +6,8 @@
 
 #include <limits>
 
-// What the program asks of the file system: whole reads, the stamp and identity of a file, whether
-// a folder can be listed, the platform's line terminator. The system calls live in one file per
+// What the program asks of the file system: whole reads, the stamp and identity of a file, a
+// folder's listing, the platform's line terminator. The system calls live in one file per
 // platform (filesystem_unix.cpp, filesystem_windows.cpp).
 
 struct FileStamp;
@@ -43,6 +43,10 @@ struct FileStamp
     qint64 changed = 0; // nanoseconds
 
     QString identity() const;
+    // Whether the file holds what other says it held: the same file, of the same size, written
+    // last at the same time. Its change time is left out: a change of its rights or owner leaves
+    // its content as it was.
+    bool sameContent(const FileStamp &other) const;
     bool operator==(const FileStamp &other) const;
     bool operator!=(const FileStamp &other) const { return !(*this == other); }
     // Whether the file was changed within a clock tick or so of when (nanoseconds, as now()).
@@ -66,35 +70,37 @@ bool isPathTooLong(const QString &path);
 // (the walk found it), only out of reach.
 bool isMissingFile(const QString &path);
 
-// An entry of a folder that a walk goes on with: a file, or a folder, links followed.
+// An entry of a folder as a listing gives it: a file or a folder, links followed, or (only when
+// every entry is asked for) anything else: a FIFO, a device, a socket, a broken link.
 struct FolderEntry
 {
+    enum Kind : quint8 { File, Folder, Other };
     QString name;
-    bool isFolder = false;
+    Kind kind = File;
+    bool isLink = false; // told only when every entry is asked for
 };
-// The entries of a folder that are files or folders, links followed, hidden ones included, in no
-// particular order. What is neither (a FIFO, a device, a socket, a broken link) is left out, as
-// are "." and "..", and names that are not text in the system's encoding (they could not be
-// opened again from their decoded form). False when the folder is there but its listing failed
-// (entries then holds what was listed before the failure); a folder that is not there (or not a
-// folder) lists nothing. directory ends with a slash.
-[[nodiscard]] bool listFolder(const QString &directory, QList<FolderEntry> &entries);
 
-// Whether the directory's entries cannot be listed and reached. A directory that no longer exists
-// is not unreadable: it has nothing left to switch.
-bool isUnreadableDirectory(const QString &directory);
-
-// A folder read at once: its identity (see fileIdentity), whether it is unreadable (see
-// isUnreadableDirectory, asked only with checkReadable) and its entries (see listFolder), from one
-// opening of the folder where the system allows: on a file share each request is a round trip.
+// A folder read at once: its identity (see fileIdentity), whether it is unreadable (asked only
+// with checkReadable) and its entries, from one opening of the folder where the system allows: on
+// a file share each request is a round trip.
+//
+// The entries are the folder's files and folders, links followed, hidden ones included, in the
+// order the system lists them (the toolkit's listings give the same order); with everyEntry, what
+// is neither as well, and which entries are links. "." and ".." are left out, as are names that
+// are not text in the system's encoding (they could not be opened again from their decoded form;
+// the toolkit's listings leave them out too). A folder that is not there (or not a folder) lists
+// nothing. directory ends with a slash.
 struct FolderContents
 {
     QString identity;
-    bool unreadable = false; // there, but its entries cannot be listed or reached
+    // There, but its entries cannot be listed or reached. A folder that no longer exists is not
+    // unreadable: it has nothing left to switch.
+    bool unreadable = false;
     bool listed = true; // false: the listing failed part-way (entries then holds what came)
     QList<FolderEntry> entries;
 };
-[[nodiscard]] FolderContents readFolder(const QString &directory, bool checkReadable);
+[[nodiscard]] FolderContents readFolder(const QString &directory, bool checkReadable,
+                                        bool everyEntry = false);
 
 // A name (of a file, of a folder) as the system takes it in its calls: its bytes on Unix, UTF-8
 // on Windows.

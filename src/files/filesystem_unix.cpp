@@ -2,16 +2,17 @@
 
 #include "files/filesystem.h"
 
+#include "files/filestamp_unix.h"
+
 #include <QFile>
 
 #include <cerrno>
 #include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
 
 FileStamp stampOf(const struct stat &status)
 {
@@ -25,8 +26,6 @@ FileStamp stampOf(const struct stat &status)
     return stamp;
 }
 
-} // namespace
-
 qint64 fileClockNow()
 {
     // The system clock is the one the file times come from.
@@ -34,6 +33,44 @@ qint64 fileClockNow()
                    std::chrono::system_clock::now().time_since_epoch())
             .count();
 }
+
+namespace {
+
+// Reads the open file on to its end after the bytes already read, which bytes holds, with room
+// for the size the file is expected to have and one byte more, to see a file that grew since.
+// With stopAt, the reading stops once it has that many bytes; past maxSize, it fails. False when
+// reading fails; bytes then hold nothing.
+bool readToEnd(int fd, QByteArray &bytes, qint64 expected, qint64 stopAt, qint64 maxSize)
+{
+    qsizetype size = bytes.size();
+    qsizetype capacity = qMax<qsizetype>(qsizetype(expected), size) + 1;
+    bytes.resize(capacity);
+    bool ok = true;
+    for (;;) {
+        if (size == capacity) {
+            capacity *= 2;
+            bytes.resize(capacity);
+        }
+        const ssize_t got = ::read(fd, bytes.data() + size, size_t(capacity - size));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        size += got;
+        if (size > maxSize) {
+            ok = false;
+            break;
+        }
+        if (size == stopAt && size > 0)
+            break;
+    }
+    bytes.resize(ok ? size : 0);
+    return ok;
+}
+
+} // namespace
 
 FileStamp fileStamp(const QString &path)
 {
@@ -58,33 +95,11 @@ bool readFileBytes(const QString &path, QByteArray &bytes, FileStamp *stamp, qin
     }
     if (stamp)
         *stamp = stampOf(status);
-    // One byte more than the size, to see a file that grew since.
-    qsizetype capacity = qsizetype(status.st_size) + 1;
-    bytes.resize(capacity);
-    qsizetype size = 0;
-    bool ok = true;
-    for (;;) {
-        if (size == capacity) {
-            capacity *= 2;
-            bytes.resize(capacity);
-        }
-        const ssize_t got = ::read(fd, bytes.data() + size, size_t(capacity - size));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            ok = false;
-            break;
-        }
-        if (got == 0)
-            break;
-        size += got;
-        // A stamped read is checked against the file's stamp before its bytes are used: a file
-        // that grew since is read again then.
-        if (stamp && size == status.st_size && size > 0)
-            break;
-    }
+    // A stamped read is checked against the file's stamp before its bytes are used: a file that
+    // grew since is read again then.
+    const bool ok = readToEnd(fd, bytes, status.st_size, stamp ? status.st_size : -1,
+                              std::numeric_limits<qint64>::max());
     ::close(fd);
-    bytes.resize(ok ? size : 0);
     return ok;
 }
 
@@ -144,35 +159,12 @@ bool readFileThenStamp(const QString &path, QByteArray &bytes, FileStamp &stamp,
         return false;
     }
     bool ok = true;
-    if (size_t(got) < sizeof chunk && got == status.st_size) {
-        bytes = QByteArray(chunk, qsizetype(got));
-    } else {
-        // Read on to the end, then stamp again.
-        bytes = QByteArray(chunk, qsizetype(got));
-        qsizetype size = bytes.size();
-        qsizetype capacity = qMax<qsizetype>(qsizetype(status.st_size), size) + 1;
-        bytes.resize(capacity);
-        for (;;) {
-            if (size == capacity) {
-                capacity *= 2;
-                bytes.resize(capacity);
-            }
-            const ssize_t more = ::read(fd, bytes.data() + size, size_t(capacity - size));
-            if (more < 0 && errno == EINTR)
-                continue;
-            if (more <= 0) {
-                ok = more == 0;
-                break;
-            }
-            size += more;
-            if (size > maxSize) {
-                ok = false;
-                break;
-            }
-        }
-        bytes.resize(ok ? size : 0);
-        // The stamp must say these bytes: a file still being written has grown since.
-        ok = ok && ::fstat(fd, &status) == 0 && status.st_size == size;
+    bytes = QByteArray(chunk, qsizetype(got));
+    if (size_t(got) == sizeof chunk || got != status.st_size) {
+        // Read on to the end, then stamp again: the stamp must say these bytes, and a file still
+        // being written has grown since.
+        ok = readToEnd(fd, bytes, status.st_size, -1, maxSize) && ::fstat(fd, &status) == 0
+                && status.st_size == bytes.size();
     }
     ::close(fd);
     if (!ok) {
@@ -198,7 +190,7 @@ namespace {
 
 // Lists the folder open as fd, which the stream then owns. The listing says what most entries are;
 // only links (and entries of file systems that do not say) are asked for what they lead to.
-bool listOpenFolder(int fd, QList<FolderEntry> &entries)
+bool listOpenFolder(int fd, QList<FolderEntry> &entries, bool everyEntry)
 {
     entries.clear();
     DIR *stream = ::fdopendir(fd);
@@ -214,22 +206,32 @@ bool listOpenFolder(int fd, QList<FolderEntry> &entries)
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+        FolderEntry::Kind kind = FolderEntry::Other;
+        bool isLink = entry->d_type == DT_LNK;
+        if (entry->d_type == DT_DIR) {
+            kind = FolderEntry::Folder;
+        } else if (entry->d_type == DT_REG) {
+            kind = FolderEntry::File;
+        } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat status = {};
-            if (::fstatat(fd, name, &status, 0) != 0
-                || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)))
-                continue;
-            isFolder = S_ISDIR(status.st_mode);
-        } else if (!isFolder && entry->d_type != DT_REG) {
-            continue;
+            if (everyEntry && entry->d_type == DT_UNKNOWN
+                && ::fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) == 0)
+                isLink = S_ISLNK(status.st_mode);
+            if (::fstatat(fd, name, &status, 0) == 0) {
+                if (S_ISREG(status.st_mode))
+                    kind = FolderEntry::File;
+                else if (S_ISDIR(status.st_mode))
+                    kind = FolderEntry::Folder;
+            }
         }
+        if (kind == FolderEntry::Other && !everyEntry)
+            continue;
         // A name that is not text in the system's encoding could not be opened again from its
         // decoded form: left out, as the toolkit's listings leave it out.
         QString decoded = QFile::decodeName(name);
         if (QFile::encodeName(decoded) != name)
             continue;
-        entries.append({ std::move(decoded), isFolder });
+        entries.append({ std::move(decoded), kind, everyEntry && isLink });
     }
     const bool listed = errno == 0;
     ::closedir(stream);
@@ -238,17 +240,7 @@ bool listOpenFolder(int fd, QList<FolderEntry> &entries)
 
 } // namespace
 
-bool listFolder(const QString &directory, QList<FolderEntry> &entries)
-{
-    entries.clear();
-    const int fd =
-            ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR;
-    return listOpenFolder(fd, entries);
-}
-
-FolderContents readFolder(const QString &directory, bool checkReadable)
+FolderContents readFolder(const QString &directory, bool checkReadable, bool everyEntry)
 {
     FolderContents contents;
     const int fd =
@@ -269,21 +261,9 @@ FolderContents readFolder(const QString &directory, bool checkReadable)
         ::close(fd);
         return contents;
     }
-    contents.listed = listOpenFolder(fd, contents.entries);
+    contents.listed = listOpenFolder(fd, contents.entries, everyEntry);
     contents.unreadable = checkReadable && !contents.listed;
     return contents;
-}
-
-bool isUnreadableDirectory(const QString &directory)
-{
-    // Opening "<directory>/." needs both the right to list and the right to go through.
-    const int fd = ::open(QFile::encodeName(directory + u'.').constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::close(fd);
-        return false;
-    }
-    return errno != ENOENT && errno != ENOTDIR;
 }
 
 QByteArray systemName(const QString &name)

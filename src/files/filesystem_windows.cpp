@@ -220,21 +220,32 @@ bool isPathTooLong(const QString &path)
     return systemPath(path).size() > 32767;
 }
 
-bool listFolder(const QString &directory, QList<FolderEntry> &entries)
+namespace {
+
+// The files and folders that the toolkit lists (not system files, such as shortcuts); with
+// everyEntry, every entry it lists, system files included. Its listing does not tell a failure
+// from an empty folder.
+bool listFolder(const QString &directory, QList<FolderEntry> &entries, bool everyEntry)
 {
-    // What the toolkit lists as files and folders (not system files, such as shortcuts). Its
-    // listing does not tell a failure from an empty folder.
     entries.clear();
-    QDirIterator it(directory, QDir::Files | QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    QDir::Filters filters = QDir::Files | QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot;
+    if (everyEntry)
+        filters |= QDir::System;
+    QDirIterator it(directory, filters);
     while (it.hasNext()) {
         it.next();
         const QFileInfo info = it.fileInfo();
-        if (info.isDir() || info.isFile())
-            entries.append({ info.fileName(), info.isDir() });
+        const FolderEntry::Kind kind = info.isDir() ? FolderEntry::Folder
+                : info.isFile()                     ? FolderEntry::File
+                                                    : FolderEntry::Other;
+        if (kind != FolderEntry::Other || everyEntry)
+            entries.append({ info.fileName(), kind, everyEntry && info.isSymLink() });
     }
     return true;
 }
 
+// Whether the directory's entries cannot be listed and reached. A directory that no longer exists
+// is not unreadable: it has nothing left to switch.
 bool isUnreadableDirectory(const QString &directory)
 {
     std::wstring pattern = systemPath(directory);
@@ -250,13 +261,15 @@ bool isUnreadableDirectory(const QString &directory)
             && error != ERROR_DIRECTORY && error != ERROR_NO_MORE_FILES;
 }
 
-FolderContents readFolder(const QString &directory, bool checkReadable)
+} // namespace
+
+FolderContents readFolder(const QString &directory, bool checkReadable, bool everyEntry)
 {
     FolderContents contents;
     contents.identity = fileIdentity(directory);
     contents.unreadable = checkReadable && isUnreadableDirectory(directory);
     if (!contents.unreadable)
-        contents.listed = listFolder(directory, contents.entries);
+        contents.listed = listFolder(directory, contents.entries, everyEntry);
     return contents;
 }
 

@@ -5,6 +5,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <atomic>
 
 struct Rewrite::Private
 {
@@ -154,6 +158,26 @@ WriteResult flushFolders(const QList<PreparedFile> &files)
         }
     }
     return result;
+}
+
+int runFlushes(qsizetype count, int threads, const std::function<int(qsizetype index)> &job)
+{
+    std::atomic<qsizetype> next{ 0 };
+    std::atomic<int> error{ 0 };
+    const auto runSome = [&] {
+        for (qsizetype i = next++; i < count && error == 0; i = next++) {
+            if (const int failed = job(i))
+                error = failed;
+        }
+    };
+    const qsizetype helpers = std::min<qsizetype>(threads, count) - 1;
+    QThreadPool pool;
+    pool.setMaxThreadCount(int(std::max<qsizetype>(helpers, 1)));
+    for (qsizetype i = 0; i < helpers; ++i)
+        pool.start(runSome);
+    runSome();
+    pool.waitForDone();
+    return error;
 }
 
 WriteResult removePreparedFile(const PreparedFile &file)

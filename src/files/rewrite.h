@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -136,6 +137,14 @@ enum class PlaceOutcome {
 // Makes the names of the folders' entries durable (after put in place), each folder once. A
 // failure means that what was put in place may not survive a power cut.
 [[nodiscard]] WriteResult flushFolders(const QList<PreparedFile> &files);
+
+// Runs job(0) to job(count - 1), up to `threads` of them at once (the caller's thread among
+// them), and returns once they are done: a flush waits for the storage (a disk's cache written
+// out, a round trip on a share), which serves many of them together faster than one after the
+// other. A job returns the system's error code of its failure, 0 when done; after a failure the
+// jobs not started yet are not run, and the code of a failure is returned (0 when none failed).
+[[nodiscard]] int runFlushes(qsizetype count, int threads,
+                             const std::function<int(qsizetype index)> &job);
 
 // Removes a prepared content that will not be put in place.
 [[nodiscard]] WriteResult removePreparedFile(const PreparedFile &file);

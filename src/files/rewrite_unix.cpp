@@ -6,12 +6,12 @@
 
 #include "files/rewrite_system.h"
 
+#include "files/filestamp_unix.h"
+
 #include <QFile>
 #include <QHash>
 #include <QSet>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,9 +21,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/utsname.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 QString WriteResult::reason() const
 {
@@ -339,34 +337,18 @@ int flushEach(const QList<const PreparedFile *> &files)
             folders.append(file->folder);
         }
     }
-    const qsizetype count = files.size() + folders.size();
-    std::atomic<qsizetype> next{ 0 };
-    std::atomic<int> error{ 0 };
-    const auto flushSome = [&] {
-        for (qsizetype i = next++; i < count && error == 0; i = next++) {
-            if (i >= files.size()) {
-                const Descriptor folder(openFolder(folders.at(i - files.size())));
-                if (const int failed = folder.get() < 0 ? errno : flushFolder(folder.get()))
-                    error = failed;
-                continue;
-            }
-            const Descriptor folder(openFolder(files.at(i)->folder));
-            const Descriptor file(folder.get() < 0
-                                          ? -1
-                                          : ::openat(folder.get(),
-                                                     files.at(i)->temporaryName.constData(),
-                                                     O_RDONLY | O_CLOEXEC));
-            if (file.get() < 0 || ::fsync(file.get()) != 0)
-                error = errno;
+    return runFlushes(files.size() + folders.size(), 48, [&](qsizetype i) {
+        if (i >= files.size()) {
+            const Descriptor folder(openFolder(folders.at(i - files.size())));
+            return folder.get() < 0 ? errno : flushFolder(folder.get());
         }
-    };
-    std::vector<std::thread> threads;
-    for (qsizetype i = 1; i < std::min<qsizetype>(48, count); ++i)
-        threads.emplace_back(flushSome);
-    flushSome();
-    for (std::thread &thread : threads)
-        thread.join();
-    return error;
+        const Descriptor folder(openFolder(files.at(i)->folder));
+        const Descriptor file(folder.get() < 0 ? -1
+                                               : ::openat(folder.get(),
+                                                          files.at(i)->temporaryName.constData(),
+                                                          O_RDONLY | O_CLOEXEC));
+        return file.get() < 0 || ::fsync(file.get()) != 0 ? errno : 0;
+    });
 }
 
 } // namespace
@@ -436,19 +418,17 @@ PlaceOutcome placeSystemFile(const PreparedFile &file, int &error)
     }
     if (file.basis.valid) {
         struct stat now = {};
-        const bool same = ::fstatat(folder, file.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
-                && S_ISREG(now.st_mode) && quint64(now.st_dev) == file.basis.device
-                && quint64(now.st_ino) == file.basis.inode && qint64(now.st_size) == file.basis.size
-                && qint64(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec
-                        == file.basis.modified;
-        if (!same) {
+        const bool there = ::fstatat(folder, file.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISREG(now.st_mode);
+        const FileStamp current = there ? stampOf(now) : FileStamp();
+        if (!current.sameContent(file.basis)) {
             ::unlinkat(folder, file.temporaryName.constData(), 0);
             return PlaceOutcome::Changed;
         }
         // Rights or owner given to the file since its content was prepared go with the content
         // (a change of them changes the file's change time).
         struct stat prepared = {};
-        if (qint64(now.st_ctim.tv_sec) * 1000000000 + now.st_ctim.tv_nsec != file.basis.changed
+        if (current.changed != file.basis.changed
             && ::fstatat(folder, file.temporaryName.constData(), &prepared, AT_SYMLINK_NOFOLLOW)
                     == 0
             && (prepared.st_mode != now.st_mode || prepared.st_uid != now.st_uid

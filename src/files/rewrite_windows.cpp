@@ -14,9 +14,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <atomic>
-#include <thread>
-#include <vector>
 
 #include <windows.h>
 
@@ -152,14 +149,6 @@ void keepCreationTime(const std::wstring &from, const std::wstring &to)
     ::CloseHandle(destination);
 }
 
-// Whether the file is still what it was when its content was read.
-bool isAsRead(const PreparedFile &file)
-{
-    const FileStamp now = fileStamp(targetOf(file));
-    return now.valid && now.device == file.basis.device && now.inode == file.basis.inode
-            && now.size == file.basis.size && now.modified == file.basis.modified;
-}
-
 // Makes one file's content durable; the system's error code, 0 when done.
 int flushFile(const QString &path)
 {
@@ -276,22 +265,8 @@ int flushSystemFiles(const QList<PreparedFile> &files)
 {
     // FlushFileBuffers takes one file at a time and waits for the disk: the flushes go on several
     // threads at once, so that the disk gets many of them together.
-    std::atomic<qsizetype> next{ 0 };
-    std::atomic<int> error{ 0 };
-    const auto flushSome = [&] {
-        for (qsizetype i = next++; i < files.size() && error == 0; i = next++) {
-            if (const int failed = flushFile(temporaryOf(files.at(i))))
-                error = failed;
-        }
-    };
-    std::vector<std::thread> threads;
-    const qsizetype count = std::min<qsizetype>(16, files.size());
-    for (qsizetype i = 1; i < count; ++i)
-        threads.emplace_back(flushSome);
-    flushSome();
-    for (std::thread &thread : threads)
-        thread.join();
-    return error;
+    return runFlushes(files.size(), 16,
+                      [&](qsizetype i) { return flushFile(temporaryOf(files.at(i))); });
 }
 
 namespace {
@@ -333,7 +308,8 @@ PlaceOutcome replaceFile(const PreparedFile &file, int &error)
 PlaceOutcome placeSystemFile(const PreparedFile &file, int &error)
 {
     error = 0;
-    if (file.basis.valid && !isAsRead(file)) {
+    // The file must still be what it was when its content was read.
+    if (file.basis.valid && !fileStamp(targetOf(file)).sameContent(file.basis)) {
         ::DeleteFileW(systemPath(temporaryOf(file)).c_str());
         return PlaceOutcome::Changed;
     }

@@ -1,9 +1,10 @@
 #include "switching/interruptedrun.h"
 
+#include "files/filecollector.h"
 #include "files/filesystem.h"
+#include "files/storagepace.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
@@ -18,42 +19,41 @@ namespace {
 
 struct Scan
 {
-    QSet<QString> ancestors; // identities of the folders on the way down (links back up)
-    QSet<QString> scanned; // identities of the folders whose entries were looked at
+    QSet<QString> walked; // identities of the folders whose entries were looked at
     QMap<QString, bool> found; // the folders that hold what a stopped run left
     QStringList linkedFolders; // the folders of the files that the tree's links lead to
+    StoragePace pace;
 };
 
-// Looks for prepared contents in the folder, and in its sub-folders when deep: a link to a folder
-// is walked as the collection walks it (not back up the tree), a link to a file gives the folder
-// in which a run prepares that file's content.
-// identity: the folder's (see fileIdentity), when the caller knows it.
-void scanFolder(const QString &folder, bool deep, Scan &scan, QString identity = QString())
+// Looks for prepared contents in the folder, and in its sub-folders when deep, each folder once:
+// a link to a folder is walked as the collection walks it (not back up the tree), a link to a
+// file gives the folder in which a run prepares that file's content. Whatever bears the name of a
+// prepared content is one, and is not walked into.
+// folder: a copy, since the list it comes from may grow meanwhile.
+void scanFolder(QString folder, bool deep, Scan &scan)
 {
-    if (identity.isEmpty())
-        identity = fileIdentity(folder);
-    if (identity.isEmpty() || scan.scanned.contains(identity))
-        return;
-    scan.scanned.insert(identity);
-    QDirIterator entries(folder,
-                         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (entries.hasNext()) {
-        entries.next();
-        const QFileInfo entry = entries.fileInfo();
-        const QString name = entry.fileName();
-        if (PreparedName::parse(name)) {
-            scan.found.insert(folder, true);
-        } else if (deep && entry.isDir()) {
-            const QString subFolder = fileIdentity(entry.filePath());
-            if (subFolder.isEmpty() || scan.ancestors.contains(subFolder))
-                continue;
-            scan.ancestors.insert(subFolder);
-            scanFolder(entry.filePath(), true, scan, subFolder);
-            scan.ancestors.remove(subFolder);
-        } else if (entry.isSymLink() && entry.isFile()) {
-            scan.linkedFolders.append(QFileInfo(entry.canonicalFilePath()).absolutePath());
+    if (folder.isEmpty())
+        return; // names no folder
+    const QString top = folder.endsWith(u'/') ? folder : folder + u'/';
+    FolderWalk walk;
+    walk.recurse = deep;
+    walk.inNameOrder = false;
+    walk.everyEntry = true;
+    walk.walked = &scan.walked;
+    walk.pace = &scan.pace;
+    walk.entering = [&](const WalkedFolder &walked) {
+        // A folder is named as the walk reached it: the top as given, the others without their
+        // final "/".
+        if (!walked.prepared.isEmpty())
+            scan.found.insert(walked.path == top ? folder : walked.path.chopped(1), true);
+    };
+    walk.file = [&](const WalkedFolder &walked, const FolderEntry &file) {
+        if (file.isLink) {
+            const QFileInfo link(walked.path + file.name);
+            scan.linkedFolders.append(QFileInfo(link.canonicalFilePath()).absolutePath());
         }
-    }
+    };
+    walkFolders(folder, walk);
 }
 
 // What a stopped run left in one folder, with the files it was prepared for.
@@ -248,11 +248,7 @@ InterruptedRun settleInterruptedRun(const QString &mainDir, const QStringList &o
                                     bool productionInForce, quint64 installation)
 {
     Scan scan;
-    const QString top = folderPathFromSettings(mainDir);
-    const QString topIdentity = fileIdentity(top);
-    if (!topIdentity.isEmpty())
-        scan.ancestors.insert(topIdentity);
-    scanFolder(top, true, scan);
+    scanFolder(folderPathFromSettings(mainDir), true, scan);
     for (const QString &folder : otherFolders)
         scanFolder(QDir::fromNativeSeparators(folder), false, scan);
     for (qsizetype i = 0; i < scan.linkedFolders.size(); ++i)

@@ -806,39 +806,36 @@ void Run::putFilesInPlace()
     QMap<QByteArray, QList<PreparedFile>> byFolder;
     for (const PreparedFile &file : m_contents.takeAll())
         byFolder[file.folder].append(file); // the locked one of each folder last
+    const QList<QList<PreparedFile>> folders = byFolder.values();
     std::mutex mutex;
     QList<QPair<QString, FileSwitch>> notPlaced;
-    QThreadPool pool;
-    pool.setMaxThreadCount(m_pace.inFlight());
-    for (auto it = byFolder.cbegin(); it != byFolder.cend(); ++it) {
-        const QList<PreparedFile> &files = it.value();
-        pool.start([&, files] {
-            QList<QPair<QString, FileSwitch>> left;
-            for (const PreparedFile &file : files) {
-                FileSwitch result;
-                result.outcome = FileOutcome::NotPlaced;
-                switch (putInPlace(file, &result.write)) {
-                case PlaceOutcome::Placed:
-                    continue;
-                case PlaceOutcome::Changed:
-                    result.outcome = FileOutcome::Changed;
-                    break;
-                case PlaceOutcome::Waiting:
-                    result.waits = true;
-                    break;
-                case PlaceOutcome::Failed:
-                    break;
-                }
-                left.append({ file.path, result });
+    (void)runFlushes(folders.size(), m_pace.inFlight(), [&](qsizetype i) {
+        const QList<PreparedFile> &files = folders.at(i);
+        QList<QPair<QString, FileSwitch>> left;
+        for (const PreparedFile &file : files) {
+            FileSwitch result;
+            result.outcome = FileOutcome::NotPlaced;
+            switch (putInPlace(file, &result.write)) {
+            case PlaceOutcome::Placed:
+                continue;
+            case PlaceOutcome::Changed:
+                result.outcome = FileOutcome::Changed;
+                break;
+            case PlaceOutcome::Waiting:
+                result.waits = true;
+                break;
+            case PlaceOutcome::Failed:
+                break;
             }
-            const WriteResult flushed = flushFolders(files);
-            const std::lock_guard<std::mutex> lock(mutex);
-            notPlaced += left;
-            if (m_run.durable && !flushed)
-                m_run.durable = flushed;
-        });
-    }
-    pool.waitForDone();
+            left.append({ file.path, result });
+        }
+        const WriteResult flushed = flushFolders(files);
+        const std::lock_guard<std::mutex> lock(mutex);
+        notPlaced += left;
+        if (m_run.durable && !flushed)
+            m_run.durable = flushed;
+        return 0; // what went wrong in one folder keeps no other from being put in place
+    });
     if (notPlaced.isEmpty())
         return;
     QHash<QString, qsizetype> order;
