@@ -199,7 +199,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                    "a list of patterns is not the union of its patterns");
     }
 
-    FUZZ_CHECK(collect(swapAsciiCase(filter), false) == flat, "the case of the patterns counts");
+    // The case of a pattern does not count, but for the bounds of a range in a set: "[!-a]" takes
+    // "_", which lies between its bounds, and "[!-A]" does not.
+    const bool ranges = filter.contains(u'[') && filter.contains(u'-');
+    FUZZ_CHECK(ranges || collect(swapAsciiCase(filter), false) == flat,
+               "the case of the patterns counts");
 
     // With sub-directories: theirs first, then the same files of the folder itself.
     const QStringList deep = collect(filter, true);
