@@ -182,6 +182,10 @@ public:
     {
     }
 
+    // The pool's threads may still be leaving when the run is over: they use its members.
+    ~Run() { m_pool.waitForDone(); }
+    Q_DISABLE_COPY_MOVE(Run)
+
     SwitchRun go();
 
 private:
@@ -499,7 +503,8 @@ void Run::prepareQueued()
         std::shared_ptr<Item> item;
         {
             const std::lock_guard<std::mutex> lock(m_poolMutex);
-            if (m_toPrepare.empty()) {
+            // Fewer threads once the storage answers quicker.
+            if (m_toPrepare.empty() || m_preparing > m_pace.inFlight()) {
                 --m_preparing;
                 return;
             }

@@ -429,12 +429,27 @@ private:
         report.sequence = ++m_posted;
         const quint64 sequence = report.sequence;
         m_waiting.push_back(std::move(report));
-        if (wakeWindow && !m_handOnPosted) {
-            m_handOnPosted = true;
-            QMetaObject::invokeMethod(
-                    &m_handOnTimer, [this] { handOn(); }, Qt::QueuedConnection);
-        }
+        if (wakeWindow)
+            askHandOn();
         return sequence;
+    }
+    // Asks the window's thread to hand on at its next turn, unless it is asked already: at most
+    // one such request waits at a time. Under m_mutex.
+    void askHandOn()
+    {
+        if (m_handOnPosted)
+            return;
+        m_handOnPosted = true;
+        QMetaObject::invokeMethod(
+                &m_handOnTimer,
+                [this] {
+                    {
+                        const std::lock_guard<std::mutex> lock(m_mutex);
+                        m_handOnPosted = false;
+                    }
+                    handOn();
+                },
+                Qt::QueuedConnection);
     }
     void postAndWait(Report &&report)
     {
@@ -466,15 +481,11 @@ private:
                 if (!taken.empty()) {
                     std::move(m_waiting.begin(), m_waiting.end(), std::back_inserter(taken));
                     m_waiting.swap(taken);
-                    m_handOnPosted = true;
-                    QMetaObject::invokeMethod(
-                            &m_handOnTimer, [this] { handOn(); }, Qt::QueuedConnection);
+                    askHandOn();
                     break;
                 }
-                if (m_waiting.empty()) {
-                    m_handOnPosted = false;
+                if (m_waiting.empty())
                     break;
-                }
                 taken.swap(m_waiting);
                 m_changed.notify_all();
             }
